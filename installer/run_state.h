@@ -1,0 +1,25 @@
+// The state of one installation run, filled in step by step and read by the
+// steps that follow.
+#ifndef VLX_INSTALLER_RUN_STATE_H
+#define VLX_INSTALLER_RUN_STATE_H
+
+#include <string>
+
+#include "platform/platform.h"
+
+struct RunState {
+  // The installation root: the command-line argument as typed, or the
+  // directory part of module_path.
+  const wchar_t* root_dir = nullptr;
+  bool silent = false;
+  // True selects the standard start-up boot file, false the minimal one.
+  bool tavrel_start = false;
+  wchar_t module_path[kPathCapacity] = {};
+  wchar_t runtime_bin_dir[kPathCapacity] = {};
+  wchar_t release_dir[kPathCapacity] = {};
+  wchar_t bin_dir[kPathCapacity] = {};
+  // The descriptor's "VSN" value, kept after the descriptor is released.
+  std::string runtime_version;
+};
+
+#endif  // VLX_INSTALLER_RUN_STATE_H

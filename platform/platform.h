@@ -1,0 +1,114 @@
+// Operating-system and run-time services used by the installer and the init
+// file library. Two backends implement this header: platform-win32.cpp
+// (KERNEL32 and the C runtime) and platform-posix.cpp (Linux). No system
+// header is exposed here; callers see only plain types.
+#ifndef VLX_PLATFORM_PLATFORM_H
+#define VLX_PLATFORM_PLATFORM_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Native path conventions. PATH_SEP is a wide string literal so that path
+// formats can be spelled as literal concatenations: L"%s" PATH_SEP L"bin".
+#ifdef _WIN32
+#define PATH_SEP L"\\"
+constexpr wchar_t kPathSeparator = L'\\';
+constexpr int kPathCapacity = 260;  // MAX_PATH, terminator included
+#else
+#define PATH_SEP L"/"
+constexpr wchar_t kPathSeparator = L'/';
+constexpr int kPathCapacity = 4096;  // PATH_MAX, terminator included
+#endif
+
+// The program's entry. The program defines it; on Windows the C runtime calls
+// it, elsewhere the platform's start-up decodes the 8-bit arguments first.
+int wmain(int argc, wchar_t* argv[]);
+
+// ---- Program identity ----
+
+// Handle of the running program; null means it could not be obtained.
+void* get_module_handle();
+
+// Writes the full file name of the running program, terminated, into buffer
+// (capacity wide characters). Returns its length, or 0 when the name is not
+// available or does not fit.
+int get_module_file_name(void* module, wchar_t* buffer, int capacity);
+
+// ---- Files ----
+
+// Creates one directory. Failure (it exists, the parent is missing, ...) is
+// not reported: callers find out through the operations that follow.
+void create_directory(const wchar_t* path);
+
+// True when something exists at path; a directory counts.
+bool file_exists(const wchar_t* path);
+
+// Copies the regular file source to target, replacing an existing target.
+// Returns true on success. On failure an existing target is left as it was.
+bool copy_file(const wchar_t* source, const wchar_t* target);
+
+// An open file; kInvalidFile means none.
+using FileHandle = std::intptr_t;
+constexpr FileHandle kInvalidFile = -1;
+
+// Opens an existing file (not a directory) for reading, sharing read access.
+// Returns kInvalidFile on failure.
+FileHandle open_file_for_reading(const wchar_t* path);
+
+// Creates or truncates a file for writing. Returns kInvalidFile on failure.
+FileHandle create_file_for_writing(const wchar_t* path);
+
+// One read of up to size bytes. Returns false on failure; otherwise stores the
+// number of bytes read (0 at end of file) in *count.
+bool read_file(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* count);
+
+// One write of size bytes. Returns false on failure; otherwise stores the
+// number of bytes written, which may be fewer than asked, in *count.
+bool write_file(FileHandle file, const void* data, std::uint32_t size, std::uint32_t* count);
+
+void close_file(FileHandle file);
+
+// ---- Text ----
+
+// UTF-8 to wide characters, losslessly: a byte that is not part of valid UTF-8
+// becomes U+DC80 + byte, which encode_utf8 turns back into that byte.
+std::wstring decode_utf8(const char* text, std::size_t length);
+
+// Wide characters to UTF-8, the inverse of decode_utf8. Any other unpaired
+// surrogate, or a value beyond U+10FFFF, becomes U+FFFD.
+std::string encode_utf8(const wchar_t* text);
+
+// A path as the launcher configuration stores it: UTF-8 as the system itself
+// converts it (on Windows lone surrogates become U+FFFD; elsewhere the
+// conversion is encode_utf8's).
+std::string convert_path_to_utf8(const wchar_t* path);
+
+// Compares two 8-bit strings ignoring ASCII letter case; 0 means equal.
+int compare_ignoring_case(const char* a, const char* b);
+
+// ---- Console ----
+
+enum ConsoleStream { kStandardOutput, kStandardError };
+
+// Writes 8-bit text; a line feed becomes the platform's console line end.
+void write_console(ConsoleStream stream, const char* text, std::size_t length);
+
+// Renders a wide string as 8-bit text for stream: UTF-8, or on a Windows
+// console its output code page, with '?' for what the code page lacks.
+std::string render_for_console(ConsoleStream stream, const wchar_t* text);
+
+void flush_console(ConsoleStream stream);
+
+// Reads a line from standard input with fgets semantics: stops after a line
+// feed, after size - 1 bytes or at end of input, and terminates. Returns null
+// when nothing at all could be read.
+char* read_console_line(char* buffer, int size);
+
+// Reads one byte from standard input; -1 at end of input or on error.
+int read_console_byte();
+
+// Ends the process at once with status, flushing the console streams.
+[[noreturn]] void exit_process(int status);
+
+#endif  // VLX_PLATFORM_PLATFORM_H

@@ -1,0 +1,75 @@
+// POSIX implementation of the test services. Only code specific to POSIX
+// systems belongs here.
+#include "platform/testing.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/platform.h"
+
+namespace {
+
+std::string make_temp_file(const std::string& contents) {
+  char name[] = "/tmp/vlx-test-XXXXXX";
+  int fd = mkstemp(name);
+  if (fd >= 0) {
+    bool written = write(fd, contents.data(), contents.size()) == static_cast<ssize_t>(contents.size());
+    (void)written;  // a short input file shows up as a failing test
+    close(fd);
+  }
+  return name;
+}
+
+std::string take_file(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  unlink(name.c_str());
+  return text.str();
+}
+
+void redirect(const std::string& name, int flags, int target) {
+  int fd = open(name.c_str(), flags);
+  dup2(fd, target);
+  close(fd);
+}
+
+}  // namespace
+
+ProcessResult run_process(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                          const std::wstring& directory, const std::string& input) {
+  std::string in = make_temp_file(input), out = make_temp_file(""), err = make_temp_file("");
+  std::vector<std::string> words{encode_utf8(program.c_str())};
+  for (const std::wstring& argument : arguments) words.push_back(encode_utf8(argument.c_str()));
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(&word[0]);
+  argv.push_back(nullptr);
+  std::string where = encode_utf8(directory.c_str());
+
+  pid_t child = fork();
+  if (child == 0) {
+    redirect(in, O_RDONLY, 0);
+    redirect(out, O_WRONLY, 1);
+    redirect(err, O_WRONLY, 2);
+    if (chdir(where.c_str()) == 0) execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  unlink(in.c_str());
+  int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return ProcessResult{code, take_file(out), take_file(err)};
+}
+
+std::wstring locate_sibling_program(const wchar_t* base) {
+  wchar_t self[kPathCapacity];
+  std::wstring path(self, get_module_file_name(get_module_handle(), self, kPathCapacity));
+  return path.substr(0, path.rfind(L'/') + 1) + base;
+}
+
+std::string console_text(const std::string& text) { return text; }

@@ -1,0 +1,103 @@
+// Windows implementation of the test services. Only code specific to Windows
+// belongs here.
+#include "platform/testing.h"
+
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace {
+
+// Quotes one argument so that the C runtime's command-line parser gives it
+// back unchanged: backslashes count only before a quote.
+std::wstring quote_argument(const std::wstring& argument) {
+  if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
+  std::wstring quoted = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(2 * backslashes, L'\\');
+  return quoted + L"\"";
+}
+
+std::wstring make_temp_file() {
+  wchar_t directory[MAX_PATH], name[MAX_PATH];
+  GetTempPathW(MAX_PATH, directory);
+  GetTempFileNameW(directory, L"vlx", 0, name);
+  return name;
+}
+
+HANDLE open_inheritable(const std::wstring& name, DWORD access, DWORD disposition) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  return CreateFileW(name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                     disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+std::string take_file(const std::wstring& name) {
+  std::string text;
+  HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  char buffer[4096];
+  DWORD n;
+  while (ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0) text.append(buffer, n);
+  CloseHandle(file);
+  DeleteFileW(name.c_str());
+  return text;
+}
+
+}  // namespace
+
+ProcessResult run_process(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                          const std::wstring& directory, const std::string& input) {
+  std::wstring in = make_temp_file(), out = make_temp_file(), err = make_temp_file();
+  HANDLE input_file = open_inheritable(in, GENERIC_WRITE | GENERIC_READ, CREATE_ALWAYS);
+  DWORD written;
+  WriteFile(input_file, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
+  SetFilePointer(input_file, 0, nullptr, FILE_BEGIN);
+
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input_file;
+  startup.hStdOutput = open_inheritable(out, GENERIC_WRITE, CREATE_ALWAYS);
+  startup.hStdError = open_inheritable(err, GENERIC_WRITE, CREATE_ALWAYS);
+
+  std::wstring command = quote_argument(program);
+  for (const std::wstring& argument : arguments) command += L" " + quote_argument(argument);
+  PROCESS_INFORMATION process = {};
+  DWORD code = 127;
+  if (CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr,
+                     directory.c_str(), &startup, &process)) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  }
+  CloseHandle(input_file);
+  CloseHandle(startup.hStdOutput);
+  CloseHandle(startup.hStdError);
+  DeleteFileW(in.c_str());
+  return ProcessResult{static_cast<int>(code), take_file(out), take_file(err)};
+}
+
+std::wstring locate_sibling_program(const wchar_t* base) {
+  wchar_t self[MAX_PATH];
+  std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
+  return path.substr(0, path.rfind(L'\\') + 1) + base + L".exe";
+}
+
+std::string console_text(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}

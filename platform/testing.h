@@ -1,0 +1,27 @@
+// Services for the test suite only: running the built tool as a user would.
+#ifndef VLX_PLATFORM_TESTING_H
+#define VLX_PLATFORM_TESTING_H
+
+#include <string>
+#include <vector>
+
+struct ProcessResult {
+  int status;       // exit status, or 128 + signal number for a killed process
+  std::string out;  // everything written to standard output
+  std::string err;  // everything written to standard error
+};
+
+// Runs program with arguments (argv[1] on) in directory, with input as the
+// whole of standard input. Each argument reaches the program exactly as given.
+ProcessResult run_process(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                          const std::wstring& directory, const std::string& input);
+
+// Full path of the program named base ("vlxinstall") in the directory of the
+// running test program, with the platform's executable suffix.
+std::wstring locate_sibling_program(const wchar_t* base);
+
+// text as it appears on a console stream: each line feed becomes the
+// platform's console line end.
+std::string console_text(const std::string& text);
+
+#endif  // VLX_PLATFORM_TESTING_H

@@ -1,0 +1,52 @@
+#include "tests/tool_runner.h"
+
+#include <fstream>
+#include <sstream>
+
+void ScratchTest::SetUp() {
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  scratch = fs::temp_directory_path() /
+            (std::string("vlx-") + info->test_suite_name() + "-" + info->name());
+  fs::remove_all(scratch);
+  fs::create_directories(scratch);
+}
+
+void ScratchTest::TearDown() {
+  std::error_code ignored;
+  fs::remove_all(scratch, ignored);
+}
+
+ProcessResult ScratchTest::run_tool(const std::vector<std::wstring>& arguments,
+                                    const std::string& input) {
+  return run_process(locate_sibling_program(L"vlxinstall"), arguments, scratch.wstring(), input);
+}
+
+ProcessResult ScratchTest::run_tool_copy(const fs::path& directory,
+                                         const std::vector<std::wstring>& arguments,
+                                         const std::string& input) {
+  fs::path original = locate_sibling_program(L"vlxinstall");
+  fs::path copy = directory / original.filename();
+  fs::create_directories(directory);
+  fs::copy_file(original, copy, fs::copy_options::overwrite_existing);
+  return run_process(copy.wstring(), arguments, scratch.wstring(), input);
+}
+
+void write_file(const fs::path& path, const std::string& contents) {
+  if (path.has_parent_path()) fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << contents;
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void expect_failure(const ProcessResult& result, const std::string& message,
+                    const std::string& out) {
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, console_text(out));
+  EXPECT_EQ(result.err, console_text(message));
+}

@@ -1,0 +1,41 @@
+// Runs the built tool in a fresh scratch directory, as a user would.
+#ifndef VLX_TESTS_TOOL_RUNNER_H
+#define VLX_TESTS_TOOL_RUNNER_H
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/testing.h"
+
+namespace fs = std::filesystem;
+
+// A fixture with its own empty directory, removed after the test.
+class ScratchTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Runs vlxinstall from the build with arguments and standard input.
+  ProcessResult run_tool(const std::vector<std::wstring>& arguments, const std::string& input = "");
+  // Runs a copy of vlxinstall placed in directory.
+  ProcessResult run_tool_copy(const fs::path& directory, const std::vector<std::wstring>& arguments,
+                              const std::string& input = "");
+
+  fs::path scratch;
+};
+
+// Writes contents to path, creating its parent directories.
+void write_file(const fs::path& path, const std::string& contents);
+// The whole contents of path; empty when it cannot be read.
+std::string read_file(const fs::path& path);
+
+// The result of a run that is expected to fail: status 1, nothing on
+// standard output, exactly message (with console line ends) on standard error.
+void expect_failure(const ProcessResult& result, const std::string& message,
+                    const std::string& out = "");
+
+#endif  // VLX_TESTS_TOOL_RUNNER_H
