@@ -7,36 +7,50 @@ TEST_PACKAGES := $(BUILD_PACKAGES) clang libclang-rt-14-dev googletest libgtest-
 
 CONFIGURE := cmake -G Ninja -Wno-dev
 SANITIZE := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
+FUZZ_SECONDS ?= 300
 
-.PHONY: demo test test-native test-sanitize test-windows build clean
+.PHONY: demo test fuzz native sanitize windows test-native test-sanitize test-windows clean
 
-demo: build
+demo: native
 	scripts/demo.sh build/native/bin/vlxinstall
 
-build:
-	@scripts/require-packages.sh $(BUILD_PACKAGES)
-	$(CONFIGURE) -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build build/native
-
-# The whole suite: natively, under AddressSanitizer and UndefinedBehaviorSanitizer,
-# and as a Windows build under Wine.
+# The whole suite: natively, under AddressSanitizer and UndefinedBehaviorSanitizer
+# (with a short fuzzing run), and as a Windows build under Wine.
 test:
 	@scripts/require-packages.sh $(TEST_PACKAGES)
 	$(MAKE) --no-print-directory test-native test-sanitize test-windows
 
-test-native: build
-	cd build/native && ctest --output-on-failure
+# The fuzz target alone, for FUZZ_SECONDS.
+fuzz: sanitize
+	cd build/sanitize && ./bin/load_init_file_fuzzer -max_total_time=$(FUZZ_SECONDS) \
+	  -max_len=8192 -rss_limit_mb=2048 tests/fuzz-corpus ../../tests/fuzz/corpus
 
-test-sanitize:
+native:
+	@scripts/require-packages.sh $(BUILD_PACKAGES)
+	$(CONFIGURE) -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build/native
+
+sanitize:
+	@scripts/require-packages.sh $(BUILD_PACKAGES) clang libclang-rt-14-dev libgtest-dev
 	$(CONFIGURE) -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug \
-	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS="$(SANITIZE)"
+	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS="$(SANITIZE)" -DVLX_BUILD_FUZZERS=ON
 	cmake --build build/sanitize
-	cd build/sanitize && ctest --output-on-failure
 
-test-windows:
+windows:
+	@scripts/require-packages.sh $(BUILD_PACKAGES) googletest \
+	  gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
 	$(CONFIGURE) -S . -B build/windows -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 	cmake --build build/windows
+
+test-native: native
+	cd build/native && ctest --output-on-failure
+
+test-sanitize: sanitize
+	cd build/sanitize && ctest --output-on-failure
+
+test-windows: windows
+	@scripts/require-packages.sh wine wine64
 	scripts/wine-session.sh start
 	cd build/windows && ctest --output-on-failure; status=$$?; \
 	  cd ../.. && scripts/wine-session.sh stop; exit $$status

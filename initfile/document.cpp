@@ -1,0 +1,170 @@
+// The in-memory document: sections and entries in plain growable arrays.
+#include <stdlib.h>
+#include <string.h>
+
+#include "initfile/document_internal.h"
+#include "initfile/initfile.h"
+
+namespace {
+
+constexpr int32_t kGrowth = 10;
+
+template <typename T>
+T** allocate_slots(int32_t count) {
+  return static_cast<T**>(malloc(sizeof(T*) * static_cast<size_t>(count)));
+}
+
+// Appends item, growing a full array by exactly kGrowth slots.
+template <typename T>
+void append_slot(T*** slots, int32_t* count, int32_t* capacity, T* item) {
+  if (*count == *capacity) {
+    *capacity += kGrowth;
+    *slots = static_cast<T**>(realloc(*slots, sizeof(T*) * static_cast<size_t>(*capacity)));
+  }
+  (*slots)[(*count)++] = item;
+}
+
+int find_section(const InitFile* file, const char* name) {
+  for (int32_t i = 0; i < file->count; ++i) {
+    if (strcmp(file->sections[i]->name, name) == 0) return i;
+  }
+  return -1;
+}
+
+int find_entry(const InitSection* section, const char* key) {
+  for (int32_t i = 0; i < section->count; ++i) {
+    if (strcmp(section->entries[i]->key, key) == 0) return i;
+  }
+  return -1;
+}
+
+void free_entry(InitEntry* entry) {
+  free(entry->key);
+  free(entry);
+}
+
+}  // namespace
+
+InitFile* create_init_file() {
+  InitFile* file = static_cast<InitFile*>(malloc(sizeof(InitFile)));
+  file->count = 0;
+  file->capacity = kGrowth;
+  file->sections = allocate_slots<InitSection>(kGrowth);
+  return file;
+}
+
+void free_init_file(InitFile* file) {
+  for (int32_t i = 0; i < file->count; ++i) free_init_section(file->sections[i]);
+  free(file->sections);
+  free(file);
+}
+
+InitSection* adopt_init_section_name(char* name) {
+  InitSection* section = static_cast<InitSection*>(malloc(sizeof(InitSection)));
+  section->count = 0;
+  section->capacity = kGrowth;
+  section->name = name;
+  section->entries = allocate_slots<InitEntry>(kGrowth);
+  return section;
+}
+
+InitSection* create_init_section(const char* name) {
+  size_t size = strlen(name) + 1;
+  char* copy = static_cast<char*>(malloc(size));
+  memcpy(copy, name, size);
+  return adopt_init_section_name(copy);
+}
+
+void free_init_section(InitSection* section) {
+  for (int32_t i = 0; i < section->count; ++i) free_entry(section->entries[i]);
+  free(section->entries);
+  free(section->name);
+  free(section);
+}
+
+void append_init_section(InitFile* file, InitSection* section) {
+  append_slot(&file->sections, &file->count, &file->capacity, section);
+}
+
+int add_init_section(InitFile* file, InitSection* section) {
+  int i = find_section(file, section->name);
+  if (i < 0) {
+    append_init_section(file, section);
+    return 1;
+  }
+  InitSection* old = file->sections[i];
+  file->sections[i] = section;
+  // A section the document already holds replaces itself: nothing to release.
+  if (old != section) free_init_section(old);
+  return 0;
+}
+
+InitSection* lookup_init_section(InitFile* file, const char* name) {
+  int i = find_section(file, name);
+  return i < 0 ? nullptr : file->sections[i];
+}
+
+int delete_init_section(InitFile* file, const char* name) {
+  int i = find_section(file, name);
+  if (i < 0) return 1;
+  free_init_section(file->sections[i]);
+  file->sections[i] = file->sections[--file->count];
+  return 0;
+}
+
+char* init_section_name_at(InitFile* file, int index) {
+  return index < 0 || index >= file->count ? nullptr : file->sections[index]->name;
+}
+
+InitSection* copy_init_section(InitSection* section, const char* new_name) {
+  InitSection* copy = create_init_section(new_name);
+  for (int32_t i = 0; i < section->count; ++i) {
+    const char* key = section->entries[i]->key;
+    set_init_entry(copy, key, lookup_init_value(section, key));
+  }
+  return copy;
+}
+
+void append_init_entry(InitSection* section, char* key, char* value) {
+  InitEntry* entry = static_cast<InitEntry*>(malloc(sizeof(InitEntry)));
+  entry->key = key;
+  entry->value = value;
+  append_slot(&section->entries, &section->count, &section->capacity, entry);
+}
+
+int set_init_entry(InitSection* section, const char* key, const char* value) {
+  // The block is built before the search, so key and value may point into the
+  // entry that is about to be replaced.
+  size_t key_size = strlen(key) + 1, value_size = strlen(value) + 1;
+  char* block = static_cast<char*>(malloc(key_size + value_size));
+  memcpy(block, key, key_size);
+  memcpy(block + key_size, value, value_size);
+
+  int i = find_entry(section, block);
+  if (i < 0) {
+    append_init_entry(section, block, block + key_size);
+    return 1;
+  }
+  InitEntry* entry = section->entries[i];
+  free(entry->key);
+  entry->key = block;
+  entry->value = block + key_size;
+  return 0;
+}
+
+char* lookup_init_value(InitSection* section, const char* key) {
+  int i = find_entry(section, key);
+  return i < 0 ? nullptr : section->entries[i]->value;
+}
+
+char* init_entry_key_at(InitSection* section, int index) {
+  return index < 0 || index >= section->count ? nullptr : section->entries[index]->key;
+}
+
+int delete_init_entry(InitSection* section, const char* key) {
+  int i = find_entry(section, key);
+  if (i < 0) return 1;
+  free_entry(section->entries[i]);
+  section->entries[i] = section->entries[--section->count];
+  return 0;
+}

@@ -1,0 +1,17 @@
+// Document building blocks shared by the loader and the model, outside the
+// public interface: they append without looking for an existing name.
+#ifndef VLX_INITFILE_DOCUMENT_INTERNAL_H
+#define VLX_INITFILE_DOCUMENT_INTERNAL_H
+
+#include "initfile/initfile.h"
+
+// A new empty section that takes ownership of name (a malloc'd string).
+InitSection* adopt_init_section_name(char* name);
+
+// Appends section to the document, even when its name is already there.
+void append_init_section(InitFile* file, InitSection* section);
+
+// Appends an entry whose key owns the malloc'd block that value points into.
+void append_init_entry(InitSection* section, char* key, char* value);
+
+#endif  // VLX_INITFILE_DOCUMENT_INTERNAL_H

@@ -1,0 +1,127 @@
+// Init files: sectioned key=value text files with comments, backslash escapes
+// and continuation lines, and their in-memory documents.
+//
+// Text format, as the reader takes it:
+//   [section]           a header: '[' name ']', more than two bytes long
+//   key = value         an entry: spaces around the first '=' are dropped
+//   ; comment           from an unescaped ';' to the end of the physical line
+//   \; \\ \<other>      a backslash makes the next byte literal
+//   text \              a backslash at the end of a line joins the next line
+// Only the space is blank; leading and trailing spaces of a line are removed,
+// carriage returns are ignored, empty lines produce nothing.
+//
+// All text is 8-bit and null-terminated. Arrays start with 10 slots and grow
+// by 10. Names and keys compare byte for byte; the first match wins.
+#ifndef VLX_INITFILE_INITFILE_H
+#define VLX_INITFILE_INITFILE_H
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+// An entry's key owns one block that also holds its value.
+struct InitEntry {
+  char* key;
+  char* value;
+};
+
+struct InitSection {
+  int32_t count;     // entries in use
+  int32_t capacity;  // slots of entries
+  char* name;        // owned, without brackets
+  InitEntry** entries;
+};
+
+struct InitFile {
+  int32_t count;     // sections in use
+  int32_t capacity;  // slots of sections
+  InitSection** sections;
+};
+
+// ---- Documents ----
+
+// A new empty document, owned by the caller and released with free_init_file.
+InitFile* create_init_file();
+
+// Releases the document with all its sections and entries.
+void free_init_file(InitFile* file);
+
+// A new empty section holding its own copy of name. It belongs to the caller
+// until added to a document.
+InitSection* create_init_section(const char* name);
+
+// Releases the section with its name and entries.
+void free_init_section(InitSection* section);
+
+// Gives section to the document: 1 if it was appended; 0 if it replaced (and
+// released) the first section of the same name, in that section's place.
+// The caller may keep filling section through its own pointer.
+int add_init_section(InitFile* file, InitSection* section);
+
+// The first section named name, or null. It stays owned by the document.
+InitSection* lookup_init_section(InitFile* file, const char* name);
+
+// Releases the first section named name and moves the last section into its
+// slot: 0 if a section was removed, 1 if none has that name.
+int delete_init_section(InitFile* file, const char* name);
+
+// Name of the section at index, or null when index is negative or not below
+// count. The name belongs to the section.
+char* init_section_name_at(InitFile* file, int index);
+
+// A new section named new_name with a copy of each key of section, carrying
+// the value of the key's first entry. Owned by the caller.
+InitSection* copy_init_section(InitSection* section, const char* new_name);
+
+// ---- Entries ----
+
+// Sets key to a copy of value: 1 if a new entry was appended; 0 if the first
+// entry with that key got the new value and kept its place.
+int set_init_entry(InitSection* section, const char* key, const char* value);
+
+// The value of the first entry with key, or null. Valid until that entry is
+// replaced or deleted or the document released.
+char* lookup_init_value(InitSection* section, const char* key);
+
+// Key of the entry at index, or null when index is negative or not below
+// count.
+char* init_entry_key_at(InitSection* section, int index);
+
+// Releases the first entry with key and moves the last entry into its slot:
+// 0 if an entry was removed, 1 if none has that key.
+int delete_init_entry(InitSection* section, const char* key);
+
+// ---- Files ----
+
+// Reads an init file into a new document owned by the caller. Null when the
+// file cannot be opened or is malformed: its first line is not a header, or a
+// later line is neither an entry nor a header. A file without lines gives an
+// empty document; a read error ends the file where it happens.
+InitFile* load_init_file(const wchar_t* path);
+
+// Writes the document to path, replacing any file there: one "[name]" line per
+// section and one "key=value" line per entry with ';' and '\' escaped in keys
+// and values, each line ended by a line feed. Returns 0 when all was written,
+// -1 when the file could not be created, -2 when a write failed or fell short
+// (the file is left as far as it was written).
+int store_init_file(InitFile* file, const wchar_t* path);
+
+// ---- Line reader ----
+
+struct InitLineReader {
+  FileHandle handle;
+  int32_t at_end;     // set once the file has no more bytes or a read failed
+  uint32_t filled;    // bytes the last read placed in buffer
+  int32_t position;   // next unread byte of buffer
+  char buffer[1024];
+};
+
+// Prepares reader to read the open file handle from where it stands.
+void start_init_line_reader(InitLineReader* reader, FileHandle handle);
+
+// The next logical line, with comments, escapes, continuations and the
+// leading and trailing spaces resolved, as a new string the caller releases
+// with free(); null when no line is left (and on every call after that).
+char* read_init_line(InitLineReader* reader);
+
+#endif  // VLX_INITFILE_INITFILE_H

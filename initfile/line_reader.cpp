@@ -1,0 +1,121 @@
+// Turns the bytes of an init file into logical lines.
+#include <string.h>
+
+#include "initfile/initfile.h"
+#include "initfile/text_buffer.h"
+
+namespace {
+
+// Bytes that end a run of plain text: everything else is appended as it is.
+bool needs_attention(unsigned char byte) {
+  return byte == '\n' || byte == '\r' || byte == ';' || byte == '\\';
+}
+
+// Reads the next block; false (and at_end set) at end of file or on error.
+bool refill(InitLineReader* reader) {
+  uint32_t count = 0;
+  if (!read_file(reader->handle, reader->buffer, sizeof reader->buffer, &count) || count == 0) {
+    reader->at_end = 1;
+    return false;
+  }
+  reader->filled = count;
+  reader->position = 0;
+  return true;
+}
+
+// Trailing spaces go, escaped ones included; a line that fills its room
+// grows once more for the terminator.
+char* finish_line(TextBuffer* line) {
+  while (line->length > 0 && line->text[line->length - 1] == ' ') --line->length;
+  if (line->length == line->room) reserve_text(line, 1);
+  line->text[line->length] = '\0';
+  return line->text;
+}
+
+// Appends the run of plain bytes at the reader's position, if any.
+bool take_plain_run(InitLineReader* reader, TextBuffer* line) {
+  const char* start = reader->buffer + reader->position;
+  const char* end = reader->buffer + reader->filled;
+  // Spaces are plain only once the line holds a byte.
+  if (line->length == 0 && *start == ' ') return false;
+  const char* p = start;
+  while (p < end && !needs_attention(static_cast<unsigned char>(*p))) ++p;
+  if (p == start) return false;
+  append_text(line, start, static_cast<size_t>(p - start));
+  reader->position += static_cast<int32_t>(p - start);
+  return true;
+}
+
+// Skips the rest of a comment up to its line feed, if that is in the buffer.
+void skip_comment(InitLineReader* reader) {
+  const char* start = reader->buffer + reader->position;
+  const void* line_feed = memchr(start, '\n', reader->filled - static_cast<uint32_t>(reader->position));
+  reader->position = line_feed ? static_cast<int32_t>(static_cast<const char*>(line_feed) - reader->buffer)
+                               : static_cast<int32_t>(reader->filled);
+}
+
+}  // namespace
+
+void start_init_line_reader(InitLineReader* reader, FileHandle handle) {
+  reader->handle = handle;
+  reader->at_end = 0;
+  reader->filled = 0;
+  reader->position = 0;
+}
+
+char* read_init_line(InitLineReader* reader) {
+  if (reader->at_end) return nullptr;
+  TextBuffer line;
+  start_text(&line);
+  bool escape = false, comment = false;
+  for (;;) {
+    if (static_cast<uint32_t>(reader->position) == reader->filled && !refill(reader)) break;
+    // Fast paths: a comment ignores everything up to its line feed (and never
+    // has escape set); plain bytes outside one are appended in runs.
+    if (comment) {
+      skip_comment(reader);
+      if (static_cast<uint32_t>(reader->position) == reader->filled) continue;
+    } else if (!escape && take_plain_run(reader, &line)) {
+      continue;
+    }
+    char byte = reader->buffer[reader->position++];
+    switch (byte) {
+      case '\n':
+        if (escape) {
+          escape = comment = false;  // continuation: the next physical line joins
+        } else if (line.length == 0) {
+          comment = false;  // nothing on this line
+        } else {
+          return finish_line(&line);
+        }
+        break;
+      case '\r':
+        break;
+      case ' ':
+        if (line.length > 0) append_byte(&line, ' ');
+        escape = false;
+        break;
+      case ';':
+        if (escape) {
+          append_byte(&line, ';');
+        } else {
+          comment = true;
+        }
+        escape = false;
+        break;
+      case '\\':
+        if (escape) append_byte(&line, '\\');
+        escape = !escape;
+        break;
+      default:
+        append_byte(&line, byte);
+        escape = false;
+        break;
+    }
+  }
+  if (line.length == 0) {
+    free(line.text);
+    return nullptr;
+  }
+  return finish_line(&line);
+}
