@@ -27,4 +27,11 @@ TEST_F(CommandLineTest, ShowsArgumentsBeyondAsciiAsUtf8) {
                  "Only one root directory can be specified, parameter \xe6\xa0\xb9 dir is illegal\n");
 }
 
+TEST_F(CommandLineTest, EveryArgumentNotOpenedByADashNamesTheRoot) {
+  std::wstring sep(1, kPathSeparator);
+  expect_failure(run_tool({L"-s", L"/s"}), "Cannot open init file /s" + encode_utf8(sep.c_str()) + "Install.ini\n");
+  expect_failure(run_tool({L"", L"-s"}), "Cannot open init file " + encode_utf8(sep.c_str()) + "Install.ini\n");
+  expect_failure(run_tool({L" x ", L"-s"}), "Cannot open init file  x " + encode_utf8(sep.c_str()) + "Install.ini\n");
+}
+
 }  // namespace

@@ -12,7 +12,7 @@ class LineReaderTest : public ScratchTest {
   std::vector<std::string> read_lines(const std::string& bytes) {
     fs::path path = scratch / "lines.ini";
     write_file(path, bytes);
-    FileHandle handle = open_file_for_reading(path.wstring().c_str());
+    FileHandle handle = open_file_for_reading(to_wide(path).c_str());
     EXPECT_NE(handle, kInvalidFile);
     InitLineReader reader;
     start_init_line_reader(&reader, handle);

@@ -10,7 +10,7 @@ class LoaderTest : public ScratchTest {
   std::unique_ptr<Document> load(const std::string& bytes) {
     fs::path path = scratch / "load.ini";
     write_file(path, bytes);
-    InitFile* file = load_init_file(path.wstring().c_str());
+    InitFile* file = load_init_file(to_wide(path).c_str());
     if (!file) return nullptr;
     auto document = std::make_unique<Document>(describe(file));
     free_init_file(file);
@@ -49,7 +49,7 @@ TEST_F(LoaderTest, RejectsMalformedFilesAsAWhole) {
 
 TEST_F(LoaderTest, MissingFilesAndDirectoriesGiveNull) {
   EXPECT_EQ(load_init_file((scratch / "absent.ini").wstring().c_str()), nullptr);
-  EXPECT_EQ(load_init_file(scratch.wstring().c_str()), nullptr);
+  EXPECT_EQ(load_init_file(to_wide(scratch).c_str()), nullptr);
 }
 
 TEST_F(LoaderTest, ToleratesHostileBytes) {

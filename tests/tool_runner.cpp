@@ -3,6 +3,14 @@
 #include <fstream>
 #include <sstream>
 
+
+fs::path to_path(const std::wstring& wide) { return fs::u8path(encode_utf8(wide.c_str())); }
+
+std::wstring to_wide(const fs::path& path) {
+  std::string bytes = path.u8string();
+  return decode_utf8(bytes.data(), bytes.size());
+}
+
 void ScratchTest::SetUp() {
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
   scratch = fs::temp_directory_path() /
@@ -18,7 +26,7 @@ void ScratchTest::TearDown() {
 
 ProcessResult ScratchTest::run_tool(const std::vector<std::wstring>& arguments,
                                     const std::string& input) {
-  return run_process(locate_sibling_program(L"vlxinstall"), arguments, scratch.wstring(), input);
+  return run_process(locate_sibling_program(L"vlxinstall"), arguments, to_wide(scratch), input);
 }
 
 ProcessResult ScratchTest::run_tool_copy(const fs::path& directory,
@@ -28,7 +36,7 @@ ProcessResult ScratchTest::run_tool_copy(const fs::path& directory,
   fs::path copy = directory / original.filename();
   fs::create_directories(directory);
   fs::copy_file(original, copy, fs::copy_options::overwrite_existing);
-  return run_process(copy.wstring(), arguments, scratch.wstring(), input);
+  return run_process(to_wide(copy), arguments, to_wide(scratch), input);
 }
 
 void write_file(const fs::path& path, const std::string& contents) {

@@ -13,6 +13,11 @@
 
 namespace fs = std::filesystem;
 
+// Conversions between paths and wide strings that hold for every name (the
+// standard library converts wide strings in the "C" locale on POSIX).
+fs::path to_path(const std::wstring& wide);
+std::wstring to_wide(const fs::path& path);
+
 // A fixture with its own empty directory, removed after the test.
 class ScratchTest : public ::testing::Test {
  protected:

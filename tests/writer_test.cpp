@@ -12,7 +12,7 @@ class WriterTest : public ScratchTest {
   std::string store(const Document& document) {
     InitFile* file = build(document);
     fs::path path = scratch / "out.ini";
-    EXPECT_EQ(store_init_file(file, path.wstring().c_str()), 0);
+    EXPECT_EQ(store_init_file(file, to_wide(path).c_str()), 0);
     free_init_file(file);
     return read_file(path);
   }
@@ -21,9 +21,9 @@ class WriterTest : public ScratchTest {
   Document round_trip(const Document& document) {
     InitFile* file = build(document);
     fs::path path = scratch / "trip.ini";
-    store_init_file(file, path.wstring().c_str());
+    store_init_file(file, to_wide(path).c_str());
     free_init_file(file);
-    InitFile* loaded = load_init_file(path.wstring().c_str());
+    InitFile* loaded = load_init_file(to_wide(path).c_str());
     if (!loaded) {
       ADD_FAILURE() << "stored file was rejected";
       return {};
@@ -58,7 +58,7 @@ TEST_F(WriterTest, WhatTheFormatCannotCarryReadsBackChanged) {
 TEST_F(WriterTest, ReportsFailures) {
   InitFile* file = build({{"s", {{"k", "v"}}}});
   EXPECT_EQ(store_init_file(file, (scratch / "missing" / "x.ini").wstring().c_str()), -1);
-  EXPECT_EQ(store_init_file(file, scratch.wstring().c_str()), -1);
+  EXPECT_EQ(store_init_file(file, to_wide(scratch).c_str()), -1);
   if (kPathSeparator == L'/' && fs::exists("/dev/full")) {
     fs::create_symlink("/dev/full", scratch / "full.ini");
     EXPECT_EQ(store_init_file(file, (scratch / "full.ini").wstring().c_str()), -2);

@@ -1,0 +1,56 @@
+#include "installer/deploy.h"
+
+#include "installer/file_tables.h"
+#include "installer/messages.h"
+#include "installer/paths.h"
+
+namespace {
+
+const char kCopyFailed[] = "Could not copy file %S to %S\n";
+const char kBailingOut[] = "Cannot continue installation, bailing out.\n";
+
+// Copies name from source_dir to bin_dir. False when the copy failed; a
+// missing source ends the run.
+bool copy_into_bin(const RunState* state, const wchar_t* source_dir, const wchar_t* name) {
+  wchar_t source[kPathCapacity], target[kPathCapacity];
+  format_path(source, kPathCapacity, L"%s" PATH_SEP L"%s", source_dir, name);
+  format_path(target, kPathCapacity, L"%s" PATH_SEP L"%s", state->bin_dir, name);
+  if (!file_exists(source)) fail("Could not find file %S\n", source);
+  if (copy_file(source, target)) return true;
+  print_message(kStandardError, kCopyFailed, source, target);
+  return false;
+}
+
+void copy_launchers(const RunState* state) {
+  for (const wchar_t* const* name = kExecutables; *name; ++name) {
+    if (!copy_into_bin(state, state->runtime_bin_dir, *name)) {
+      print_message(kStandardError, "Continuing installation anyway...\n");
+    }
+  }
+}
+
+void copy_boot_files(const RunState* state) {
+  for (const wchar_t* const* name = kBootFiles; *name; ++name) {
+    if (!copy_into_bin(state, state->release_dir, *name)) fail(kBailingOut);
+  }
+}
+
+// start.boot comes from the copy just placed in bin, not from the release.
+void install_start_boot(const RunState* state) {
+  wchar_t source[kPathCapacity], target[kPathCapacity];
+  const wchar_t* chosen = state->tavrel_start ? L"start_tavrel.boot" : L"start_minimal.boot";
+  format_path(source, kPathCapacity, L"%s" PATH_SEP L"%s", state->bin_dir, chosen);
+  format_path(target, kPathCapacity, L"%s" PATH_SEP L"start.boot", state->bin_dir);
+  if (!copy_file(source, target)) {
+    print_message(kStandardError, kCopyFailed, source, target);
+    fail(kBailingOut);
+  }
+}
+
+}  // namespace
+
+void deploy_files(const RunState* state) {
+  copy_launchers(state);
+  copy_boot_files(state);
+  install_start_boot(state);
+}

@@ -1,0 +1,14 @@
+// Deployment of the launcher programs and boot files into the root's bin.
+#ifndef VLX_INSTALLER_DEPLOY_H
+#define VLX_INSTALLER_DEPLOY_H
+
+#include "installer/run_state.h"
+
+// Copies the launcher programs and then the boot files into bin_dir and makes
+// the chosen boot file start.boot. A missing source ends the run; a launcher
+// program that cannot be copied is a warning and the run goes on; a boot file
+// or start.boot that cannot be copied ends the run. Files copied before a
+// fatal condition stay.
+void deploy_files(const RunState* state);
+
+#endif  // VLX_INSTALLER_DEPLOY_H

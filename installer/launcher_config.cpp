@@ -1,0 +1,45 @@
+#include "installer/launcher_config.h"
+
+#include <string>
+
+#include "initfile/initfile.h"
+#include "installer/messages.h"
+#include "installer/paths.h"
+
+namespace {
+
+const char kBailingOut[] = "Cannot continue installation, bailing out.\n";
+
+InitFile* build_launcher_config(const RunState* state) {
+  InitFile* config = create_init_file();
+  InitSection* section = create_init_section("vorlax");
+  add_init_section(config, section);
+  set_init_entry(section, "Bindir", convert_path_to_utf8(state->runtime_bin_dir).c_str());
+  set_init_entry(section, "Progname", "vlx");
+  set_init_entry(section, "Rootdir", convert_path_to_utf8(state->root_dir).c_str());
+  return config;
+}
+
+}  // namespace
+
+void write_launcher_config(const RunState* state) {
+  wchar_t first[kPathCapacity], second[kPathCapacity];
+  format_path(first, kPathCapacity, L"%s" PATH_SEP L"vlx.ini", state->runtime_bin_dir);
+  format_path(second, kPathCapacity, L"%s" PATH_SEP L"vlx.ini", state->bin_dir);
+
+  InitFile* config = build_launcher_config(state);
+  int stored = store_init_file(config, first);
+  free_init_file(config);
+  if (stored != 0) {
+    print_message(kStandardError, "Could not create file %S\n", first);
+    fail(kBailingOut);
+  }
+  if (!copy_file(first, second)) {
+    print_message(kStandardError, "Could not copy file %S to %S\n", first, second);
+    fail(kBailingOut);
+  }
+  if (!state->silent) {
+    std::string line = "Vorlax " + state->runtime_version + " installed successfully\n";
+    write_console(kStandardOutput, line.data(), line.size());
+  }
+}

@@ -1,0 +1,13 @@
+// The launcher configuration file vlx.ini.
+#ifndef VLX_INSTALLER_LAUNCHER_CONFIG_H
+#define VLX_INSTALLER_LAUNCHER_CONFIG_H
+
+#include "installer/run_state.h"
+
+// Writes vlx.ini (section "vorlax" with "Bindir", "Progname" and "Rootdir",
+// paths in UTF-8) into runtime_bin_dir, copies it into bin_dir and, unless
+// silent, reports success. A file that cannot be written or copied ends the
+// run with its message and status 1.
+void write_launcher_config(const RunState* state);
+
+#endif  // VLX_INSTALLER_LAUNCHER_CONFIG_H

@@ -1,0 +1,166 @@
+// Whole installations through the real executable: the root, the release
+// descriptor and the launcher configuration.
+#include <string.h>
+
+#include "tests/distribution.h"
+
+namespace {
+
+using InstallTest = DistributionTest;
+
+TEST_F(InstallTest, InteractiveRunWithTheDefaultAnswer) {
+  ProcessResult result = run_interactive("\n");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, success_output());
+  EXPECT_EQ(result.err, "");
+  expect_installed(true);
+}
+
+TEST_F(InstallTest, SilentRunsWriteNothingToStandardOutput) {
+  for (std::vector<std::wstring> arguments :
+       {std::vector<std::wstring>{L"-s", to_wide(root)}, {to_wide(root), L"-s"},
+        {L"-silent", to_wide(root)}, {L"-sx", to_wide(root), L"-s"}}) {
+    ProcessResult result = run_tool(arguments);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
+    expect_installed(false);
+  }
+}
+
+TEST_F(InstallTest, SecondRunReplacesEveryFile) {
+  ASSERT_EQ(run_silent().status, 0);
+  write_file(runtime_bin_dir / "vlxrun.exe", "launcher, release two\n");
+  write_file(release_dir / "start_tavrel.boot", "boot, release two\n");
+  write_file(bin_dir / "vlx.ini", "stale");
+  write_file(runtime_bin_dir / "vlx.ini", "stale too, and longer than the new file will be........");
+  ProcessResult result = run_interactive("\n");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  expect_installed(true);
+  EXPECT_EQ(read_file(bin_dir / "start.boot"), "boot, release two\n");
+}
+
+TEST_F(InstallTest, RootDefaultsToTheToolsOwnDirectory) {
+  ProcessResult result = run_tool_copy(root, {}, "y\n");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, success_output());
+  expect_installed(false);
+  fs::remove_all(bin_dir);
+  result = run_tool_copy(root, {L"-s"});
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.status, 0);
+  expect_installed(false);
+}
+
+TEST_F(InstallTest, RootIsUsedExactlyAsTyped) {
+  // A trailing separator stays and doubles in every derived path.
+  std::wstring typed = to_wide(root) + kPathSeparator;
+  ProcessResult result = run_tool({L"-s", typed});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(read_file(bin_dir / "vlx.ini"), expected_config(typed));
+
+  // A root that does not exist surfaces at the descriptor.
+  std::wstring absent = to_wide(scratch / "absent");
+  expect_failure(run_tool({L"-s", absent}),
+                 "Cannot open init file " + encode_utf8(native_path(absent, {L"Install.ini"}).c_str()) + "\n");
+}
+
+TEST_F(InstallTest, RootsBeyondAsciiAndWithSemicolons) {
+  struct Case {
+    const wchar_t* name;
+    const char* stored;  // how vlx.ini ends the Rootdir line
+  } cases[] = {{L"r\u00e9p \u6839", "r\xc3\xa9p \xe6\xa0\xb9\n"}, {L"a;b", "a\\;b\n"}};
+  for (const Case& c : cases) {
+    fs::path other = scratch / to_path(c.name);
+    fs::rename(root, other);
+    root = other;
+    runtime_bin_dir = to_path(native_path(root, {L"vlxcore-2.4.1", L"bin"}));
+    release_dir = to_path(native_path(root, {L"releases", L"9"}));
+    bin_dir = to_path(native_path(root, {L"bin"}));
+    ProcessResult result = run_silent();
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    expect_installed(false);
+    std::string config = read_file(bin_dir / "vlx.ini");
+    EXPECT_EQ(config.substr(config.size() - strlen(c.stored)), c.stored);
+  }
+}
+
+TEST_F(InstallTest, DescriptorProblemsEndTheRun) {
+  std::string path = encode_utf8(native_path(root, {L"Install.ini"}).c_str());
+  struct Case {
+    const char* descriptor;
+    const char* message;
+  } cases[] = {
+      {"", "No [Install] section in init file "},
+      {"; nothing here\n", "No [Install] section in init file "},
+      {"[install]\nVSN=1\nSYSTEM_VSN=2\n", "No [Install] section in init file "},
+      {"[ Install ]\nVSN=1\nSYSTEM_VSN=2\n", "No [Install] section in init file "},
+      {"[Install]\nvsn=1\nSYSTEM_VSN=2\n", "No key VSN in init file "},
+      {"[Other]\nVSN=1\n[Install]\nSYSTEM_VSN=2\n", "No key VSN in init file "},
+      {"[Install]\nVSN=2.4.1\n", "No key SYSTEM_VSN in init file "},
+      {"\xef\xbb\xbf[Install]\nVSN=2.4.1\nSYSTEM_VSN=9\n", "Cannot open init file "},
+      {"VSN=2.4.1\n[Install]\nSYSTEM_VSN=9\n", "Cannot open init file "},
+      {"[Install]\nVSN=2.4.1\nSYSTEM_VSN\n", "Cannot open init file "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.descriptor);
+    write_file(root / "Install.ini", c.descriptor);
+    expect_failure(run_silent(), c.message + path + "\n");
+    EXPECT_FALSE(fs::exists(bin_dir));
+  }
+  fs::remove(root / "Install.ini");
+  expect_failure(run_silent(), "Cannot open init file " + path + "\n");
+  fs::create_directory(root / "Install.ini");
+  expect_failure(run_silent(), "Cannot open init file " + path + "\n");
+}
+
+TEST_F(InstallTest, DescriptorValuesAreReadByTheInitFileRules) {
+  write_file(root / "Install.ini",
+             "; release descriptor\n[Install]\nVSN =  2.4.1 ; runtime\nSYSTEM_VSN=9\n"
+             "[Install]\nVSN=9.9.9\nSYSTEM_VSN=1\n");
+  ProcessResult result = run_interactive("\n");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, success_output());
+  expect_installed(true);
+}
+
+TEST_F(InstallTest, PathsThatDoNotFitAreNeverUsed) {
+  // Only the part that fits is shown: the first capacity - 1 characters.
+  std::wstring long_root = (scratch / std::wstring(kPathCapacity, L'r')).wstring();
+  std::wstring shown = native_path(long_root, {L"Install.ini"}).substr(0, kPathCapacity - 1);
+  expect_failure(run_tool({L"-s", long_root}), "Path too long: " + encode_utf8(shown.c_str()) + "\n");
+
+  write_file(root / "Install.ini", "[Install]\nVSN=" + std::string(kPathCapacity, '7') + "\nSYSTEM_VSN=9\n");
+  ProcessResult result = run_silent();
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err.rfind("Path too long: " + encode_utf8(native_path(root, {L"vlxcore-777"}).c_str()), 0), 0u);
+  EXPECT_FALSE(fs::exists(bin_dir));
+}
+
+TEST_F(InstallTest, LauncherConfigurationFailuresEndTheRun) {
+  std::string first = encode_utf8(native_path(runtime_bin_dir, {L"vlx.ini"}).c_str());
+  std::string second = encode_utf8(native_path(bin_dir, {L"vlx.ini"}).c_str());
+  fs::create_directory(runtime_bin_dir / "vlx.ini");
+  expect_failure(run_silent(),
+                 "Could not create file " + first + "\nCannot continue installation, bailing out.\n");
+  fs::remove(runtime_bin_dir / "vlx.ini");
+
+  fs::create_directories(bin_dir / "vlx.ini");
+  expect_failure(run_interactive("\n"),
+                 "Could not copy file " + first + " to " + second +
+                     "\nCannot continue installation, bailing out.\n",
+                 kPrompt);
+  EXPECT_EQ(read_file(runtime_bin_dir / "vlx.ini"), expected_config(to_wide(root)));
+  fs::remove(bin_dir / "vlx.ini");
+
+  if (kPathSeparator == L'/' && fs::exists("/dev/full")) {
+    fs::remove(runtime_bin_dir / "vlx.ini");
+    fs::create_symlink("/dev/full", runtime_bin_dir / "vlx.ini");
+    expect_failure(run_silent(),
+                   "Could not create file " + first + "\nCannot continue installation, bailing out.\n");
+  }
+}
+
+}  // namespace
