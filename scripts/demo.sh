@@ -1,11 +1,31 @@
 #!/bin/sh
-# Runs the tool on a scratch root in the build directory.
+# Installs the sample distribution in examples/ as a user would: unpacks it
+# into a fresh root in the build directory, places the tool there and runs it
+# without arguments. On a terminal the question is yours to answer; otherwise
+# the default answer is given. The source tree is never written.
 set -e
 tool=$1
-root=build/demo-root
-rm -rf "$root" && mkdir -p "$root"
-echo "\$ vlxinstall $root"
+here=$(cd "$(dirname "$0")/.." && pwd)
+root=$here/build/demo/vorlax
+rm -rf "$root"
+mkdir -p "$(dirname "$root")"
+cp -R "$here/examples/distribution" "$root"
+cp "$tool" "$root/"
+
+echo "== Sample distribution unpacked into $root"
+echo "\$ cd $root && ./vlxinstall"
 status=0
-if [ -t 0 ]; then "$tool" "$root" || status=$?; else echo | "$tool" "$root" || status=$?; fi
-echo
+if [ -t 0 ]; then
+  (cd "$root" && ./vlxinstall) || status=$?
+else
+  (cd "$root" && echo | ./vlxinstall) || status=$?
+  echo "(answered with Enter: the default)"
+fi
 echo "(exit status $status)"
+echo
+echo "== $root/bin"
+ls -l "$root/bin"
+echo
+echo "== $root/bin/vlx.ini"
+cat "$root/bin/vlx.ini"
+exit $status

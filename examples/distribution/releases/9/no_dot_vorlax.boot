@@ -1,0 +1,1 @@
+placeholder boot file: start-up without a dot file

@@ -1,0 +1,1 @@
+placeholder boot file: minimal start-up

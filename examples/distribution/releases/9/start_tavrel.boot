@@ -1,0 +1,1 @@
+placeholder boot file: standard start-up with the tavrel component
