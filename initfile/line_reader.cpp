@@ -24,11 +24,12 @@ bool refill(InitLineReader* reader) {
 }
 
 // Trailing spaces go, escaped ones included; a line that fills its room
-// grows once more for the terminator.
+// grows once more for the terminator. The caller gets exactly that room.
 char* finish_line(TextBuffer* line) {
   while (line->length > 0 && line->text[line->length - 1] == ' ') --line->length;
   if (line->length == line->room) reserve_text(line, 1);
   line->text[line->length] = '\0';
+  trim_text(line);
   return line->text;
 }
 

@@ -1,5 +1,9 @@
-// A growable byte buffer whose room is always a multiple of 10: the room that
-// growing by 10 bytes whenever it is full reaches, in one step per append.
+// A growable byte buffer. Its room follows the library's growth rule: it
+// starts at 10 bytes and grows by 10 whenever it is full, so it is always the
+// smallest multiple of 10 that holds what was appended. The allocation may
+// run ahead of the room, doubling, so that a long line costs a logarithmic
+// number of reallocations even where realloc copies; trim_text brings the
+// allocation back to the room.
 #ifndef VLX_INITFILE_TEXT_BUFFER_H
 #define VLX_INITFILE_TEXT_BUFFER_H
 
@@ -10,7 +14,8 @@
 struct TextBuffer {
   char* text;
   size_t length;
-  size_t room;
+  size_t room;       // what growing by 10 bytes at a time would have reached
+  size_t allocated;  // bytes allocated for text, at least room
 };
 
 constexpr size_t kTextGrowth = 10;
@@ -19,6 +24,7 @@ inline void start_text(TextBuffer* buffer) {
   buffer->text = static_cast<char*>(malloc(kTextGrowth));
   buffer->length = 0;
   buffer->room = kTextGrowth;
+  buffer->allocated = kTextGrowth;
 }
 
 // Makes room for extra more bytes.
@@ -26,7 +32,17 @@ inline void reserve_text(TextBuffer* buffer, size_t extra) {
   size_t needed = buffer->length + extra;
   if (needed <= buffer->room) return;
   buffer->room = (needed + kTextGrowth - 1) / kTextGrowth * kTextGrowth;
+  if (buffer->room <= buffer->allocated) return;
+  size_t doubled = buffer->allocated * 2;
+  buffer->allocated = doubled > buffer->room ? doubled : buffer->room;
+  buffer->text = static_cast<char*>(realloc(buffer->text, buffer->allocated));
+}
+
+// Releases what the allocation holds beyond the room.
+inline void trim_text(TextBuffer* buffer) {
+  if (buffer->allocated == buffer->room) return;
   buffer->text = static_cast<char*>(realloc(buffer->text, buffer->room));
+  buffer->allocated = buffer->room;
 }
 
 inline void append_text(TextBuffer* buffer, const char* bytes, size_t size) {

@@ -139,6 +139,23 @@ TEST_F(InstallTest, PathsThatDoNotFitAreNeverUsed) {
   EXPECT_FALSE(fs::exists(bin_dir));
 }
 
+TEST_F(InstallTest, LongValuesHaveNoLimitOfTheirOwn) {
+  if (kPathCapacity < 2048) GTEST_SKIP() << "paths are limited to " << kPathCapacity << " characters";
+  // A runtime version of 1201 bytes, far beyond 259, in nested directories.
+  std::string version = "9";
+  for (int i = 0; i < 600; ++i) version += kPathSeparator == L'/' ? "/d" : "\\d";
+  fs::path versioned = root / to_path(L"vlxcore-" + decode_utf8(version.data(), version.size())) / "bin";
+  fs::create_directories(versioned);
+  for (const std::wstring& name : kLaunchers) fs::copy_file(runtime_bin_dir / name, versioned / name);
+  write_file(root / "Install.ini", "[Install]\nVSN=" + version + "\nSYSTEM_VSN=9\n");
+  ProcessResult result = run_interactive("\n");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, std::string(kPrompt) + console_text("Vorlax " + version + " installed successfully\n"));
+  std::string config = read_file(bin_dir / "vlx.ini");
+  EXPECT_EQ(config, read_file(versioned / "vlx.ini"));
+  EXPECT_NE(config.find("Bindir=" + encode_utf8(to_wide(versioned).c_str()) + "\n"), std::string::npos);
+}
+
 TEST_F(InstallTest, LauncherConfigurationFailuresEndTheRun) {
   std::string first = encode_utf8(native_path(runtime_bin_dir, {L"vlx.ini"}).c_str());
   std::string second = encode_utf8(native_path(bin_dir, {L"vlx.ini"}).c_str());

@@ -61,4 +61,10 @@ TEST_F(LoaderTest, ToleratesHostileBytes) {
   expect_document("[s]\n" + std::string("k=\0v\n", 5), {{"s", {{"k", ""}}}});
 }
 
+TEST_F(LoaderTest, ReadsAFiftyMegabyteLine) {
+  std::string value(50 << 20, 'v');
+  for (size_t i = 4096; i < value.size(); i += 4096) value[i] = ' ';
+  expect_document("[s]\nk=" + value + "\n", {{"s", {{"k", value}}}});
+}
+
 }  // namespace
