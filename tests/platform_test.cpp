@@ -1,0 +1,57 @@
+// The file services the installer relies on, on each platform's backend.
+#include "tests/tool_runner.h"
+
+namespace {
+
+using PlatformTest = ScratchTest;
+
+bool copy_path(const fs::path& from, const fs::path& to) {
+  return copy_file(to_wide(from).c_str(), to_wide(to).c_str());
+}
+
+TEST_F(PlatformTest, CopyReplacesTheTargetAndKeepsModeAndTime) {
+  std::string big(3 << 20, 'b');
+  for (size_t i = 0; i < big.size(); i += 997) big[i] = static_cast<char>(i);
+  write_file(scratch / "source", big);
+  write_file(scratch / "target", "old contents that are longer than nothing");
+  auto when = fs::last_write_time(scratch / "source") - std::chrono::hours(240);
+  fs::last_write_time(scratch / "source", when);
+  if (kPathSeparator == L'/') fs::permissions(scratch / "source", fs::perms::owner_all | fs::perms::group_read);
+
+  ASSERT_TRUE(copy_path(scratch / "source", scratch / "target"));
+  EXPECT_EQ(read_file(scratch / "target"), big);
+  EXPECT_EQ(fs::last_write_time(scratch / "target"), when);
+  EXPECT_EQ(fs::status(scratch / "target").permissions(), fs::status(scratch / "source").permissions());
+}
+
+TEST_F(PlatformTest, FailedCopiesLeaveTargetsIntactAndNoLitter) {
+  write_file(scratch / "target", "intact");
+  fs::create_directory(scratch / "dir");
+  EXPECT_FALSE(copy_path(scratch / "missing", scratch / "target"));
+  EXPECT_FALSE(copy_path(scratch / "dir", scratch / "target"));
+  EXPECT_EQ(read_file(scratch / "target"), "intact");
+  EXPECT_FALSE(copy_path(scratch / "target", scratch / "dir"));
+  EXPECT_TRUE(fs::is_empty(scratch / "dir"));
+  EXPECT_FALSE(copy_path(scratch / "target", scratch / "absent" / "target"));
+  int entries = 0;
+  for (const auto& entry : fs::directory_iterator(scratch)) entries += entry.exists();
+  EXPECT_EQ(entries, 2);
+}
+
+TEST_F(PlatformTest, OpeningDirectoriesFails) {
+  EXPECT_EQ(open_file_for_reading(to_wide(scratch).c_str()), kInvalidFile);
+  EXPECT_EQ(create_file_for_writing(to_wide(scratch).c_str()), kInvalidFile);
+  EXPECT_TRUE(file_exists(to_wide(scratch).c_str()));
+  EXPECT_FALSE(file_exists(to_wide(scratch / "absent").c_str()));
+}
+
+TEST_F(PlatformTest, ModuleFileNameThatDoesNotFitIsAFailure) {
+  wchar_t name[kPathCapacity];
+  int length = get_module_file_name(get_module_handle(), name, kPathCapacity);
+  ASSERT_GT(length, 0);
+  EXPECT_EQ(fs::path(name).filename(), fs::path(locate_sibling_program(L"vlx_tests")).filename());
+  EXPECT_EQ(get_module_file_name(get_module_handle(), name, length), 0);
+  EXPECT_EQ(get_module_file_name(get_module_handle(), name, length + 1), length);
+}
+
+}  // namespace
