@@ -3,31 +3,33 @@
 
 namespace {
 
-using QuestionTest = DistributionTest;
+class QuestionTest : public DistributionTest {
+ protected:
+  // Answers with input and checks a whole installation with that start-up.
+  void expect_answer_chooses(const std::string& input, bool tavrel_start) {
+    SCOPED_TRACE(input);
+    ProcessResult result = run_interactive(input);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, success_output());
+    EXPECT_EQ(result.err, "");
+    expect_installed(tavrel_start);
+  }
+};
 
 TEST_F(QuestionTest, YesOrYInAnyCaseChoosesTheMinimalStartUp) {
   for (const char* answer : {"y\n", "Y\n", "yes\n", "YES\n", "Yes\n", "yEs\n", "y\r\n", "y",
                              "yes\rtrailing\n"}) {
-    SCOPED_TRACE(answer);
-    ProcessResult result = run_interactive(answer);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, success_output());
-    expect_installed(false);
+    expect_answer_chooses(answer, false);
   }
 }
 
 TEST_F(QuestionTest, EveryOtherAnswerKeepsTheStandardStartUp) {
-  std::string long_yes = "y" + std::string(149, ' ');  // only 99 characters are compared
-  for (const std::string& answer : {std::string("\n"), std::string("yeah\n"), std::string("n\n"),
-                                    std::string("no\n"), std::string("0\n"), std::string(" y\n"),
-                                    std::string("y \n"), std::string("\r\n"), long_yes + "\n",
-                                    std::string("ye\0s\n", 5)}) {
-    SCOPED_TRACE(answer);
-    ProcessResult result = run_interactive(answer);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, success_output());
-    expect_installed(true);
+  for (const char* answer : {"\n", "yeah\n", "n\n", "no\n", "0\n", " y\n", "y \n", "\r\n"}) {
+    expect_answer_chooses(answer, true);
   }
+  // Only the first 99 characters are compared; a zero byte ends the answer.
+  expect_answer_chooses("y" + std::string(149, ' ') + "\n", true);
+  expect_answer_chooses(std::string("ye\0s\n", 5), true);
 }
 
 TEST_F(QuestionTest, RestOfALongLineIsDiscardedUpToEndOfInput) {
