@@ -9,7 +9,7 @@ CONFIGURE := cmake -G Ninja -Wno-dev
 SANITIZE := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 FUZZ_SECONDS ?= 300
 
-.PHONY: demo test fuzz native sanitize windows test-native test-sanitize test-windows clean
+.PHONY: demo test fuzz dist native sanitize windows test-native test-sanitize test-windows clean
 
 demo: native
 	scripts/demo.sh build/native/bin/vlxinstall
@@ -24,6 +24,21 @@ test:
 fuzz: sanitize
 	cd build/sanitize && ./bin/load_init_file_fuzzer -max_total_time=$(FUZZ_SECONDS) \
 	  -max_len=8192 -rss_limit_mb=2048 tests/fuzz-corpus ../../tests/fuzz/corpus
+
+# Release archives for Windows and Linux with their SHA-256 sums, in build/dist.
+dist:
+	@scripts/require-packages.sh $(BUILD_PACKAGES) \
+	  gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+	$(CONFIGURE) -S . -B build/release-linux -DCMAKE_BUILD_TYPE=Release -DVLX_BUILD_TESTS=OFF
+	cmake --build build/release-linux
+	$(CONFIGURE) -S . -B build/release-windows -DCMAKE_BUILD_TYPE=Release -DVLX_BUILD_TESTS=OFF \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+	cmake --build build/release-windows
+	rm -rf build/dist
+	cd build/release-linux && cpack -B ../dist
+	cd build/release-windows && cpack -B ../dist
+	rm -rf build/dist/_CPack_Packages
+	cd build/dist && sha256sum vlxinstall-* > SHA256SUMS && cat SHA256SUMS
 
 native:
 	@scripts/require-packages.sh $(BUILD_PACKAGES)
