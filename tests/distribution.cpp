@@ -41,10 +41,13 @@ std::string escape_config_value(const std::string& text) {
   return escaped;
 }
 
-std::string expected_config(const std::wstring& root) {
-  return "[vorlax]\nBindir=" +
-         escape_config_value(encode_utf8(native_path(root, {L"vlxcore-2.4.1", L"bin"}).c_str())) +
+std::string expected_config(const std::wstring& root, const std::wstring& runtime_bin_dir) {
+  return "[vorlax]\nBindir=" + escape_config_value(encode_utf8(runtime_bin_dir.c_str())) +
          "\nProgname=vlx\nRootdir=" + escape_config_value(encode_utf8(root.c_str())) + "\n";
+}
+
+std::string expected_config(const std::wstring& root) {
+  return expected_config(root, native_path(root, {L"vlxcore-2.4.1", L"bin"}));
 }
 
 void DistributionTest::expect_installed(bool tavrel_start) {

@@ -29,8 +29,10 @@ class DistributionTest : public ScratchTest {
   fs::path bin_dir;          // root/bin
 };
 
-// The launcher configuration the tool writes for root with version 2.4.1.
+// The launcher configuration the tool writes for root with version 2.4.1, or
+// with the given runtime bin directory.
 std::string expected_config(const std::wstring& root);
+std::string expected_config(const std::wstring& root, const std::wstring& runtime_bin_dir);
 
 extern const char kPrompt[];
 extern const std::vector<std::wstring> kLaunchers;

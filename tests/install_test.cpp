@@ -139,21 +139,40 @@ TEST_F(InstallTest, PathsThatDoNotFitAreNeverUsed) {
   EXPECT_FALSE(fs::exists(bin_dir));
 }
 
-TEST_F(InstallTest, LongValuesHaveNoLimitOfTheirOwn) {
-  if (kPathCapacity < 2048) GTEST_SKIP() << "paths are limited to " << kPathCapacity << " characters";
-  // A runtime version of 1201 bytes, far beyond 259, in nested directories.
-  std::string version = "9";
-  for (int i = 0; i < 600; ++i) version += kPathSeparator == L'/' ? "/d" : "\\d";
-  fs::path versioned = root / to_path(L"vlxcore-" + decode_utf8(version.data(), version.size())) / "bin";
-  fs::create_directories(versioned);
-  for (const std::wstring& name : kLaunchers) fs::copy_file(runtime_bin_dir / name, versioned / name);
-  write_file(root / "Install.ini", "[Install]\nVSN=" + version + "\nSYSTEM_VSN=9\n");
-  ProcessResult result = run_interactive("\n");
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, std::string(kPrompt) + console_text("Vorlax " + version + " installed successfully\n"));
-  std::string config = read_file(bin_dir / "vlx.ini");
-  EXPECT_EQ(config, read_file(versioned / "vlx.ini"));
-  EXPECT_NE(config.find("Bindir=" + encode_utf8(to_wide(versioned).c_str()) + "\n"), std::string::npos);
+class LongValueTest : public DistributionTest {
+ protected:
+  // Installs with the runtime version (nested directories, separated by '/'
+  // in version) and checks the success line and vlx.ini.
+  void expect_version_installs(const std::string& version) {
+    std::string native = version;
+    for (char& c : native) c = c == '/' ? static_cast<char>(kPathSeparator) : c;
+    fs::path versioned = root / to_path(L"vlxcore-" + decode_utf8(native.data(), native.size())) / "bin";
+    fs::create_directories(versioned);
+    for (const std::wstring& name : kLaunchers) fs::copy_file(runtime_bin_dir / name, versioned / name);
+    std::string escaped;  // a backslash in an init file escapes the next byte
+    for (char c : native) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    write_file(root / "Install.ini", "[Install]\nVSN=" + escaped + "\nSYSTEM_VSN=9\n");
+    ProcessResult result = run_interactive("\n");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, std::string(kPrompt) + console_text("Vorlax " + native + " installed successfully\n"));
+    std::string config = read_file(bin_dir / "vlx.ini");
+    EXPECT_EQ(config, read_file(versioned / "vlx.ini"));
+    EXPECT_EQ(config, expected_config(to_wide(root), to_wide(versioned)));
+  }
+};
+
+TEST_F(LongValueTest, VersionsHaveNoLimitOfTheirOwn) {
+  // 272 bytes of UTF-8 in 92 characters: beyond 259 bytes, within every path limit.
+  std::string part;
+  for (int i = 0; i < 30; ++i) part += "\xe6\xa0\xb9";
+  expect_version_installs(part + "/" + part + "/" + part);
+  if (kPathCapacity >= 2048) {
+    // A version of 1201 bytes makes a Bindir value beyond 1040 bytes.
+    std::string deep = "9";
+    for (int i = 0; i < 600; ++i) deep += "/d";
+    expect_version_installs(deep);
+  }
 }
 
 TEST_F(InstallTest, LauncherConfigurationFailuresEndTheRun) {
