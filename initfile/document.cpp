@@ -125,10 +125,14 @@ InitSection* copy_init_section(InitSection* section, const char* new_name) {
   return copy;
 }
 
-void append_init_entry(InitSection* section, char* key, char* value) {
+InitEntry* make_init_entry(char* key, char* value) {
   InitEntry* entry = static_cast<InitEntry*>(malloc(sizeof(InitEntry)));
   entry->key = key;
   entry->value = value;
+  return entry;
+}
+
+void append_init_entry(InitSection* section, InitEntry* entry) {
   append_slot(&section->entries, &section->count, &section->capacity, entry);
 }
 
@@ -142,7 +146,7 @@ int set_init_entry(InitSection* section, const char* key, const char* value) {
 
   int i = find_entry(section, block);
   if (i < 0) {
-    append_init_entry(section, block, block + key_size);
+    append_init_entry(section, make_init_entry(block, block + key_size));
     return 1;
   }
   InitEntry* entry = section->entries[i];

@@ -11,7 +11,10 @@ InitSection* adopt_init_section_name(char* name);
 // Appends section to the document, even when its name is already there.
 void append_init_section(InitFile* file, InitSection* section);
 
-// Appends an entry whose key owns the malloc'd block that value points into.
-void append_init_entry(InitSection* section, char* key, char* value);
+// A new entry whose key owns the malloc'd block that value points into.
+InitEntry* make_init_entry(char* key, char* value);
+
+// Appends an entry made by make_init_entry.
+void append_init_entry(InitSection* section, InitEntry* entry);
 
 #endif  // VLX_INITFILE_DOCUMENT_INTERNAL_H

@@ -29,8 +29,7 @@ char* finish_line(TextBuffer* line) {
   while (line->length > 0 && line->text[line->length - 1] == ' ') --line->length;
   if (line->length == line->room) reserve_text(line, 1);
   line->text[line->length] = '\0';
-  trim_text(line);
-  return line->text;
+  return take_text(line);
 }
 
 // Appends the run of plain bytes at the reader's position, if any.
@@ -115,7 +114,7 @@ char* read_init_line(InitLineReader* reader) {
     }
   }
   if (line.length == 0) {
-    free(line.text);
+    free_text(&line);
     return nullptr;
   }
   return finish_line(&line);

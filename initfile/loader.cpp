@@ -1,4 +1,5 @@
 // Builds a document from an init file, rejecting malformed files as a whole.
+#include <stdlib.h>
 #include <string.h>
 
 #include "initfile/document_internal.h"
@@ -6,22 +7,55 @@
 
 namespace {
 
+// The section being filled from the file. Its entries array grows by doubling
+// while lines come, so a section of millions of entries is not copied over
+// and over, and is cut back to the capacity the growth rule gives (the next
+// multiple of 10) when the section is complete.
+struct SectionBuilder {
+  InitSection* section;
+  int32_t allocated;  // slots allocated for entries, at least capacity
+};
+
+void start_section(SectionBuilder* builder, InitSection* section) {
+  builder->section = section;
+  builder->allocated = section->capacity;
+}
+
+void append_entry(SectionBuilder* builder, InitEntry* entry) {
+  InitSection* section = builder->section;
+  if (section->count == builder->allocated) {
+    builder->allocated *= 2;
+    section->entries = static_cast<InitEntry**>(
+        realloc(section->entries, sizeof(InitEntry*) * static_cast<size_t>(builder->allocated)));
+  }
+  section->entries[section->count++] = entry;
+  if (section->count > section->capacity) section->capacity += 10;
+}
+
+void finish_section(SectionBuilder* builder) {
+  InitSection* section = builder->section;
+  if (!section || builder->allocated == section->capacity) return;
+  section->entries = static_cast<InitEntry**>(
+      realloc(section->entries, sizeof(InitEntry*) * static_cast<size_t>(section->capacity)));
+  builder->allocated = section->capacity;
+}
+
 bool is_header_line(const char* line) {
   size_t length = strlen(line);
   return length > 2 && line[0] == '[' && line[length - 1] == ']';
 }
 
-// Splits an entry line in place and appends it to section: the key ends at
-// the first '=' (spaces before it dropped), the value starts after it (spaces
-// after it skipped). False when the line is no entry line.
-bool take_entry_line(InitSection* section, char* line) {
+// Splits an entry line in place and appends it to the section: the key ends
+// at the first '=' (spaces before it dropped), the value starts after it
+// (spaces after it skipped). False when the line is no entry line.
+bool take_entry_line(SectionBuilder* builder, char* line) {
   char* equals = strchr(line, '=');
   if (!equals || equals == line) return false;
   for (char* p = equals; p > line && p[-1] == ' ';) *--p = '\0';
   *equals = '\0';
   char* value = equals + 1;
   while (*value == ' ') ++value;
-  append_init_entry(section, line, value);
+  append_entry(builder, make_init_entry(line, value));
   return true;
 }
 
@@ -45,18 +79,20 @@ InitFile* load_init_file(const wchar_t* path) {
   // The document is built as the lines come: after the first line the entry
   // test comes first, so '[a=b]' there is an entry.
   InitFile* file = create_init_file();
-  InitSection* current = nullptr;
+  SectionBuilder current = {nullptr, 0};
   bool valid = true;
   while (char* line = read_init_line(&reader)) {
-    if (current && take_entry_line(current, line)) continue;
+    if (current.section && take_entry_line(&current, line)) continue;
     if (!is_header_line(line)) {
       free(line);
       valid = false;
       break;
     }
-    current = take_header_line(line);
-    append_init_section(file, current);
+    finish_section(&current);
+    start_section(&current, take_header_line(line));
+    append_init_section(file, current.section);
   }
+  finish_section(&current);
   close_file(handle);
   if (!valid) {
     free_init_file(file);

@@ -54,7 +54,7 @@ int store_init_file(InitFile* file, const wchar_t* path) {
   for (int32_t i = 0; i < file->count && result == 0; ++i) {
     if (!write_section(handle, file->sections[i], &line)) result = -2;
   }
-  free(line.text);
+  free_text(&line);
   close_file(handle);
   return result;
 }
