@@ -9,7 +9,7 @@ CONFIGURE := cmake -G Ninja -Wno-dev
 SANITIZE := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 FUZZ_SECONDS ?= 300
 
-.PHONY: demo test fuzz dist native sanitize windows test-native test-sanitize test-windows clean
+.PHONY: demo test fuzz bench dist native sanitize windows test-native test-sanitize test-windows clean
 
 demo: native
 	scripts/demo.sh build/native/bin/vlxinstall
@@ -24,6 +24,14 @@ test:
 fuzz: sanitize
 	cd build/sanitize && ./bin/load_init_file_fuzzer -max_total_time=$(FUZZ_SECONDS) \
 	  -max_len=8192 -rss_limit_mb=2048 tests/fuzz-corpus ../../tests/fuzz/corpus
+
+# Benchmarks of the init file library and of an installation, in one table.
+bench:
+	@scripts/require-packages.sh $(BUILD_PACKAGES) libbenchmark-dev libinih-dev pkg-config python3
+	$(CONFIGURE) -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DVLX_BUILD_TESTS=OFF \
+	  -DVLX_BUILD_BENCHMARKS=ON
+	cmake --build build/bench
+	python3 benchmarks/run.py build/bench build/bench-data
 
 # Release archives for Windows and Linux with their SHA-256 sums, in build/dist.
 dist:
@@ -48,7 +56,8 @@ native:
 sanitize:
 	@scripts/require-packages.sh $(BUILD_PACKAGES) clang libclang-rt-14-dev libgtest-dev
 	$(CONFIGURE) -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug \
-	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS="$(SANITIZE)" -DVLX_BUILD_FUZZERS=ON
+	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS="$(SANITIZE)" -DVLX_BUILD_FUZZERS=ON \
+	  -DVLX_LINK_STATIC=OFF
 	cmake --build build/sanitize
 
 windows:

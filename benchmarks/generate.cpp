@@ -1,0 +1,97 @@
+#include "benchmarks/generate.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string data_path(const std::string& name) {
+  const char* dir = std::getenv("VLX_BENCH_DATA");
+  fs::path path = fs::path(dir ? dir : "bench-data") / name;
+  fs::create_directories(path.parent_path());
+  return path.string();
+}
+
+// Writes the file with write_lines unless it is already there.
+template <typename WriteLines>
+std::string make_file(const std::string& name, WriteLines write_lines) {
+  std::string path = data_path(name);
+  if (fs::exists(path)) return path;
+  std::string temp = path + ".part";
+  {
+    std::ofstream out(temp, std::ios::binary);
+    write_lines(out);
+  }
+  fs::rename(temp, path);
+  return path;
+}
+
+constexpr int kSections = 10000;
+constexpr int kEntriesPerSection = 100;
+
+}  // namespace
+
+std::string realistic_file() {
+  return make_file("realistic.ini", [](std::ofstream& out) {
+    out << "; Generated configuration: " << kSections << " sections\r\n";
+    for (int s = 0; s < kSections; ++s) {
+      out << "\r\n; settings of component " << s << "\r\n[component." << s << "]\r\n";
+      for (int e = 0; e < kEntriesPerSection; ++e) {
+        int n = s * kEntriesPerSection + e;
+        switch (e % 5) {
+          case 0: out << "  name_" << e << " = component " << s << " entry " << e << "   ; the name\r\n"; break;
+          case 1: out << "    path_" << e << "=C:\\\\Program Files\\\\vorlax\\\\lib\\\\" << n << "\r\n"; break;
+          case 2: out << "  list_" << e << " = alpha\\; beta\\; gamma " << n << "\r\n"; break;
+          case 3:
+            if (e % 50 == 3) {
+              out << "  text_" << e << " = a value that goes on \\\r\n      over two lines " << n << "\r\n";
+            } else {
+              out << "  size_" << e << " = " << n * 7 << "\r\n";
+            }
+            break;
+          default: out << "   flag_" << e << "=yes ; enabled by default\r\n"; break;
+        }
+      }
+    }
+  });
+}
+
+std::string shared_file() {
+  return make_file("shared.ini", [](std::ofstream& out) {
+    out << "; Generated configuration: " << kSections << " sections\n";
+    for (int s = 0; s < kSections; ++s) {
+      out << "\n; settings of component " << s << "\n[component." << s << "]\n";
+      for (int e = 0; e < kEntriesPerSection; ++e) {
+        int n = s * kEntriesPerSection + e;
+        switch (e % 4) {
+          case 0: out << "name_" << e << " = component " << s << " entry " << e << "   ; the name\n"; break;
+          case 1: out << "path_" << e << "=/opt/vorlax/lib/release-" << n << "/modules\n"; break;
+          case 2: out << "size_" << e << " = " << n * 7 << "\n"; break;
+          default: out << "flag_" << e << "=yes ; enabled by default\n"; break;
+        }
+      }
+    }
+  });
+}
+
+std::string long_line_file(std::size_t megabytes) {
+  return make_file("line-" + std::to_string(megabytes) + "mb.ini", [megabytes](std::ofstream& out) {
+    out << "[s]\nk=";
+    std::string block(1 << 20, 'v');
+    for (std::size_t i = 64; i < block.size(); i += 64) block[i] = ' ';
+    for (std::size_t i = 0; i < megabytes; ++i) out << block;
+    out << "\n";
+  });
+}
+
+std::string tiny_lines_file(std::size_t count) {
+  return make_file("tiny-" + std::to_string(count) + ".ini", [count](std::ofstream& out) {
+    out << "[s]\n";
+    for (std::size_t i = 0; i < count; ++i) out << "k=" << i % 10 << "\n";
+  });
+}
+
+std::size_t file_size(const std::string& path) { return fs::file_size(path); }

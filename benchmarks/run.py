@@ -1,0 +1,107 @@
+#!/usr/bin/env python3
+"""Runs every benchmark and prints one table: what was measured, its median,
+its throughput, how it compares, and the peak memory of the process.
+
+Each Google Benchmark case runs in a process of its own, so that its peak
+memory is its own, with five repetitions of at least one second each.
+
+usage: run.py BUILD_DIR DATA_DIR"""
+
+import json
+import os
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import install_benchmark  # noqa: E402
+
+LABELS = {
+    "BM_LoadRealistic": "load_init_file, realistic file (CR LF, escapes, continuations)",
+    "BM_LoadShared": "load_init_file, plain file both parsers read alike",
+    "BM_AnchorShared": "anchor: inih parsing the same plain file",
+    "BM_LoadLongLine/50": "load_init_file, one 50 MB line",
+    "BM_LoadLongLine/100": "load_init_file, one 100 MB line",
+    "BM_LoadTinyLines/1000000": "load_init_file, 1,000,000 tiny lines",
+    "BM_LoadTinyLines/2000000": "load_init_file, 2,000,000 tiny lines",
+    "BM_Store/1000000": "store_init_file, 1,000,000 entries",
+    "BM_Store/2000000": "store_init_file, 2,000,000 entries",
+    "BM_SetEntry/10": "set_init_entry, last of 10 entries",
+    "BM_SetEntry/10000": "set_init_entry, last of 10,000 entries",
+    "BM_LookupValue/10": "lookup_init_value, last of 10 entries",
+    "BM_LookupValue/10000": "lookup_init_value, last of 10,000 entries",
+}
+# Cases measured against the one before them with half the input.
+DOUBLES = {"BM_LoadLongLine/100": "BM_LoadLongLine/50",
+           "BM_LoadTinyLines/2000000": "BM_LoadTinyLines/1000000",
+           "BM_Store/2000000": "BM_Store/1000000"}
+
+
+def run_case(binary, name, data):
+    output = subprocess.run(
+        [binary, "--benchmark_filter=^%s$" % name, "--benchmark_min_time=1",
+         "--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true",
+         "--benchmark_format=json"],
+        check=True, capture_output=True, text=True, env=dict(os.environ, VLX_BENCH_DATA=data)).stdout
+    for run in json.loads(output)["benchmarks"]:
+        if run.get("aggregate_name") == "median":
+            return run
+    raise RuntimeError("no median for " + name)
+
+
+def seconds(run):
+    scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[run["time_unit"]]
+    return run["real_time"] * scale
+
+
+def show_time(value):
+    for unit, scale in (("s", 1.0), ("ms", 1e-3), ("us", 1e-6)):
+        if value >= scale:
+            return "%.1f %s" % (value / scale, unit)
+    return "%.0f ns" % (value / 1e-9)
+
+
+def main():
+    build, data = sys.argv[1], sys.argv[2]
+    binary = os.path.join(build, "bin", "init_file_benchmark")
+    names = subprocess.run([binary, "--benchmark_list_tests"], check=True, capture_output=True,
+                           text=True).stdout.split()
+    runs = {}
+    for name in names:
+        print("running %s ..." % name, file=sys.stderr)
+        runs[name] = run_case(binary, name, data)
+
+    rows = []
+    anchor = runs["BM_AnchorShared"]
+    for name in names:
+        run = runs[name]
+        rate = run.get("bytes_per_second")
+        compare = ""
+        if name in ("BM_LoadRealistic", "BM_LoadShared"):
+            compare = "%.2fx the throughput of inih" % (rate / anchor["bytes_per_second"])
+        elif name in DOUBLES:
+            compare = "%.2fx the time for 2x the input" % (seconds(run) / seconds(runs[DOUBLES[name]]))
+        elif name == "BM_AnchorShared":
+            compare = "1.00 (anchor)"
+        rows.append((LABELS.get(name, name), show_time(seconds(run)),
+                     "%.0f" % (rate / 2**20) if rate else "", compare,
+                     "%.0f MB" % run["peak_MB"] if "peak_MB" in run else ""))
+
+    print("running the installation against cp ...", file=sys.stderr)
+    install = install_benchmark.measure(os.path.join(build, "bin", "vlxinstall"), data, 11)
+    rows.append(("vlxinstall -s: 10 files (116 MB) and start.boot", show_time(install["vlxinstall_s"]),
+                 "%.0f" % (install["megabytes"] / install["vlxinstall_s"]),
+                 "%.2fx the time of cp" % install["ratio"], "%.0f MB" % install["peak_mb"]))
+    rows.append(("anchor: cp of the same files", show_time(install["cp_s"]),
+                 "%.0f" % (install["megabytes"] / install["cp_s"]), "1.00 (anchor)", ""))
+
+    header = ("What was measured", "Median", "MB/s", "Compared", "Peak memory")
+    widths = [max(len(row[i]) for row in rows + [header]) for i in range(len(header))]
+    line = lambda row: "| " + " | ".join(cell.ljust(w) for cell, w in zip(row, widths)) + " |"
+    print(line(header))
+    print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    for row in rows:
+        print(line(row))
+
+
+if __name__ == "__main__":
+    main()
