@@ -7,9 +7,15 @@
 namespace {
 
 // Bytes that end a run of plain text: everything else is appended as it is.
-bool needs_attention(unsigned char byte) {
-  return byte == '\n' || byte == '\r' || byte == ';' || byte == '\\';
-}
+struct AttentionTable {
+  bool marks[256] = {};
+  constexpr AttentionTable() {
+    for (unsigned char byte : {'\n', '\r', ';', '\\'}) marks[byte] = true;
+  }
+};
+constexpr AttentionTable kAttention;
+
+bool needs_attention(char byte) { return kAttention.marks[static_cast<unsigned char>(byte)]; }
 
 // Reads the next block; false (and at_end set) at end of file or on error.
 bool refill(InitLineReader* reader) {
@@ -32,16 +38,20 @@ char* finish_line(TextBuffer* line) {
   return take_text(line);
 }
 
-// Appends the run of plain bytes at the reader's position, if any.
+// Takes the run of plain bytes at the reader's position, appending it to the
+// line; spaces that would lead the line are dropped. False when the byte
+// there needs attention of its own.
 bool take_plain_run(InitLineReader* reader, TextBuffer* line) {
   const char* start = reader->buffer + reader->position;
   const char* end = reader->buffer + reader->filled;
-  // Spaces are plain only once the line holds a byte.
-  if (line->length == 0 && *start == ' ') return false;
   const char* p = start;
-  while (p < end && !needs_attention(static_cast<unsigned char>(*p))) ++p;
+  if (line->length == 0) {
+    while (p < end && *p == ' ') ++p;
+  }
+  const char* run = p;
+  while (p < end && !needs_attention(*p)) ++p;
   if (p == start) return false;
-  append_text(line, start, static_cast<size_t>(p - start));
+  append_text(line, run, static_cast<size_t>(p - run));
   reader->position += static_cast<int32_t>(p - start);
   return true;
 }
