@@ -72,9 +72,9 @@ void BM_AnchorShared(benchmark::State& state) {
 
 void BM_Store(benchmark::State& state) {
   InitFile* file = create_init_file();
-  for (int s = 0; s < 1000; ++s) {
+  for (int64_t s = 0; s < state.range(0) / 100; ++s) {
     InitSection* section = create_init_section(("section." + std::to_string(s)).c_str());
-    for (int e = 0; e < state.range(0) / 1000; ++e) {
+    for (int e = 0; e < 100; ++e) {
       set_init_entry(section, ("key_" + std::to_string(e)).c_str(), "C:\\Program Files\\vorlax;lib");
     }
     add_init_section(file, section);

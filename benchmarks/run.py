@@ -9,6 +9,7 @@ usage: run.py BUILD_DIR DATA_DIR"""
 
 import json
 import os
+import re
 import subprocess
 import sys
 
@@ -30,10 +31,25 @@ LABELS = {
     "BM_LookupValue/10": "lookup_init_value, last of 10 entries",
     "BM_LookupValue/10000": "lookup_init_value, last of 10,000 entries",
 }
-# Cases measured against the one before them with half the input.
+# Cases measured against the one before them with half the input, and the
+# function whose instructions are counted for them.
 DOUBLES = {"BM_LoadLongLine/100": "BM_LoadLongLine/50",
            "BM_LoadTinyLines/2000000": "BM_LoadTinyLines/1000000",
            "BM_Store/2000000": "BM_Store/1000000"}
+COUNTED = {"BM_LoadLongLine": "load_init_file", "BM_LoadTinyLines": "load_init_file",
+           "BM_Store": "store_init_file"}
+
+
+def count_instructions(binary, name, data):
+    """Instructions of one call of the measured function, counted by callgrind:
+    unlike time, the same on every run."""
+    function = COUNTED[name.split("/")[0]]
+    result = subprocess.run(
+        ["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
+         "--toggle-collect=%s*" % function, binary, "--benchmark_filter=^%s$" % name,
+         "--benchmark_min_time=0"],
+        check=True, capture_output=True, text=True, env=dict(os.environ, VLX_BENCH_DATA=data))
+    return int(re.search(r"Collected : (\d+)", result.stderr).group(1))
 
 
 def run_case(binary, name, data):
@@ -79,7 +95,11 @@ def main():
         if name in ("BM_LoadRealistic", "BM_LoadShared"):
             compare = "%.2fx the throughput of inih" % (rate / anchor["bytes_per_second"])
         elif name in DOUBLES:
-            compare = "%.2fx the time for 2x the input" % (seconds(run) / seconds(runs[DOUBLES[name]]))
+            half = DOUBLES[name]
+            print("counting instructions of %s and %s ..." % (half, name), file=sys.stderr)
+            counts = count_instructions(binary, name, data) / count_instructions(binary, half, data)
+            compare = "2x input: %.2fx time, %.2fx instructions" % (
+                seconds(run) / seconds(runs[half]), counts)
         elif name == "BM_AnchorShared":
             compare = "1.00 (anchor)"
         rows.append((LABELS.get(name, name), show_time(seconds(run)),
