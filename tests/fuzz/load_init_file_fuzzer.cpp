@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -57,13 +58,27 @@ bool equal_documents(const InitFile* a, const InitFile* b) {
   return true;
 }
 
+const std::filesystem::path kInput = make_scratch_path(".in");
+const std::filesystem::path kOutput = make_scratch_path(".out");
+
+void remove_scratch_files() {
+  std::error_code ignored;
+  std::filesystem::remove(kInput, ignored);
+  std::filesystem::remove(kOutput, ignored);
+}
+
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  std::atexit(remove_scratch_files);
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::wstring input = make_scratch_path(".in").wstring();
-  static const std::wstring output = make_scratch_path(".out").wstring();
+  static const std::wstring input = kInput.wstring();
+  static const std::wstring output = kOutput.wstring();
   {
-    std::ofstream file(std::filesystem::path(input), std::ios::binary | std::ios::trunc);
+    std::ofstream file(kInput, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   }
   InitFile* loaded = load_init_file(input.c_str());
