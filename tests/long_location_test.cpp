@@ -26,6 +26,11 @@ TEST_F(LongLocationTest, ToolThatCannotNameItsOwnFileFails) {
     fs::remove(level);
   }
   fs::current_path(start);
+  // A sanitizer runtime cannot name the file either, and says so first.
+  std::string::size_type warning = result.err.find("WARNING: reading executable name failed");
+  if (result.err.rfind("==", 0) == 0 && warning != std::string::npos) {
+    result.err.erase(0, result.err.find('\n', warning) + 1);
+  }
   expect_failure(result, "Could not GetModuleFileName()\n");
 }
 
