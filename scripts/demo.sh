@@ -18,8 +18,8 @@ status=0
 if [ -t 0 ]; then
   (cd "$root" && ./vlxinstall) || status=$?
 else
+  echo "(standard input is not a terminal: the question is answered with Enter, the default)"
   (cd "$root" && echo | ./vlxinstall) || status=$?
-  echo "(answered with Enter: the default)"
 fi
 echo "(exit status $status)"
 echo
