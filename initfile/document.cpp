@@ -7,18 +7,16 @@
 
 namespace {
 
-constexpr int32_t kGrowth = 10;
-
 template <typename T>
 T** allocate_slots(int32_t count) {
   return static_cast<T**>(malloc(sizeof(T*) * static_cast<size_t>(count)));
 }
 
-// Appends item, growing a full array by exactly kGrowth slots.
+// Appends item, growing a full array by exactly kInitGrowth slots.
 template <typename T>
 void append_slot(T*** slots, int32_t* count, int32_t* capacity, T* item) {
   if (*count == *capacity) {
-    *capacity += kGrowth;
+    *capacity += kInitGrowth;
     *slots = static_cast<T**>(realloc(*slots, sizeof(T*) * static_cast<size_t>(*capacity)));
   }
   (*slots)[(*count)++] = item;
@@ -48,8 +46,8 @@ void free_entry(InitEntry* entry) {
 InitFile* create_init_file() {
   InitFile* file = static_cast<InitFile*>(malloc(sizeof(InitFile)));
   file->count = 0;
-  file->capacity = kGrowth;
-  file->sections = allocate_slots<InitSection>(kGrowth);
+  file->capacity = kInitGrowth;
+  file->sections = allocate_slots<InitSection>(kInitGrowth);
   return file;
 }
 
@@ -62,9 +60,9 @@ void free_init_file(InitFile* file) {
 InitSection* adopt_init_section_name(char* name) {
   InitSection* section = static_cast<InitSection*>(malloc(sizeof(InitSection)));
   section->count = 0;
-  section->capacity = kGrowth;
+  section->capacity = kInitGrowth;
   section->name = name;
-  section->entries = allocate_slots<InitEntry>(kGrowth);
+  section->entries = allocate_slots<InitEntry>(kInitGrowth);
   return section;
 }
 
@@ -132,10 +130,6 @@ InitEntry* make_init_entry(char* key, char* value) {
   return entry;
 }
 
-void append_init_entry(InitSection* section, InitEntry* entry) {
-  append_slot(&section->entries, &section->count, &section->capacity, entry);
-}
-
 int set_init_entry(InitSection* section, const char* key, const char* value) {
   // The block is built before the search, so key and value may point into the
   // entry that is about to be replaced.
@@ -146,7 +140,8 @@ int set_init_entry(InitSection* section, const char* key, const char* value) {
 
   int i = find_entry(section, block);
   if (i < 0) {
-    append_init_entry(section, make_init_entry(block, block + key_size));
+    append_slot(&section->entries, &section->count, &section->capacity,
+                make_init_entry(block, block + key_size));
     return 1;
   }
   InitEntry* entry = section->entries[i];

@@ -5,6 +5,9 @@
 
 #include "initfile/initfile.h"
 
+// Every array of a document starts with this many slots and grows by as many.
+constexpr int32_t kInitGrowth = 10;
+
 // A new empty section that takes ownership of name (a malloc'd string).
 InitSection* adopt_init_section_name(char* name);
 
@@ -13,8 +16,5 @@ void append_init_section(InitFile* file, InitSection* section);
 
 // A new entry whose key owns the malloc'd block that value points into.
 InitEntry* make_init_entry(char* key, char* value);
-
-// Appends an entry made by make_init_entry.
-void append_init_entry(InitSection* section, InitEntry* entry);
 
 #endif  // VLX_INITFILE_DOCUMENT_INTERNAL_H

@@ -29,7 +29,7 @@ void append_entry(SectionBuilder* builder, InitEntry* entry) {
         realloc(section->entries, sizeof(InitEntry*) * static_cast<size_t>(builder->allocated)));
   }
   section->entries[section->count++] = entry;
-  if (section->count > section->capacity) section->capacity += 10;
+  if (section->count > section->capacity) section->capacity += kInitGrowth;
 }
 
 void finish_section(SectionBuilder* builder) {
@@ -40,8 +40,7 @@ void finish_section(SectionBuilder* builder) {
   builder->allocated = section->capacity;
 }
 
-bool is_header_line(const char* line) {
-  size_t length = strlen(line);
+bool is_header_line(const char* line, size_t length) {
   return length > 2 && line[0] == '[' && line[length - 1] == ']';
 }
 
@@ -61,8 +60,7 @@ bool take_entry_line(SectionBuilder* builder, char* line) {
 
 // Turns a header line into a new section named by what stands between the
 // brackets; the line becomes the name.
-InitSection* take_header_line(char* line) {
-  size_t length = strlen(line);
+InitSection* take_header_line(char* line, size_t length) {
   memmove(line, line + 1, length - 2);
   line[length - 2] = '\0';
   return adopt_init_section_name(line);
@@ -83,13 +81,14 @@ InitFile* load_init_file(const wchar_t* path) {
   bool valid = true;
   while (char* line = read_init_line(&reader)) {
     if (current.section && take_entry_line(&current, line)) continue;
-    if (!is_header_line(line)) {
+    size_t length = strlen(line);
+    if (!is_header_line(line, length)) {
       free(line);
       valid = false;
       break;
     }
     finish_section(&current);
-    start_section(&current, take_header_line(line));
+    start_section(&current, take_header_line(line, length));
     append_init_section(file, current.section);
   }
   finish_section(&current);

@@ -7,7 +7,6 @@
 namespace {
 
 const char kCopyFailed[] = "Could not copy file %S to %S\n";
-const char kBailingOut[] = "Cannot continue installation, bailing out.\n";
 
 // Copies name from source_dir to bin_dir. False when the copy failed; a
 // missing source ends the run.
@@ -41,13 +40,16 @@ void install_start_boot(const RunState* state) {
   const wchar_t* chosen = state->tavrel_start ? L"start_tavrel.boot" : L"start_minimal.boot";
   format_path(source, kPathCapacity, L"%s" PATH_SEP L"%s", state->bin_dir, chosen);
   format_path(target, kPathCapacity, L"%s" PATH_SEP L"start.boot", state->bin_dir);
-  if (!copy_file(source, target)) {
-    print_message(kStandardError, kCopyFailed, source, target);
-    fail(kBailingOut);
-  }
+  copy_or_bail_out(source, target);
 }
 
 }  // namespace
+
+void copy_or_bail_out(const wchar_t* source, const wchar_t* target) {
+  if (copy_file(source, target)) return;
+  print_message(kStandardError, kCopyFailed, source, target);
+  fail(kBailingOut);
+}
 
 void deploy_files(const RunState* state) {
   copy_launchers(state);

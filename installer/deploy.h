@@ -11,4 +11,8 @@
 // fatal condition stay.
 void deploy_files(const RunState* state);
 
+// Copies source to target, replacing it. On failure reports both paths and
+// ends the run with status 1.
+void copy_or_bail_out(const wchar_t* source, const wchar_t* target);
+
 #endif  // VLX_INSTALLER_DEPLOY_H

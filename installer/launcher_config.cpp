@@ -3,12 +3,11 @@
 #include <string>
 
 #include "initfile/initfile.h"
+#include "installer/deploy.h"
 #include "installer/messages.h"
 #include "installer/paths.h"
 
 namespace {
-
-const char kBailingOut[] = "Cannot continue installation, bailing out.\n";
 
 InitFile* build_launcher_config(const RunState* state) {
   InitFile* config = create_init_file();
@@ -34,10 +33,7 @@ void write_launcher_config(const RunState* state) {
     print_message(kStandardError, "Could not create file %S\n", first);
     fail(kBailingOut);
   }
-  if (!copy_file(first, second)) {
-    print_message(kStandardError, "Could not copy file %S to %S\n", first, second);
-    fail(kBailingOut);
-  }
+  copy_or_bail_out(first, second);
   if (!state->silent) {
     std::string line = "Vorlax " + state->runtime_version + " installed successfully\n";
     write_console(kStandardOutput, line.data(), line.size());

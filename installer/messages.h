@@ -9,6 +9,9 @@
 void print_message(ConsoleStream stream, const char* format, const wchar_t* first = nullptr,
                    const wchar_t* second = nullptr);
 
+// The line that follows the report of a failed copy or write that ends the run.
+extern const char kBailingOut[];
+
 // Writes the message to standard error and ends the run with status 1.
 [[noreturn]] void fail(const char* format, const wchar_t* first = nullptr,
                        const wchar_t* second = nullptr);
