@@ -96,14 +96,21 @@ int delete_init_entry(InitSection* section, const char* key);
 // Reads an init file into a new document owned by the caller. Null when the
 // file cannot be opened or is malformed: its first line is not a header, or a
 // later line is neither an entry nor a header. A file without lines gives an
-// empty document; a read error ends the file where it happens.
+// empty document. A read error ends the file after its last complete line:
+// the line it cut off is dropped.
 InitFile* load_init_file(const wchar_t* path);
 
-// Writes the document to path, replacing any file there: one "[name]" line per
-// section and one "key=value" line per entry with ';' and '\' escaped in keys
-// and values, each line ended by a line feed. Returns 0 when all was written,
-// -1 when the file could not be created, -2 when a write failed or fell short
-// (the file is left as far as it was written).
+// Writes the document to path: one "[name]" line per section and one
+// "key=value" line per entry with ';' and '\' escaped in keys and values, each
+// line ended by a line feed. The file is replaced in one step: the text goes
+// to a temporary file beside it, which is flushed to the disk and renamed over
+// it, so path holds at every moment either its old contents or all the new
+// ones. A symbolic link is followed and the file it names replaced; a device
+// or FIFO is written in place. An existing file's permission bits are kept.
+// Returns 0 when all was written; -1 when the file could not be created or
+// put in place; -2 when a write, the flush or the close failed. On -1 and -2
+// an existing file is untouched (a device has what was written) and no
+// temporary file remains.
 int store_init_file(InitFile* file, const wchar_t* path);
 
 // ---- Line reader ----
@@ -121,7 +128,8 @@ void start_init_line_reader(InitLineReader* reader, FileHandle handle);
 
 // The next logical line, with comments, escapes, continuations and the
 // leading and trailing spaces resolved, as a new string the caller releases
-// with free(); null when no line is left (and on every call after that).
+// with free(); null when no line is left (and on every call after that). A
+// read error ends the input; the line it interrupted is dropped.
 char* read_init_line(InitLineReader* reader);
 
 #endif  // VLX_INITFILE_INITFILE_H

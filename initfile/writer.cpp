@@ -6,55 +6,85 @@
 
 namespace {
 
-// One write that must take every byte.
-bool write_whole(FileHandle handle, const char* bytes, size_t size) {
-  uint32_t written = 0;
-  return write_file(handle, bytes, static_cast<uint32_t>(size), &written) && written == size;
+// The text goes out in blocks of about this size: one write per line made a
+// large document cost a system call per entry.
+constexpr size_t kBlockSize = 1 << 16;
+
+// Writes every byte of the block, in writes of at most 1 GiB (a line has no
+// limit); each write must take all it was given.
+bool write_block(FileHandle handle, const char* bytes, size_t size) {
+  constexpr size_t kMostPerWrite = 1 << 30;
+  while (size > 0) {
+    uint32_t asked = static_cast<uint32_t>(size < kMostPerWrite ? size : kMostPerWrite);
+    uint32_t written = 0;
+    if (!write_file(handle, bytes, asked, &written) || written != asked) return false;
+    bytes += asked;
+    size -= asked;
+  }
+  return true;
 }
 
 // Appends text with a backslash before each ';' and '\', the two bytes that
 // would start a comment or an escape when read back.
-void append_escaped(TextBuffer* line, const char* text) {
+void append_escaped(TextBuffer* out, const char* text) {
   size_t size = 0;
   for (const char* p = text; *p; ++p) size += (*p == ';' || *p == '\\') ? 2 : 1;
-  reserve_text(line, size);
-  char* out = line->text + line->length;
+  reserve_text(out, size);
+  char* to = out->text + out->length;
   for (const char* p = text; *p; ++p) {
-    if (*p == ';' || *p == '\\') *out++ = '\\';
-    *out++ = *p;
+    if (*p == ';' || *p == '\\') *to++ = '\\';
+    *to++ = *p;
   }
-  line->length += size;
+  out->length += size;
 }
 
-bool write_section(FileHandle handle, const InitSection* section, TextBuffer* line) {
-  if (!write_whole(handle, "[", 1) || !write_whole(handle, section->name, strlen(section->name)) ||
-      !write_whole(handle, "]\n", 2)) {
-    return false;
-  }
+// Writes out what the buffer holds once it reaches a block.
+bool pass_full_block(FileHandle handle, TextBuffer* out) {
+  if (out->length < kBlockSize) return true;
+  bool written = write_block(handle, out->text, out->length);
+  out->length = 0;
+  return written;
+}
+
+bool write_section(FileHandle handle, const InitSection* section, TextBuffer* out) {
+  append_byte(out, '[');
+  append_text(out, section->name, strlen(section->name));
+  append_text(out, "]\n", 2);
   for (int32_t i = 0; i < section->count; ++i) {
+    if (!pass_full_block(handle, out)) return false;
     const InitEntry* entry = section->entries[i];
-    line->length = 0;
-    append_escaped(line, entry->key);
-    append_byte(line, '=');
-    append_escaped(line, entry->value);
-    append_byte(line, '\n');
-    if (!write_whole(handle, line->text, line->length)) return false;
+    append_escaped(out, entry->key);
+    append_byte(out, '=');
+    append_escaped(out, entry->value);
+    append_byte(out, '\n');
   }
-  return true;
+  return pass_full_block(handle, out);
+}
+
+bool write_document(FileHandle handle, const InitFile* file) {
+  TextBuffer out;
+  start_text(&out);
+  bool written = true;
+  for (int32_t i = 0; i < file->count && written; ++i) written = write_section(handle, file->sections[i], &out);
+  written = written && write_block(handle, out.text, out.length);
+  free_text(&out);
+  return written;
 }
 
 }  // namespace
 
 int store_init_file(InitFile* file, const wchar_t* path) {
-  FileHandle handle = create_file_for_writing(path);
-  if (handle == kInvalidFile) return -1;
-  TextBuffer line;
-  start_text(&line);
-  int result = 0;
-  for (int32_t i = 0; i < file->count && result == 0; ++i) {
-    if (!write_section(handle, file->sections[i], &line)) result = -2;
+  FileReplacement replacement;
+  if (!begin_replacement(path, &replacement)) return -1;
+  bool written = write_document(replacement.file, file);
+  bool closed = close_replacement(&replacement);
+  if (!written || !closed) {
+    discard_replacement(&replacement);
+    return -2;
   }
-  free_text(&line);
-  close_file(handle);
-  return result;
+  if (!commit_replacement(&replacement)) {
+    discard_replacement(&replacement);
+    return -1;
+  }
+  return 0;
 }

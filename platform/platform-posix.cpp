@@ -1,7 +1,9 @@
 // POSIX (Linux) implementation of the platform services. Only code specific to
 // POSIX systems belongs here.
 #include "platform/platform.h"
+#include "platform/temporary_name.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -17,12 +19,34 @@ namespace {
 // The byte form of a path for system calls.
 std::string to_native(const wchar_t* path) { return encode_utf8(path); }
 
-int open_retrying(const char* path, int flags, mode_t mode = 0) {
-  int fd;
+// Repeats a system call that a signal interrupted before it did anything.
+template <typename Call>
+auto retry_interrupted(Call call) -> decltype(call()) {
+  decltype(call()) result;
   do {
-    fd = open(path, flags, mode);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
+    result = call();
+  } while (result < 0 && errno == EINTR);
+  return result;
+}
+
+int open_retrying(const char* path, int flags, mode_t mode = 0) {
+  return retry_interrupted([&] { return open(path, flags, mode); });
+}
+
+// Closes a file that was written. Linux releases the descriptor even when the
+// close is interrupted, so only other errors (a network file system's delayed
+// write error) mean the contents may be lost.
+bool close_written(int fd) { return close(fd) == 0 || errno == EINTR; }
+
+// Writes all of size bytes, continuing after short writes.
+bool write_all(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t put = retry_interrupted([&] { return write(fd, data, size); });
+    if (put <= 0) return false;
+    data += put;
+    size -= static_cast<size_t>(put);
+  }
+  return true;
 }
 
 // Moves every byte of source into target, with the kernel's copy offload
@@ -42,40 +66,67 @@ bool copy_contents(int source, int target, off_t size) {
   }
   char buffer[1 << 16];
   for (;;) {
-    ssize_t got = read(source, buffer, sizeof buffer);
-    if (got == 0) return true;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    for (ssize_t done = 0; done < got;) {
-      ssize_t put = write(target, buffer + done, static_cast<size_t>(got - done));
-      if (put < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      done += put;
-    }
+    ssize_t got = retry_interrupted([&] { return read(source, buffer, sizeof buffer); });
+    if (got <= 0) return got == 0;
+    if (!write_all(target, buffer, static_cast<size_t>(got))) return false;
   }
 }
 
-// Writes the copy into a fresh temporary file beside target and renames it
-// over target, so a reader never sees half a file and a failure leaves the
-// old target untouched.
-bool replace_with_copy(int source, const struct stat& info, const std::string& target) {
-  std::string::size_type slash = target.rfind('/');
-  std::string temp = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) +
-                     ".vlxinstall-XXXXXX";
-  int out = mkstemp(&temp[0]);
-  if (out < 0) return false;
-  struct timespec times[2] = {info.st_atim, info.st_mtim};
-  bool ok = copy_contents(source, out, info.st_size) && fchmod(out, info.st_mode & 07777) == 0 &&
-            futimens(out, times) == 0;
-  ok = close(out) == 0 && ok;
-  ok = ok && rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) unlink(temp.c_str());
-  return ok;
+// Gives the copy the source's permission bits and times. False when the file
+// system refuses (vfat, exFAT, some network mounts): the copy stands anyway.
+bool keep_mode_and_times(int target, const struct stat& source) {
+  struct timespec times[2] = {source.st_atim, source.st_mtim};
+  bool mode_kept = retry_interrupted([&] { return fchmod(target, source.st_mode & 07777); }) == 0;
+  return retry_interrupted([&] { return futimens(target, times); }) == 0 && mode_kept;
 }
+
+// Gives a replacement the owner and permission bits of the file it replaces,
+// the owner first: changing it clears set-user-ID bits that fchmod restores.
+// False when the system refuses (only root may give a file away).
+bool keep_owner_and_mode(int target, const struct stat& existing) {
+  bool owner_kept = retry_interrupted([&] { return fchown(target, existing.st_uid, existing.st_gid); }) == 0;
+  return retry_interrupted([&] { return fchmod(target, existing.st_mode & 07777); }) == 0 && owner_kept;
+}
+
+std::string directory_of(const std::string& path) {
+  std::string::size_type slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Follows symbolic links in the last component of path to the name of the
+// file they lead to (or would create). False when a link cannot be read or
+// the links loop: replacing the link itself would turn it into a file.
+bool follow_links(std::string* path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    char text[PATH_MAX];
+    ssize_t n = retry_interrupted([&] { return readlink(path->c_str(), text, sizeof text); });
+    if (n < 0) return errno == EINVAL || errno == ENOENT;  // not a link, or nothing there yet
+    if (n == static_cast<ssize_t>(sizeof text)) return false;
+    std::string link(text, static_cast<size_t>(n));
+    *path = link[0] == '/' ? link : directory_of(*path) + link;
+  }
+  return false;
+}
+
+// Creates a new temporary file in directory with the permission bits a newly
+// created file gets (0666 less the umask), retrying names that exist.
+int create_temporary(const std::string& directory, std::string* name) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *name = directory + make_temporary_name();
+    int fd = open_retrying(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+// Forces the written bytes to the disk. File systems without the operation
+// (some FUSE mounts) have nothing to force.
+bool flush_to_disk(int fd) {
+  return retry_interrupted([&] { return fsync(fd); }) == 0 || errno == EINVAL ||
+         errno == ENOSYS || errno == EOPNOTSUPP;
+}
+
+std::wstring from_native(const std::string& path) { return decode_utf8(path.data(), path.size()); }
 
 }  // namespace
 
@@ -95,63 +146,117 @@ int get_module_file_name(void*, wchar_t* buffer, int capacity) {
   return static_cast<int>(name.size());
 }
 
-void create_directory(const wchar_t* path) { mkdir(to_native(path).c_str(), 0777); }
+void create_directory(const wchar_t* path) {
+  std::string native = to_native(path);
+  retry_interrupted([&] { return mkdir(native.c_str(), 0777); });
+}
 
 bool file_exists(const wchar_t* path) {
+  std::string native = to_native(path);
   struct stat info;
-  return stat(to_native(path).c_str(), &info) == 0;
+  return retry_interrupted([&] { return stat(native.c_str(), &info); }) == 0;
 }
 
 bool copy_file(const wchar_t* source, const wchar_t* target) {
   int in = open_retrying(to_native(source).c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
   struct stat info;
-  bool ok = fstat(in, &info) == 0 && S_ISREG(info.st_mode);
-  std::string target_path = to_native(target);
-  struct stat existing;
-  if (ok && stat(target_path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) ok = false;
-  ok = ok && replace_with_copy(in, info, target_path);
+  FileReplacement replacement;
+  bool ok = retry_interrupted([&] { return fstat(in, &info); }) == 0 && S_ISREG(info.st_mode) &&
+            begin_replacement(target, &replacement);
+  if (ok) {
+    ok = copy_contents(in, static_cast<int>(replacement.file), info.st_size);
+    if (ok && !replacement.temporary.empty()) keep_mode_and_times(static_cast<int>(replacement.file), info);
+    ok = close_replacement(&replacement) && ok && commit_replacement(&replacement);
+    if (!ok) discard_replacement(&replacement);
+  }
   close(in);
   return ok;
+}
+
+bool begin_replacement(const wchar_t* path, FileReplacement* replacement) {
+  std::string target = to_native(path);
+  if (!follow_links(&target)) return false;
+  struct stat existing;
+  bool exists = retry_interrupted([&] { return lstat(target.c_str(), &existing); }) == 0;
+  if (!exists && errno != ENOENT) return false;
+  if (exists && S_ISDIR(existing.st_mode)) return false;
+  replacement->target = from_native(target);
+  replacement->temporary.clear();
+  if (exists && !S_ISREG(existing.st_mode)) {
+    // Never renamed over: as root that would replace a device node.
+    replacement->file = open_retrying(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    return replacement->file >= 0;
+  }
+  std::string temporary;
+  int fd = create_temporary(directory_of(target), &temporary);
+  if (fd < 0) return false;
+  if (exists) keep_owner_and_mode(fd, existing);
+  replacement->file = fd;
+  replacement->temporary = from_native(temporary);
+  return true;
+}
+
+bool close_replacement(FileReplacement* replacement) {
+  int fd = static_cast<int>(replacement->file);
+  replacement->file = kInvalidFile;
+  bool flushed = replacement->temporary.empty() || flush_to_disk(fd);
+  return close_written(fd) && flushed;
+}
+
+bool commit_replacement(FileReplacement* replacement) {
+  if (replacement->temporary.empty()) return true;
+  std::string from = to_native(replacement->temporary.c_str()), to = to_native(replacement->target.c_str());
+  if (retry_interrupted([&] { return rename(from.c_str(), to.c_str()); }) != 0) return false;
+  replacement->temporary.clear();
+  return true;
+}
+
+void discard_replacement(FileReplacement* replacement) {
+  if (replacement->file != kInvalidFile) close(static_cast<int>(replacement->file));
+  replacement->file = kInvalidFile;
+  std::string temporary = to_native(replacement->temporary.c_str());
+  if (!temporary.empty()) retry_interrupted([&] { return unlink(temporary.c_str()); });
+  replacement->temporary.clear();
+}
+
+void remove_stale_replacements(const wchar_t* directory) {
+  DIR* listing = opendir(to_native(directory).c_str());
+  if (!listing) return;
+  while (struct dirent* entry = readdir(listing)) {
+    if (is_temporary_name(entry->d_name)) {
+      retry_interrupted([&] { return unlinkat(dirfd(listing), entry->d_name, 0); });
+    }
+  }
+  closedir(listing);
 }
 
 FileHandle open_file_for_reading(const wchar_t* path) {
   int fd = open_retrying(to_native(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return kInvalidFile;
   struct stat info;
-  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+  if (retry_interrupted([&] { return fstat(fd, &info); }) != 0 || S_ISDIR(info.st_mode)) {
     close(fd);
     return kInvalidFile;
   }
   return fd;
 }
 
-FileHandle create_file_for_writing(const wchar_t* path) {
-  int fd = open_retrying(to_native(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  return fd < 0 ? kInvalidFile : fd;
-}
-
 bool read_file(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* count) {
-  ssize_t n;
-  do {
-    n = read(static_cast<int>(file), buffer, size);
-  } while (n < 0 && errno == EINTR);
+  ssize_t n = retry_interrupted([&] { return read(static_cast<int>(file), buffer, size); });
   if (n < 0) return false;
   *count = static_cast<std::uint32_t>(n);
   return true;
 }
 
 bool write_file(FileHandle file, const void* data, std::uint32_t size, std::uint32_t* count) {
-  ssize_t n;
-  do {
-    n = write(static_cast<int>(file), data, size);
-  } while (n < 0 && errno == EINTR);
+  ssize_t n = retry_interrupted([&] { return write(static_cast<int>(file), data, size); });
   if (n < 0) return false;
   *count = static_cast<std::uint32_t>(n);
   return true;
 }
 
-void close_file(FileHandle file) { close(static_cast<int>(file)); }
+bool close_file(FileHandle file) { return close_written(static_cast<int>(file)); }
 
 std::string convert_path_to_utf8(const wchar_t* path) { return encode_utf8(path); }
 

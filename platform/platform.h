@@ -44,20 +44,55 @@ void create_directory(const wchar_t* path);
 // True when something exists at path; a directory counts.
 bool file_exists(const wchar_t* path);
 
-// Copies the regular file source to target, replacing an existing target.
-// Returns true on success. On failure an existing target is left as it was.
-bool copy_file(const wchar_t* source, const wchar_t* target);
-
 // An open file; kInvalidFile means none.
 using FileHandle = std::intptr_t;
 constexpr FileHandle kInvalidFile = -1;
 
+// Copies the regular file source to target through a replacement (below), so
+// that target is at every moment either its old self or a whole copy. The
+// copy keeps the source's modification time and, on POSIX, its permission
+// bits where the file system allows. Returns true on success; on failure the
+// target is left as it was and no temporary file remains.
+bool copy_file(const wchar_t* source, const wchar_t* target);
+
+// ---- Replacing files ----
+
+// A file being written to take the place of another in one step: the bytes
+// go to a temporary file beside the target, which is renamed over the target
+// once it is complete and on the disk. A symbolic link is followed and the
+// file it names is replaced, so the link stays a link. A target that exists
+// but is not a regular file (a device such as /dev/full or NUL, a FIFO)
+// cannot be replaced and is written in place.
+struct FileReplacement {
+  FileHandle file = kInvalidFile;  // where the new contents go
+  std::wstring target;             // the file replaced, links followed
+  std::wstring temporary;          // beside target; empty when writing in place
+};
+
+// Opens a replacement for path. An existing target's permission bits and
+// owner are carried over where the system allows. False when none could be
+// opened: path names a directory, or its directory is missing or unwritable.
+bool begin_replacement(const wchar_t* path, FileReplacement* replacement);
+
+// Flushes the new contents to the disk and closes the file. False when either
+// fails: the contents may not have reached the disk.
+bool close_replacement(FileReplacement* replacement);
+
+// Renames the closed temporary file over the target. False when that fails;
+// the target is then as it was.
+bool commit_replacement(FileReplacement* replacement);
+
+// Abandons a replacement that failed: closes its file if still open and
+// removes the temporary file. The target stays as it was.
+void discard_replacement(FileReplacement* replacement);
+
+// Removes from directory the temporary files of replacements that a process
+// killed before their end left behind: only names of their own pattern.
+void remove_stale_replacements(const wchar_t* directory);
+
 // Opens an existing file (not a directory) for reading, sharing read access.
 // Returns kInvalidFile on failure.
 FileHandle open_file_for_reading(const wchar_t* path);
-
-// Creates or truncates a file for writing. Returns kInvalidFile on failure.
-FileHandle create_file_for_writing(const wchar_t* path);
 
 // One read of up to size bytes. Returns false on failure; otherwise stores the
 // number of bytes read (0 at end of file) in *count.
@@ -67,7 +102,9 @@ bool read_file(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t*
 // number of bytes written, which may be fewer than asked, in *count.
 bool write_file(FileHandle file, const void* data, std::uint32_t size, std::uint32_t* count);
 
-void close_file(FileHandle file);
+// Closes the file: false when the close reports an error, such as a write
+// that a network file system could not complete.
+bool close_file(FileHandle file);
 
 // ---- Text ----
 

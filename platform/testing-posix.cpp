@@ -3,7 +3,9 @@
 #include "platform/testing.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,3 +75,18 @@ std::wstring locate_sibling_program(const wchar_t* base) {
 }
 
 std::string console_text(const std::string& text) { return text; }
+
+bool run_with_file_size_limit(std::uint64_t limit, const std::function<void()>& action) {
+  // Ignoring SIGXFSZ turns the signal into the write error EFBIG.
+  struct sigaction ignore = {}, previous;
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGXFSZ, &ignore, &previous);
+  struct rlimit original;
+  getrlimit(RLIMIT_FSIZE, &original);
+  struct rlimit limited = {static_cast<rlim_t>(limit), original.rlim_max};
+  setrlimit(RLIMIT_FSIZE, &limited);
+  action();
+  setrlimit(RLIMIT_FSIZE, &original);
+  sigaction(SIGXFSZ, &previous, nullptr);
+  return true;
+}

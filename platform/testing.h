@@ -2,6 +2,8 @@
 #ifndef VLX_PLATFORM_TESTING_H
 #define VLX_PLATFORM_TESTING_H
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,11 @@ ProcessResult run_process(const std::wstring& program, const std::vector<std::ws
 // Full path of the program named base ("vlxinstall") in the directory of the
 // running test program, with the platform's executable suffix.
 std::wstring locate_sibling_program(const wchar_t* base);
+
+// Calls action while writing a file beyond limit bytes fails, as on a full
+// disk (RLIMIT_FSIZE on POSIX). False, without calling action, where the
+// platform has no such limit (Windows).
+bool run_with_file_size_limit(std::uint64_t limit, const std::function<void()>& action);
 
 // text as it appears on a console stream: each line feed becomes the
 // platform's console line end.

@@ -22,6 +22,14 @@ TEST_F(PlatformTest, CopyReplacesTheTargetAndKeepsModeAndTime) {
   EXPECT_EQ(read_file(scratch / "target"), big);
   EXPECT_EQ(fs::last_write_time(scratch / "target"), when);
   EXPECT_EQ(fs::status(scratch / "target").permissions(), fs::status(scratch / "source").permissions());
+
+  // A link in place of the target stays; the file it names takes the copy.
+  if (kPathSeparator != L'/') return;
+  write_file(scratch / "elsewhere" / "named", "old");
+  fs::create_symlink("elsewhere/named", scratch / "link");
+  ASSERT_TRUE(copy_path(scratch / "source", scratch / "link"));
+  EXPECT_TRUE(fs::is_symlink(scratch / "link"));
+  EXPECT_EQ(read_file(scratch / "elsewhere" / "named"), big);
 }
 
 TEST_F(PlatformTest, FailedCopiesLeaveTargetsIntactAndNoLitter) {
@@ -40,7 +48,8 @@ TEST_F(PlatformTest, FailedCopiesLeaveTargetsIntactAndNoLitter) {
 
 TEST_F(PlatformTest, OpeningDirectoriesFails) {
   EXPECT_EQ(open_file_for_reading(to_wide(scratch).c_str()), kInvalidFile);
-  EXPECT_EQ(create_file_for_writing(to_wide(scratch).c_str()), kInvalidFile);
+  FileReplacement replacement;
+  EXPECT_FALSE(begin_replacement(to_wide(scratch).c_str(), &replacement));
   EXPECT_TRUE(file_exists(to_wide(scratch).c_str()));
   EXPECT_FALSE(file_exists(to_wide(scratch / "absent").c_str()));
 }

@@ -1,4 +1,5 @@
 // The writer's exact bytes, its failures, and round trips through the reader.
+#include <algorithm>
 #include <random>
 
 #include "tests/initfile_test_util.h"
@@ -55,20 +56,81 @@ TEST_F(WriterTest, WhatTheFormatCannotCarryReadsBackChanged) {
             (Document{{"s", {{"[k", "v"}, {"a", "1"}}}}));
 }
 
-TEST_F(WriterTest, ReportsFailures) {
-  InitFile* file = build({{"s", {{"k", "v"}}}});
-  EXPECT_EQ(store_init_file(file, (scratch / "missing" / "x.ini").wstring().c_str()), -1);
-  EXPECT_EQ(store_init_file(file, to_wide(scratch).c_str()), -1);
-  if (kPathSeparator == L'/' && fs::exists("/dev/full")) {
-    fs::create_symlink("/dev/full", scratch / "full.ini");
-    EXPECT_EQ(store_init_file(file, (scratch / "full.ini").wstring().c_str()), -2);
+TEST_F(WriterTest, WritesLargeDocumentsInBlocksWithTheSameBytes) {
+  // Lines of many lengths cross the block boundaries; one value spans blocks.
+  Document document;
+  std::string expected;
+  for (int s = 0; s < 100; ++s) {
+    document.push_back({"s" + std::to_string(s), {}});
+    expected += "[s" + std::to_string(s) + "]\n";
+    for (int i = 0; i < 200; ++i) {
+      std::string key = "k" + std::to_string(i), value = std::string(i % 13, '\\') + "x;y";
+      document.back().second.emplace_back(key, value);
+      expected += key + "=" + std::string(2 * (i % 13), '\\') + "x\\;y\n";
+    }
   }
-  free_init_file(file);
+  document.push_back({"huge", {{"v", std::string(300000, ';')}}});
+  expected += "[huge]\nv=";
+  for (int i = 0; i < 300000; ++i) expected += "\\;";
+  EXPECT_EQ(store(document), expected + "\n");
 }
 
-TEST_F(WriterTest, ReplacesAnExistingFile) {
+// The names in a directory, in order.
+std::vector<std::string> list_directory(const fs::path& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory)) names.push_back(entry.path().filename().u8string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(WriterTest, FailuresLeaveTheOldFileAndNoTemporaryFile) {
+  // A device is written in place, never renamed over: as root a rename would
+  // replace the machine's /dev/full.
+  InitFile* file = build({{"s", {{"k", std::string(100, 'v')}}}});
+  if (kPathSeparator == L'/' && fs::exists("/dev/full")) {
+    fs::create_symlink("/dev/full", scratch / "full.ini");
+    EXPECT_EQ(store_init_file(file, to_wide(scratch / "full.ini").c_str()), -2);
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+    EXPECT_TRUE(fs::is_symlink(scratch / "full.ini"));
+  }
+  EXPECT_EQ(store_init_file(file, to_wide(scratch / "missing" / "x.ini").c_str()), -1);
+  fs::create_directory(scratch / "dir.ini");
+  EXPECT_EQ(store_init_file(file, to_wide(scratch / "dir.ini").c_str()), -1);
+  write_file(scratch / "old.ini", "[old]\n");
+  run_with_file_size_limit(60, [&] { EXPECT_EQ(store_init_file(file, to_wide(scratch / "old.ini").c_str()), -2); });
+  EXPECT_EQ(read_file(scratch / "old.ini"), "[old]\n");
+  free_init_file(file);
+  std::vector<std::string> left = list_directory(scratch);
+  left.erase(std::remove(left.begin(), left.end(), "full.ini"), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"dir.ini", "old.ini"}));
+}
+
+TEST_F(WriterTest, ReplacesTheFileALinkNamesKeepingItsMode) {
   write_file(scratch / "out.ini", std::string(100, 'x'));
   EXPECT_EQ(store({{"s", {}}}), "[s]\n");
+  InitFile* file = build({{"s", {{"k", "v"}}}});
+  if (kPathSeparator != L'/') {
+    EXPECT_EQ(store_init_file(file, L"NUL"), 0);  // a device, written in place
+    free_init_file(file);
+    return;  // links and permission bits as POSIX has them
+  }
+  fs::create_symlink("/dev/null", scratch / "null.ini");
+  EXPECT_EQ(store_init_file(file, to_wide(scratch / "null.ini").c_str()), 0);
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  write_file(scratch / "real" / "config.ini", "old");
+  fs::permissions(scratch / "real" / "config.ini", fs::perms::owner_read | fs::perms::group_read);
+  fs::create_symlink("real/config.ini", scratch / "link.ini");
+  fs::create_symlink(scratch / "link.ini", scratch / "chain.ini");
+  fs::create_symlink("real/new.ini", scratch / "dangling.ini");
+  EXPECT_EQ(store_init_file(file, to_wide(scratch / "chain.ini").c_str()), 0);
+  EXPECT_EQ(store_init_file(file, to_wide(scratch / "dangling.ini").c_str()), 0);
+  free_init_file(file);
+  EXPECT_EQ(read_file(scratch / "real" / "config.ini"), "[s]\nk=v\n");
+  EXPECT_EQ(fs::status(scratch / "real" / "config.ini").permissions(), fs::perms::owner_read | fs::perms::group_read);
+  EXPECT_EQ(read_file(scratch / "real" / "new.ini"), "[s]\nk=v\n");
+  EXPECT_TRUE(fs::is_symlink(scratch / "link.ini") && fs::is_symlink(scratch / "chain.ini") &&
+              fs::is_symlink(scratch / "dangling.ini"));
+  EXPECT_EQ(list_directory(scratch / "real"), (std::vector<std::string>{"config.ini", "new.ini"}));
 }
 
 // What the format cannot carry: a name with ';', '\\', ']' or '=', a key

@@ -1,0 +1,47 @@
+// Temporary file names for both backends.
+#include "platform/temporary_name.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+const char kPrefix[] = ".vlxinstall-";
+const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr std::size_t kRandomLength = 6;
+
+// splitmix64: each call gets a different well-mixed number. The seed mixes
+// the clock with an address that address-space randomisation moves, so that
+// processes started together still differ; the creating open refuses names
+// that exist anyway.
+std::uint64_t next_random() {
+  static std::atomic<std::uint64_t> state{
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      reinterpret_cast<std::uintptr_t>(&state)};
+  std::uint64_t z = state.fetch_add(0x9E3779B97F4A7C15ull) + 0x9E3779B97F4A7C15ull;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+}  // namespace
+
+std::string make_temporary_name() {
+  std::string name = kPrefix;
+  std::uint64_t bits = next_random();
+  for (std::size_t i = 0; i < kRandomLength; ++i, bits /= sizeof kAlphabet - 1) {
+    name += kAlphabet[bits % (sizeof kAlphabet - 1)];
+  }
+  return name;
+}
+
+bool is_temporary_name(const std::string& name) {
+  std::size_t prefix = sizeof kPrefix - 1;
+  if (name.size() != prefix + kRandomLength || name.compare(0, prefix, kPrefix) != 0) return false;
+  for (std::size_t i = prefix; i < name.size(); ++i) {
+    if (name[i] == '\0' || !std::strchr(kAlphabet, name[i])) return false;
+  }
+  return true;
+}
