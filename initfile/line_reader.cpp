@@ -17,16 +17,20 @@ constexpr AttentionTable kAttention;
 
 bool needs_attention(char byte) { return kAttention.marks[static_cast<unsigned char>(byte)]; }
 
-// Reads the next block; false (and at_end set) at end of file or on error.
-bool refill(InitLineReader* reader) {
+enum Refill { kFilled, kEnded, kFailed };
+
+// Reads the next block. At the end of the file or on a read error at_end is
+// set and the caller learns which.
+Refill refill(InitLineReader* reader) {
   uint32_t count = 0;
-  if (!read_file(reader->handle, reader->buffer, sizeof reader->buffer, &count) || count == 0) {
+  bool read = read_file(reader->handle, reader->buffer, sizeof reader->buffer, &count);
+  if (!read || count == 0) {
     reader->at_end = 1;
-    return false;
+    return read ? kEnded : kFailed;
   }
   reader->filled = count;
   reader->position = 0;
-  return true;
+  return kFilled;
 }
 
 // Trailing spaces go, escaped ones included; a line that fills its room
@@ -79,7 +83,13 @@ char* read_init_line(InitLineReader* reader) {
   start_text(&line);
   bool escape = false, comment = false;
   for (;;) {
-    if (static_cast<uint32_t>(reader->position) == reader->filled && !refill(reader)) break;
+    if (static_cast<uint32_t>(reader->position) == reader->filled) {
+      Refill refilled = refill(reader);
+      // A line cut off by a read error is not the line the file holds
+      // ("SYSTEM_VSN=10" would read as "SYSTEM_VSN=1"): it is dropped.
+      if (refilled == kFailed) line.length = 0;
+      if (refilled != kFilled) break;
+    }
     // Fast paths: a comment ignores everything up to its line feed (and never
     // has escape set); plain bytes outside one are appended in runs.
     if (comment) {
