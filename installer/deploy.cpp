@@ -52,6 +52,10 @@ void copy_or_bail_out(const wchar_t* source, const wchar_t* target) {
 }
 
 void deploy_files(const RunState* state) {
+  // A run killed during a copy or a write leaves its temporary file; the next
+  // run clears them from both directories it writes into.
+  remove_stale_replacements(state->bin_dir);
+  remove_stale_replacements(state->runtime_bin_dir);
   copy_launchers(state);
   copy_boot_files(state);
   install_start_boot(state);

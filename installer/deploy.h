@@ -4,11 +4,13 @@
 
 #include "installer/run_state.h"
 
-// Copies the launcher programs and then the boot files into bin_dir and makes
-// the chosen boot file start.boot. A missing source ends the run; a launcher
-// program that cannot be copied is a warning and the run goes on; a boot file
-// or start.boot that cannot be copied ends the run. Files copied before a
-// fatal condition stay.
+// Removes the temporary files that interrupted earlier runs left in bin_dir
+// and runtime_bin_dir, copies the launcher programs and then the boot files
+// into bin_dir, and makes the chosen boot file start.boot. A missing source
+// ends the run; a launcher program that cannot be copied is a warning and the
+// run goes on; a boot file or start.boot that cannot be copied ends the run.
+// Files copied before a fatal condition stay; each target is either as it
+// was or a whole copy.
 void deploy_files(const RunState* state);
 
 // Copies source to target, replacing it. On failure reports both paths and

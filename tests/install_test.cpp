@@ -28,8 +28,16 @@ TEST_F(InstallTest, SilentRunsWriteNothingToStandardOutput) {
   }
 }
 
-TEST_F(InstallTest, SecondRunReplacesEveryFile) {
+TEST_F(InstallTest, SecondRunReplacesEveryFileAndClearsLeftovers) {
   ASSERT_EQ(run_silent().status, 0);
+  // What killed runs leave, and names that only look alike.
+  for (const char* name : {".vlxinstall-Ab3xZ9", ".vlxinstall-000000"}) {
+    write_file(bin_dir / name, "torn");
+    write_file(runtime_bin_dir / name, "torn");
+  }
+  for (const char* name : {".vlxinstall-Ab3xZ", ".vlxinstall-Ab3xZ99", "vlxinstall-Ab3xZ9", ".vlxinstall-Ab3x.9"}) {
+    write_file(bin_dir / name, "kept");
+  }
   write_file(runtime_bin_dir / "vlxrun.exe", "launcher, release two\n");
   write_file(release_dir / "start_tavrel.boot", "boot, release two\n");
   write_file(bin_dir / "vlx.ini", "stale");
@@ -39,6 +47,11 @@ TEST_F(InstallTest, SecondRunReplacesEveryFile) {
   EXPECT_EQ(result.err, "");
   expect_installed(true);
   EXPECT_EQ(read_file(bin_dir / "start.boot"), "boot, release two\n");
+  int kept = 0;
+  for (const auto& entry : fs::directory_iterator(bin_dir)) kept += read_file(entry.path()) == "kept";
+  EXPECT_EQ(kept, 4);
+  EXPECT_FALSE(fs::exists(bin_dir / ".vlxinstall-Ab3xZ9") || fs::exists(runtime_bin_dir / ".vlxinstall-Ab3xZ9") ||
+               fs::exists(bin_dir / ".vlxinstall-000000") || fs::exists(runtime_bin_dir / ".vlxinstall-000000"));
 }
 
 TEST_F(InstallTest, RootDefaultsToTheToolsOwnDirectory) {
