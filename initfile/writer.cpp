@@ -1,74 +1,104 @@
 // Writes a document in the text format the line reader reads back.
+#include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "initfile/initfile.h"
-#include "initfile/text_buffer.h"
 
 namespace {
 
-// The text goes out in blocks of about this size: one write per line made a
-// large document cost a system call per entry.
+// The text goes out in blocks of this size: one write per line made a large
+// document cost a system call per entry.
 constexpr size_t kBlockSize = 1 << 16;
 
-// Writes every byte of the block, in writes of at most 1 GiB (a line has no
-// limit); each write must take all it was given.
-bool write_block(FileHandle handle, const char* bytes, size_t size) {
-  constexpr size_t kMostPerWrite = 1 << 30;
+// Collects the text and writes it a block at a time. After a failed write
+// nothing more is written.
+struct BlockWriter {
+  FileHandle handle;
+  bool failed;
+  size_t used;
+  char* block;
+};
+
+// Writes the bytes collected so far; each write must take all it was given.
+void pass_block(BlockWriter* out) {
+  uint32_t written = 0;
+  if (!out->failed && out->used > 0) {
+    out->failed = !write_file(out->handle, out->block, static_cast<uint32_t>(out->used), &written) ||
+                  written != out->used;
+  }
+  out->used = 0;
+}
+
+void put_bytes(BlockWriter* out, const char* bytes, size_t size) {
   while (size > 0) {
-    uint32_t asked = static_cast<uint32_t>(size < kMostPerWrite ? size : kMostPerWrite);
-    uint32_t written = 0;
-    if (!write_file(handle, bytes, asked, &written) || written != asked) return false;
-    bytes += asked;
-    size -= asked;
+    if (out->used == kBlockSize) pass_block(out);
+    size_t part = size < kBlockSize - out->used ? size : kBlockSize - out->used;
+    memcpy(out->block + out->used, bytes, part);
+    out->used += part;
+    bytes += part;
+    size -= part;
   }
-  return true;
 }
 
-// Appends text with a backslash before each ';' and '\', the two bytes that
-// would start a comment or an escape when read back.
-void append_escaped(TextBuffer* out, const char* text) {
-  size_t size = 0;
-  for (const char* p = text; *p; ++p) size += (*p == ';' || *p == '\\') ? 2 : 1;
-  reserve_text(out, size);
-  char* to = out->text + out->length;
-  for (const char* p = text; *p; ++p) {
-    if (*p == ';' || *p == '\\') *to++ = '\\';
-    *to++ = *p;
+// Copies length bytes of text to to, which has room for twice that, with a
+// backslash before each ';' and '\', the two bytes that would start a comment
+// or an escape when read back; returns the end. The backslash is stored
+// before every byte and kept only where it belongs: no branch on the text.
+char* copy_escaped(char* to, const char* text, size_t length) {
+  for (const char* end = text + length; text < end; ++text) {
+    *to = '\\';
+    to += (*text == ';') | (*text == '\\');
+    *to++ = *text;
   }
-  out->length += size;
+  return to;
 }
 
-// Writes out what the buffer holds once it reaches a block.
-bool pass_full_block(FileHandle handle, TextBuffer* out) {
-  if (out->length < kBlockSize) return true;
-  bool written = write_block(handle, out->text, out->length);
-  out->length = 0;
-  return written;
+// Puts text escaped, in parts where it does not fit the block.
+void put_escaped(BlockWriter* out, const char* text, size_t length) {
+  while (length > 0) {
+    if (kBlockSize - out->used < 2) pass_block(out);
+    size_t part = (kBlockSize - out->used) / 2;
+    if (part > length) part = length;
+    out->used = static_cast<size_t>(copy_escaped(out->block + out->used, text, part) - out->block);
+    text += part;
+    length -= part;
+  }
 }
 
-bool write_section(FileHandle handle, const InitSection* section, TextBuffer* out) {
-  append_byte(out, '[');
-  append_text(out, section->name, strlen(section->name));
-  append_text(out, "]\n", 2);
-  for (int32_t i = 0; i < section->count; ++i) {
-    if (!pass_full_block(handle, out)) return false;
-    const InitEntry* entry = section->entries[i];
-    append_escaped(out, entry->key);
-    append_byte(out, '=');
-    append_escaped(out, entry->value);
-    append_byte(out, '\n');
+// Puts the entry's line "key=value\n"; a line that fits a block at its
+// longest goes in without further checks.
+void put_entry(BlockWriter* out, const InitEntry* entry) {
+  size_t key = strlen(entry->key), value = strlen(entry->value);
+  size_t longest = 2 * (key + value) + 2;
+  if (kBlockSize - out->used < longest) pass_block(out);
+  if (longest > kBlockSize) {
+    put_escaped(out, entry->key, key);
+    put_bytes(out, "=", 1);
+    put_escaped(out, entry->value, value);
+    put_bytes(out, "\n", 1);
+    return;
   }
-  return pass_full_block(handle, out);
+  char* to = copy_escaped(out->block + out->used, entry->key, key);
+  *to++ = '=';
+  to = copy_escaped(to, entry->value, value);
+  *to++ = '\n';
+  out->used = static_cast<size_t>(to - out->block);
+}
+
+void put_section(BlockWriter* out, const InitSection* section) {
+  put_bytes(out, "[", 1);
+  put_bytes(out, section->name, strlen(section->name));
+  put_bytes(out, "]\n", 2);
+  for (int32_t i = 0; i < section->count && !out->failed; ++i) put_entry(out, section->entries[i]);
 }
 
 bool write_document(FileHandle handle, const InitFile* file) {
-  TextBuffer out;
-  start_text(&out);
-  bool written = true;
-  for (int32_t i = 0; i < file->count && written; ++i) written = write_section(handle, file->sections[i], &out);
-  written = written && write_block(handle, out.text, out.length);
-  free_text(&out);
-  return written;
+  BlockWriter out = {handle, false, 0, static_cast<char*>(malloc(kBlockSize))};
+  for (int32_t i = 0; i < file->count && !out.failed; ++i) put_section(&out, file->sections[i]);
+  pass_block(&out);
+  free(out.block);
+  return !out.failed;
 }
 
 }  // namespace
