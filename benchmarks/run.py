@@ -26,6 +26,8 @@ LABELS = {
     "BM_LoadTinyLines/2000000": "load_init_file, 2,000,000 tiny lines",
     "BM_Store/1000000": "store_init_file, 1,000,000 entries",
     "BM_Store/2000000": "store_init_file, 2,000,000 entries",
+    "BM_StoreAnchor/1000000": "anchor: the same bytes from C, 64 KiB blocks, flushed and renamed",
+    "BM_StoreUnescaped/1000000": "the document walked, written unescaped from C the same way",
     "BM_SetEntry/10": "set_init_entry, last of 10 entries",
     "BM_SetEntry/10000": "set_init_entry, last of 10,000 entries",
     "BM_LookupValue/10": "lookup_init_value, last of 10 entries",
@@ -94,13 +96,15 @@ def main():
         compare = ""
         if name in ("BM_LoadRealistic", "BM_LoadShared"):
             compare = "%.2fx the throughput of inih" % (rate / anchor["bytes_per_second"])
+        elif name in ("BM_Store/1000000", "BM_StoreUnescaped/1000000"):
+            compare = "%.2fx the time of the anchor" % (seconds(run) / seconds(runs["BM_StoreAnchor/1000000"]))
         elif name in DOUBLES:
             half = DOUBLES[name]
             print("counting instructions of %s and %s ..." % (half, name), file=sys.stderr)
             counts = count_instructions(binary, name, data) / count_instructions(binary, half, data)
             compare = "2x input: %.2fx time, %.2fx instructions" % (
                 seconds(run) / seconds(runs[half]), counts)
-        elif name == "BM_AnchorShared":
+        elif name in ("BM_AnchorShared", "BM_StoreAnchor/1000000"):
             compare = "1.00 (anchor)"
         rows.append((LABELS.get(name, name), show_time(seconds(run)),
                      "%.0f" % (rate / 2**20) if rate else "", compare,
