@@ -117,6 +117,9 @@ def main():
                  "%.2fx the time of cp" % install["ratio"], "%.0f MB" % install["peak_mb"]))
     rows.append(("anchor: cp of the same files", show_time(install["cp_s"]),
                  "%.0f" % (install["megabytes"] / install["cp_s"]), "1.00 (anchor)", ""))
+    rows.append(("cp of the same files, then sync of the copies", show_time(install["cp_sync_s"]),
+                 "%.0f" % (install["megabytes"] / install["cp_sync_s"]),
+                 "vlxinstall: %.2fx this time" % install["ratio_sync"], ""))
 
     header = ("What was measured", "Median", "MB/s", "Compared", "Peak memory")
     widths = [max(len(row[i]) for row in rows + [header]) for i in range(len(header))]
