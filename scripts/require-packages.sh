@@ -15,7 +15,11 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "Installing Debian packages:$missing"
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -q >/dev/null && $command >/dev/null || {
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+# apt's output is kept back unless it fails, and then shown whole.
+apt-get update -q >"$log" 2>&1 && $command >>"$log" 2>&1 || {
+  cat "$log" >&2
   echo "Could not install:$missing" >&2
   exit 1
 }
