@@ -2,26 +2,37 @@
 # themselves on a Debian machine.
 
 BUILD_PACKAGES := cmake ninja-build g++
-TEST_PACKAGES := $(BUILD_PACKAGES) clang libclang-rt-14-dev googletest libgtest-dev strace python3 \
-  gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
+MINGW_PACKAGES := gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+TEST_PACKAGES := $(BUILD_PACKAGES) $(MINGW_PACKAGES) clang libclang-rt-dev googletest libgtest-dev \
+  strace python3 git wine wine64
 
 CONFIGURE := cmake -G Ninja -Wno-dev
+# The builds the suites run treat every warning as an error.
+STRICT := -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+NATIVE := $(CONFIGURE) -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+WINDOWS_TOOLCHAIN := -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 SANITIZE := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 FUZZ_SECONDS ?= 300
 
-.PHONY: demo test faults fuzz bench dist native sanitize windows test-native test-sanitize test-windows clean
+.PHONY: demo test faults fuzz bench dist test-dist native sanitize windows \
+  test-native test-sanitize test-windows clean
 
-demo: native
+# The tool alone, run on a copy of the sample distribution.
+demo:
+	@scripts/require-packages.sh $(BUILD_PACKAGES)
+	$(NATIVE)
+	cmake --build build/native --target vlxinstall
 	scripts/demo.sh build/native/bin/vlxinstall
 
-# The whole suite: natively, under AddressSanitizer and UndefinedBehaviorSanitizer
-# (with a short fuzzing run), and as a Windows build under Wine.
+# The whole suite: natively (with the fault-injection sweep), under
+# AddressSanitizer and UndefinedBehaviorSanitizer (with a short fuzzing run),
+# as a Windows build under Wine, and the release built twice to the same bytes.
 test:
 	@scripts/require-packages.sh $(TEST_PACKAGES)
-	$(MAKE) --no-print-directory test-native test-sanitize test-windows
+	$(MAKE) --no-print-directory test-native test-sanitize test-windows test-dist
 
 # The whole fault-injection sweep: every realistic error of every system call
-# of a run, and a kill at each, in every scenario (about 5,500 runs).
+# of a run, and a kill at each, in every scenario (about 5,400 runs).
 faults: native
 	@scripts/require-packages.sh strace python3
 	python3 tests/faults/fault_sweep.py --full build/native/bin/vlxinstall
@@ -39,38 +50,31 @@ bench:
 	cmake --build build/bench
 	python3 benchmarks/run.py build/bench build/bench-data
 
-# Release archives for Windows and Linux with their SHA-256 sums, in build/dist.
+# Release archives for Windows and Linux with their SHA-256 sums, in build/dist:
+# the same bytes from any clone, at any time (see scripts/release.sh).
 dist:
-	@scripts/require-packages.sh $(BUILD_PACKAGES) \
-	  gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-	$(CONFIGURE) -S . -B build/release-linux -DCMAKE_BUILD_TYPE=Release -DVLX_BUILD_TESTS=OFF
-	cmake --build build/release-linux
-	$(CONFIGURE) -S . -B build/release-windows -DCMAKE_BUILD_TYPE=Release -DVLX_BUILD_TESTS=OFF \
-	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
-	cmake --build build/release-windows
-	rm -rf build/dist
-	cd build/release-linux && cpack -B ../dist
-	cd build/release-windows && cpack -B ../dist
-	rm -rf build/dist/_CPack_Packages
-	cd build/dist && sha256sum vlxinstall-* > SHA256SUMS && cat SHA256SUMS
+	@scripts/require-packages.sh $(BUILD_PACKAGES) $(MINGW_PACKAGES) python3 git
+	scripts/release.sh build
+
+# Builds the release in two clones at two places and compares the sums.
+test-dist:
+	scripts/test-reproducible.sh
 
 native:
 	@scripts/require-packages.sh $(BUILD_PACKAGES)
-	$(CONFIGURE) -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	$(NATIVE) $(STRICT)
 	cmake --build build/native
 
 sanitize:
-	@scripts/require-packages.sh $(BUILD_PACKAGES) clang libclang-rt-14-dev libgtest-dev
-	$(CONFIGURE) -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug \
+	@scripts/require-packages.sh $(BUILD_PACKAGES) clang libclang-rt-dev libgtest-dev
+	$(CONFIGURE) -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug $(STRICT) \
 	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS="$(SANITIZE)" -DVLX_BUILD_FUZZERS=ON \
 	  -DVLX_LINK_STATIC=OFF
 	cmake --build build/sanitize
 
 windows:
-	@scripts/require-packages.sh $(BUILD_PACKAGES) googletest \
-	  gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-	$(CONFIGURE) -S . -B build/windows -DCMAKE_BUILD_TYPE=Release \
-	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+	@scripts/require-packages.sh $(BUILD_PACKAGES) $(MINGW_PACKAGES) googletest
+	$(CONFIGURE) -S . -B build/windows -DCMAKE_BUILD_TYPE=Release $(STRICT) $(WINDOWS_TOOLCHAIN)
 	cmake --build build/windows
 
 test-native: native

@@ -12,8 +12,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "test-artefact: $*" >&2; exit 1; }
 
-cpack --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null
-archive=$(find "$work/package" -maxdepth 1 -name 'vlxinstall-*.zip' -o -maxdepth 1 -name 'vlxinstall-*.tar.gz')
+archive=$(python3 "$here/scripts/pack-release.py" "$build" "$work/package")
 [ -n "$archive" ] || fail "no archive was made"
 echo "archive: $(basename "$archive")"
 mkdir "$work/unpacked"
