@@ -90,3 +90,10 @@ bool run_with_file_size_limit(std::uint64_t limit, const std::function<void()>& 
   sigaction(SIGXFSZ, &previous, nullptr);
   return true;
 }
+
+std::wstring make_scratch_directory(const std::wstring& prefix) {
+  const char* base = getenv("TMPDIR");
+  std::string path = std::string(base && *base ? base : "/tmp") + "/" + encode_utf8(prefix.c_str()) + "-XXXXXX";
+  if (!mkdtemp(&path[0])) return std::wstring();
+  return decode_utf8(path.data(), path.size());
+}

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "platform/platform.h"
+#include "platform/temporary_name.h"
 
 namespace {
 
@@ -103,3 +104,14 @@ std::string console_text(const std::string& text) {
 }
 
 bool run_with_file_size_limit(std::uint64_t, const std::function<void()>&) { return false; }
+
+std::wstring make_scratch_directory(const std::wstring& prefix) {
+  wchar_t base[MAX_PATH];
+  GetTempPathW(MAX_PATH, base);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string random = make_temporary_name();
+    std::wstring path = base + prefix + L"-" + std::wstring(random.end() - 6, random.end());
+    if (CreateDirectoryW(path.c_str(), nullptr)) return path;
+  }
+  return std::wstring();
+}

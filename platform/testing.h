@@ -27,6 +27,11 @@ std::wstring locate_sibling_program(const wchar_t* base);
 // platform has no such limit (Windows).
 bool run_with_file_size_limit(std::uint64_t limit, const std::function<void()>& action);
 
+// Creates a new, empty directory of its own in the system's temporary
+// directory, its name starting with prefix, and returns its path; suites
+// running at the same time never share one.
+std::wstring make_scratch_directory(const std::wstring& prefix);
+
 // text as it appears on a console stream: each line feed becomes the
 // platform's console line end.
 std::string console_text(const std::string& text);

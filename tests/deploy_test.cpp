@@ -36,20 +36,20 @@ TEST_F(DeployTest, LauncherThatCannotBeCopiedIsAWarning) {
   EXPECT_EQ(result.out, success_output());
   EXPECT_EQ(result.err, console_text(copy_failed(runtime_bin_dir, L"vlxwin.exe") + kContinuing +
                                      copy_failed(runtime_bin_dir, L"testdrv.exe") + kContinuing));
-  EXPECT_EQ(read_file(bin_dir / "vlxrun.exe"), read_file(runtime_bin_dir / "vlxrun.exe"));
-  EXPECT_EQ(read_file(bin_dir / "start.boot"), "boot start_tavrel.boot\n");
-  EXPECT_EQ(read_file(bin_dir / "vlx.ini"), expected_config(to_wide(root)));
+  EXPECT_EQ(read_contents(bin_dir / "vlxrun.exe"), read_contents(runtime_bin_dir / "vlxrun.exe"));
+  EXPECT_EQ(read_contents(bin_dir / "start.boot"), "boot start_tavrel.boot\n");
+  EXPECT_EQ(read_contents(bin_dir / "vlx.ini"), expected_config(to_wide(root)));
 }
 
 TEST_F(DeployTest, FailedCopyLeavesTheExistingTargetIntact) {
-  write_file(bin_dir / "vlx.exe", "installed before");
+  write_contents(bin_dir / "vlx.exe", "installed before");
   fs::remove(runtime_bin_dir / "vlx.exe");
   fs::create_directory(runtime_bin_dir / "vlx.exe");
   ProcessResult result = run_silent();
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, console_text(copy_failed(runtime_bin_dir, L"vlx.exe") + kContinuing));
-  EXPECT_EQ(read_file(bin_dir / "vlx.exe"), "installed before");
+  EXPECT_EQ(read_contents(bin_dir / "vlx.exe"), "installed before");
   // Nothing but the installed files is left in bin.
   int entries = 0;
   for (const auto& entry : fs::directory_iterator(bin_dir)) entries += entry.exists();
@@ -65,7 +65,7 @@ TEST_F(DeployTest, BootFileProblemsAreFatal) {
   fs::create_directory(release_dir / "start_tavrel.boot");
   expect_failure(run_silent(), copy_failed(release_dir, L"start_tavrel.boot") + kBailingOut);
   fs::remove(release_dir / "start_tavrel.boot");
-  write_file(release_dir / "start_tavrel.boot", "boot start_tavrel.boot\n");
+  write_contents(release_dir / "start_tavrel.boot", "boot start_tavrel.boot\n");
 
   fs::create_directories(bin_dir / "no_dot_vorlax.boot");
   expect_failure(run_silent(), copy_failed(release_dir, L"no_dot_vorlax.boot") + kBailingOut);
@@ -77,16 +77,16 @@ TEST_F(DeployTest, StartBootIsCopiedFromBin) {
   std::string from = source(bin_dir, L"start_minimal.boot");
   expect_failure(run_silent(), "Could not copy file " + from + " to " + source(bin_dir, L"start.boot") +
                                    "\n" + kBailingOut);
-  EXPECT_EQ(read_file(bin_dir / "start_minimal.boot"), "boot start_minimal.boot\n");
+  EXPECT_EQ(read_contents(bin_dir / "start_minimal.boot"), "boot start_minimal.boot\n");
 }
 
 TEST_F(DeployTest, BinThatIsAFileFailsEveryCopy) {
-  write_file(bin_dir, "not a directory");
+  write_contents(bin_dir, "not a directory");
   std::string expected;
   for (const std::wstring& name : kLaunchers) expected += copy_failed(runtime_bin_dir, name.c_str()) + kContinuing;
   expected += copy_failed(release_dir, L"start_minimal.boot") + kBailingOut;
   expect_failure(run_silent(), expected);
-  EXPECT_EQ(read_file(bin_dir), "not a directory");
+  EXPECT_EQ(read_contents(bin_dir), "not a directory");
 }
 
 }  // namespace

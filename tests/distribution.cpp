@@ -23,12 +23,12 @@ void DistributionTest::SetUp() {
   runtime_bin_dir = to_path(native_path(root, {L"vlxcore-2.4.1", L"bin"}));
   release_dir = to_path(native_path(root, {L"releases", L"9"}));
   bin_dir = to_path(native_path(root, {L"bin"}));
-  write_file(root / "Install.ini", "[Install]\nVSN=2.4.1\nSYSTEM_VSN=9\n");
+  write_contents(root / "Install.ini", "[Install]\nVSN=2.4.1\nSYSTEM_VSN=9\n");
   for (const std::wstring& name : kLaunchers) {
-    write_file(runtime_bin_dir / name, "launcher " + encode_utf8(name.c_str()) + "\n");
+    write_contents(runtime_bin_dir / name, "launcher " + encode_utf8(name.c_str()) + "\n");
   }
   for (const std::wstring& name : kBootFileNames) {
-    write_file(release_dir / name, "boot " + encode_utf8(name.c_str()) + "\n");
+    write_contents(release_dir / name, "boot " + encode_utf8(name.c_str()) + "\n");
   }
 }
 
@@ -52,15 +52,15 @@ std::string expected_config(const std::wstring& root) {
 
 void DistributionTest::expect_installed(bool tavrel_start) {
   for (const std::wstring& name : kLaunchers) {
-    EXPECT_EQ(read_file(bin_dir / name), read_file(runtime_bin_dir / name)) << encode_utf8(name.c_str());
+    EXPECT_EQ(read_contents(bin_dir / name), read_contents(runtime_bin_dir / name)) << encode_utf8(name.c_str());
   }
   for (const std::wstring& name : kBootFileNames) {
-    EXPECT_EQ(read_file(bin_dir / name), read_file(release_dir / name)) << encode_utf8(name.c_str());
+    EXPECT_EQ(read_contents(bin_dir / name), read_contents(release_dir / name)) << encode_utf8(name.c_str());
   }
-  EXPECT_EQ(read_file(bin_dir / "start.boot"),
-            read_file(release_dir / (tavrel_start ? "start_tavrel.boot" : "start_minimal.boot")));
-  EXPECT_EQ(read_file(runtime_bin_dir / "vlx.ini"), expected_config(to_wide(root)));
-  EXPECT_EQ(read_file(bin_dir / "vlx.ini"), expected_config(to_wide(root)));
+  EXPECT_EQ(read_contents(bin_dir / "start.boot"),
+            read_contents(release_dir / (tavrel_start ? "start_tavrel.boot" : "start_minimal.boot")));
+  EXPECT_EQ(read_contents(runtime_bin_dir / "vlx.ini"), expected_config(to_wide(root)));
+  EXPECT_EQ(read_contents(bin_dir / "vlx.ini"), expected_config(to_wide(root)));
 }
 
 std::string DistributionTest::success_output() const {

@@ -32,23 +32,23 @@ TEST_F(InstallTest, SecondRunReplacesEveryFileAndClearsLeftovers) {
   ASSERT_EQ(run_silent().status, 0);
   // What killed runs leave, and names that only look alike.
   for (const char* name : {".vlxinstall-Ab3xZ9", ".vlxinstall-000000"}) {
-    write_file(bin_dir / name, "torn");
-    write_file(runtime_bin_dir / name, "torn");
+    write_contents(bin_dir / name, "torn");
+    write_contents(runtime_bin_dir / name, "torn");
   }
   for (const char* name : {".vlxinstall-Ab3xZ", ".vlxinstall-Ab3xZ99", "vlxinstall-Ab3xZ9", ".vlxinstall-Ab3x.9"}) {
-    write_file(bin_dir / name, "kept");
+    write_contents(bin_dir / name, "kept");
   }
-  write_file(runtime_bin_dir / "vlxrun.exe", "launcher, release two\n");
-  write_file(release_dir / "start_tavrel.boot", "boot, release two\n");
-  write_file(bin_dir / "vlx.ini", "stale");
-  write_file(runtime_bin_dir / "vlx.ini", "stale too, and longer than the new file will be........");
+  write_contents(runtime_bin_dir / "vlxrun.exe", "launcher, release two\n");
+  write_contents(release_dir / "start_tavrel.boot", "boot, release two\n");
+  write_contents(bin_dir / "vlx.ini", "stale");
+  write_contents(runtime_bin_dir / "vlx.ini", "stale too, and longer than the new file will be........");
   ProcessResult result = run_interactive("\n");
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
   expect_installed(true);
-  EXPECT_EQ(read_file(bin_dir / "start.boot"), "boot, release two\n");
+  EXPECT_EQ(read_contents(bin_dir / "start.boot"), "boot, release two\n");
   int kept = 0;
-  for (const auto& entry : fs::directory_iterator(bin_dir)) kept += read_file(entry.path()) == "kept";
+  for (const auto& entry : fs::directory_iterator(bin_dir)) kept += read_contents(entry.path()) == "kept";
   EXPECT_EQ(kept, 4);
   EXPECT_FALSE(fs::exists(bin_dir / ".vlxinstall-Ab3xZ9") || fs::exists(runtime_bin_dir / ".vlxinstall-Ab3xZ9") ||
                fs::exists(bin_dir / ".vlxinstall-000000") || fs::exists(runtime_bin_dir / ".vlxinstall-000000"));
@@ -71,7 +71,7 @@ TEST_F(InstallTest, RootIsUsedExactlyAsTyped) {
   std::wstring typed = to_wide(root) + kPathSeparator;
   ProcessResult result = run_tool({L"-s", typed});
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(read_file(bin_dir / "vlx.ini"), expected_config(typed));
+  EXPECT_EQ(read_contents(bin_dir / "vlx.ini"), expected_config(typed));
 
   // A root that does not exist surfaces at the descriptor.
   std::wstring absent = to_wide(scratch / "absent");
@@ -95,7 +95,7 @@ TEST_F(InstallTest, RootsBeyondAsciiAndWithSemicolons) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
     expect_installed(false);
-    std::string config = read_file(bin_dir / "vlx.ini");
+    std::string config = read_contents(bin_dir / "vlx.ini");
     EXPECT_EQ(config.substr(config.size() - strlen(c.stored)), c.stored);
   }
 }
@@ -119,7 +119,7 @@ TEST_F(InstallTest, DescriptorProblemsEndTheRun) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.descriptor);
-    write_file(root / "Install.ini", c.descriptor);
+    write_contents(root / "Install.ini", c.descriptor);
     expect_failure(run_silent(), c.message + path + "\n");
     EXPECT_FALSE(fs::exists(bin_dir));
   }
@@ -130,7 +130,7 @@ TEST_F(InstallTest, DescriptorProblemsEndTheRun) {
 }
 
 TEST_F(InstallTest, DescriptorValuesAreReadByTheInitFileRules) {
-  write_file(root / "Install.ini",
+  write_contents(root / "Install.ini",
              "; release descriptor\n[Install]\nVSN =  2.4.1 ; runtime\nSYSTEM_VSN=9\n"
              "[Install]\nVSN=9.9.9\nSYSTEM_VSN=1\n");
   ProcessResult result = run_interactive("\n");
@@ -145,7 +145,7 @@ TEST_F(InstallTest, PathsThatDoNotFitAreNeverUsed) {
   std::wstring shown = native_path(long_root, {L"Install.ini"}).substr(0, kPathCapacity - 1);
   expect_failure(run_tool({L"-s", long_root}), "Path too long: " + encode_utf8(shown.c_str()) + "\n");
 
-  write_file(root / "Install.ini", "[Install]\nVSN=" + std::string(kPathCapacity, '7') + "\nSYSTEM_VSN=9\n");
+  write_contents(root / "Install.ini", "[Install]\nVSN=" + std::string(kPathCapacity, '7') + "\nSYSTEM_VSN=9\n");
   ProcessResult result = run_silent();
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err.rfind("Path too long: " + encode_utf8(native_path(root, {L"vlxcore-777"}).c_str()), 0), 0u);
@@ -164,13 +164,13 @@ class LongValueTest : public DistributionTest {
     for (const std::wstring& name : kLaunchers) fs::copy_file(runtime_bin_dir / name, versioned / name);
     std::string escaped;  // a backslash in an init file escapes the next byte
     for (char c : native) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    write_file(root / "Install.ini", "[Install]\nVSN=" + escaped + "\nSYSTEM_VSN=9\n");
+    write_contents(root / "Install.ini", "[Install]\nVSN=" + escaped + "\nSYSTEM_VSN=9\n");
     ProcessResult result = run_interactive("\n");
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.out, std::string(kPrompt) + console_text("Vorlax " + native + " installed successfully\n"));
-    std::string config = read_file(bin_dir / "vlx.ini");
-    EXPECT_EQ(config, read_file(versioned / "vlx.ini"));
+    std::string config = read_contents(bin_dir / "vlx.ini");
+    EXPECT_EQ(config, read_contents(versioned / "vlx.ini"));
     EXPECT_EQ(config, expected_config(to_wide(root), to_wide(versioned)));
   }
 };
@@ -201,7 +201,7 @@ TEST_F(InstallTest, LauncherConfigurationFailuresEndTheRun) {
                  "Could not copy file " + first + " to " + second +
                      "\nCannot continue installation, bailing out.\n",
                  kPrompt);
-  EXPECT_EQ(read_file(runtime_bin_dir / "vlx.ini"), expected_config(to_wide(root)));
+  EXPECT_EQ(read_contents(runtime_bin_dir / "vlx.ini"), expected_config(to_wide(root)));
   fs::remove(bin_dir / "vlx.ini");
 
   if (kPathSeparator == L'/' && fs::exists("/dev/full")) {

@@ -11,7 +11,7 @@ class LineReaderTest : public ScratchTest {
   // Every logical line of a file holding bytes.
   std::vector<std::string> read_lines(const std::string& bytes) {
     fs::path path = scratch / "lines.ini";
-    write_file(path, bytes);
+    write_contents(path, bytes);
     FileHandle handle = open_file_for_reading(to_wide(path).c_str());
     EXPECT_NE(handle, kInvalidFile);
     InitLineReader reader;

@@ -12,32 +12,32 @@ bool copy_path(const fs::path& from, const fs::path& to) {
 TEST_F(PlatformTest, CopyReplacesTheTargetAndKeepsModeAndTime) {
   std::string big(3 << 20, 'b');
   for (size_t i = 0; i < big.size(); i += 997) big[i] = static_cast<char>(i);
-  write_file(scratch / "source", big);
-  write_file(scratch / "target", "old contents that are longer than nothing");
+  write_contents(scratch / "source", big);
+  write_contents(scratch / "target", "old contents that are longer than nothing");
   auto when = fs::last_write_time(scratch / "source") - std::chrono::hours(240);
   fs::last_write_time(scratch / "source", when);
   if (kPathSeparator == L'/') fs::permissions(scratch / "source", fs::perms::owner_all | fs::perms::group_read);
 
   ASSERT_TRUE(copy_path(scratch / "source", scratch / "target"));
-  EXPECT_EQ(read_file(scratch / "target"), big);
+  EXPECT_EQ(read_contents(scratch / "target"), big);
   EXPECT_EQ(fs::last_write_time(scratch / "target"), when);
   EXPECT_EQ(fs::status(scratch / "target").permissions(), fs::status(scratch / "source").permissions());
 
   // A link in place of the target stays; the file it names takes the copy.
   if (kPathSeparator != L'/') return;
-  write_file(scratch / "elsewhere" / "named", "old");
+  write_contents(scratch / "elsewhere" / "named", "old");
   fs::create_symlink("elsewhere/named", scratch / "link");
   ASSERT_TRUE(copy_path(scratch / "source", scratch / "link"));
   EXPECT_TRUE(fs::is_symlink(scratch / "link"));
-  EXPECT_EQ(read_file(scratch / "elsewhere" / "named"), big);
+  EXPECT_EQ(read_contents(scratch / "elsewhere" / "named"), big);
 }
 
 TEST_F(PlatformTest, FailedCopiesLeaveTargetsIntactAndNoLitter) {
-  write_file(scratch / "target", "intact");
+  write_contents(scratch / "target", "intact");
   fs::create_directory(scratch / "dir");
   EXPECT_FALSE(copy_path(scratch / "missing", scratch / "target"));
   EXPECT_FALSE(copy_path(scratch / "dir", scratch / "target"));
-  EXPECT_EQ(read_file(scratch / "target"), "intact");
+  EXPECT_EQ(read_contents(scratch / "target"), "intact");
   EXPECT_FALSE(copy_path(scratch / "target", scratch / "dir"));
   EXPECT_TRUE(fs::is_empty(scratch / "dir"));
   EXPECT_FALSE(copy_path(scratch / "target", scratch / "absent" / "target"));

@@ -13,10 +13,9 @@ std::wstring to_wide(const fs::path& path) {
 
 void ScratchTest::SetUp() {
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  scratch = fs::temp_directory_path() /
-            (std::string("vlx-") + info->test_suite_name() + "-" + info->name());
-  fs::remove_all(scratch);
-  fs::create_directories(scratch);
+  std::string name = std::string("vlx-") + info->test_suite_name() + "-" + info->name();
+  scratch = to_path(make_scratch_directory(decode_utf8(name.data(), name.size())));
+  ASSERT_FALSE(scratch.empty()) << "no scratch directory";
 }
 
 void ScratchTest::TearDown() {
@@ -39,17 +38,28 @@ ProcessResult ScratchTest::run_tool_copy(const fs::path& directory,
   return run_process(to_wide(copy), arguments, to_wide(scratch), input);
 }
 
-void write_file(const fs::path& path, const std::string& contents) {
+void write_contents(const fs::path& path, const std::string& contents) {
   if (path.has_parent_path()) fs::create_directories(path.parent_path());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << contents;
 }
 
-std::string read_file(const fs::path& path) {
+std::string read_contents(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+::testing::AssertionResult same_bytes(const std::string& actual, const std::string& expected) {
+  if (actual == expected) return ::testing::AssertionSuccess();
+  size_t at = 0;
+  while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
+  size_t from = at < 20 ? 0 : at - 20;
+  return ::testing::AssertionFailure()
+         << "sizes " << actual.size() << " and " << expected.size() << ", first difference at byte " << at
+         << ":\n  actual   ..." << ::testing::PrintToString(actual.substr(from, 60))
+         << "\n  expected ..." << ::testing::PrintToString(expected.substr(from, 60));
 }
 
 void expect_failure(const ProcessResult& result, const std::string& message,

@@ -34,9 +34,14 @@ class ScratchTest : public ::testing::Test {
 };
 
 // Writes contents to path, creating its parent directories.
-void write_file(const fs::path& path, const std::string& contents);
+void write_contents(const fs::path& path, const std::string& contents);
 // The whole contents of path; empty when it cannot be read.
-std::string read_file(const fs::path& path);
+std::string read_contents(const fs::path& path);
+
+// Success when actual and expected hold the same bytes; otherwise says where
+// they first differ, with a little of each around it, so that a failure on
+// megabytes prints lines, not megabytes.
+::testing::AssertionResult same_bytes(const std::string& actual, const std::string& expected);
 
 // The result of a run that is expected to fail: status 1, nothing on
 // standard output, exactly message (with console line ends) on standard error.
