@@ -32,48 +32,50 @@ std::string make_file(const std::string& name, WriteLines write_lines) {
 constexpr int kSections = 10000;
 constexpr int kEntriesPerSection = 100;
 
+// Writes kSections sections of kEntriesPerSection entries, each section
+// after a blank line and a comment, with line_end after every line;
+// write_entry(s, e, n) writes entry e of section s, the n-th of the file.
+template <typename WriteEntry>
+void write_sections(std::ofstream& out, const char* line_end, WriteEntry write_entry) {
+  out << "; Generated configuration: " << kSections << " sections" << line_end;
+  for (int s = 0; s < kSections; ++s) {
+    out << line_end << "; settings of component " << s << line_end << "[component." << s << "]" << line_end;
+    for (int e = 0; e < kEntriesPerSection; ++e) write_entry(s, e, s * kEntriesPerSection + e);
+  }
+}
+
 }  // namespace
 
 std::string realistic_file() {
   return make_file("realistic.ini", [](std::ofstream& out) {
-    out << "; Generated configuration: " << kSections << " sections\r\n";
-    for (int s = 0; s < kSections; ++s) {
-      out << "\r\n; settings of component " << s << "\r\n[component." << s << "]\r\n";
-      for (int e = 0; e < kEntriesPerSection; ++e) {
-        int n = s * kEntriesPerSection + e;
-        switch (e % 5) {
-          case 0: out << "  name_" << e << " = component " << s << " entry " << e << "   ; the name\r\n"; break;
-          case 1: out << "    path_" << e << "=C:\\\\Program Files\\\\vorlax\\\\lib\\\\" << n << "\r\n"; break;
-          case 2: out << "  list_" << e << " = alpha\\; beta\\; gamma " << n << "\r\n"; break;
-          case 3:
-            if (e % 50 == 3) {
-              out << "  text_" << e << " = a value that goes on \\\r\n      over two lines " << n << "\r\n";
-            } else {
-              out << "  size_" << e << " = " << n * 7 << "\r\n";
-            }
-            break;
-          default: out << "   flag_" << e << "=yes ; enabled by default\r\n"; break;
-        }
+    write_sections(out, "\r\n", [&out](int s, int e, int n) {
+      switch (e % 5) {
+        case 0: out << "  name_" << e << " = component " << s << " entry " << e << "   ; the name\r\n"; break;
+        case 1: out << "    path_" << e << "=C:\\\\Program Files\\\\vorlax\\\\lib\\\\" << n << "\r\n"; break;
+        case 2: out << "  list_" << e << " = alpha\\; beta\\; gamma " << n << "\r\n"; break;
+        case 3:
+          if (e % 50 == 3) {
+            out << "  text_" << e << " = a value that goes on \\\r\n      over two lines " << n << "\r\n";
+          } else {
+            out << "  size_" << e << " = " << n * 7 << "\r\n";
+          }
+          break;
+        default: out << "   flag_" << e << "=yes ; enabled by default\r\n"; break;
       }
-    }
+    });
   });
 }
 
 std::string shared_file() {
   return make_file("shared.ini", [](std::ofstream& out) {
-    out << "; Generated configuration: " << kSections << " sections\n";
-    for (int s = 0; s < kSections; ++s) {
-      out << "\n; settings of component " << s << "\n[component." << s << "]\n";
-      for (int e = 0; e < kEntriesPerSection; ++e) {
-        int n = s * kEntriesPerSection + e;
-        switch (e % 4) {
-          case 0: out << "name_" << e << " = component " << s << " entry " << e << "   ; the name\n"; break;
-          case 1: out << "path_" << e << "=/opt/vorlax/lib/release-" << n << "/modules\n"; break;
-          case 2: out << "size_" << e << " = " << n * 7 << "\n"; break;
-          default: out << "flag_" << e << "=yes ; enabled by default\n"; break;
-        }
+    write_sections(out, "\n", [&out](int s, int e, int n) {
+      switch (e % 4) {
+        case 0: out << "name_" << e << " = component " << s << " entry " << e << "   ; the name\n"; break;
+        case 1: out << "path_" << e << "=/opt/vorlax/lib/release-" << n << "/modules\n"; break;
+        case 2: out << "size_" << e << " = " << n * 7 << "\n"; break;
+        default: out << "flag_" << e << "=yes ; enabled by default\n"; break;
       }
-    }
+    });
   });
 }
 

@@ -22,18 +22,32 @@ void append_slot(T*** slots, int32_t* count, int32_t* capacity, T* item) {
   (*slots)[(*count)++] = item;
 }
 
-int find_section(const InitFile* file, const char* name) {
-  for (int32_t i = 0; i < file->count; ++i) {
-    if (strcmp(file->sections[i]->name, name) == 0) return i;
+// The index of the first item whose name (a section's name, an entry's key)
+// is name, or -1.
+template <typename T, typename NameOf>
+int find_named(T* const* items, int32_t count, const char* name, NameOf name_of) {
+  for (int32_t i = 0; i < count; ++i) {
+    if (strcmp(name_of(items[i]), name) == 0) return i;
   }
   return -1;
 }
 
+int find_section(const InitFile* file, const char* name) {
+  return find_named(file->sections, file->count, name, [](const InitSection* s) { return s->name; });
+}
+
 int find_entry(const InitSection* section, const char* key) {
-  for (int32_t i = 0; i < section->count; ++i) {
-    if (strcmp(section->entries[i]->key, key) == 0) return i;
-  }
-  return -1;
+  return find_named(section->entries, section->count, key, [](const InitEntry* e) { return e->key; });
+}
+
+// Releases the item at index and moves the last item into its slot: 0, or 1
+// when index is -1 (nothing found).
+template <typename T, typename Release>
+int delete_slot(T** items, int32_t* count, int index, Release release) {
+  if (index < 0) return 1;
+  release(items[index]);
+  items[index] = items[--*count];
+  return 0;
 }
 
 void free_entry(InitEntry* entry) {
@@ -103,11 +117,7 @@ InitSection* lookup_init_section(InitFile* file, const char* name) {
 }
 
 int delete_init_section(InitFile* file, const char* name) {
-  int i = find_section(file, name);
-  if (i < 0) return 1;
-  free_init_section(file->sections[i]);
-  file->sections[i] = file->sections[--file->count];
-  return 0;
+  return delete_slot(file->sections, &file->count, find_section(file, name), free_init_section);
 }
 
 char* init_section_name_at(InitFile* file, int index) {
@@ -161,9 +171,5 @@ char* init_entry_key_at(InitSection* section, int index) {
 }
 
 int delete_init_entry(InitSection* section, const char* key) {
-  int i = find_entry(section, key);
-  if (i < 0) return 1;
-  free_entry(section->entries[i]);
-  section->entries[i] = section->entries[--section->count];
-  return 0;
+  return delete_slot(section->entries, &section->count, find_entry(section, key), free_entry);
 }

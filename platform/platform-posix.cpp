@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -52,17 +51,15 @@ bool write_all(int fd, const char* data, size_t size) {
 // Moves every byte of source into target, with the kernel's copy offload
 // where the file systems allow it and plain reads and writes where not.
 bool copy_contents(int source, int target, off_t size) {
-  off_t left = size;
-  while (left > 0) {
-    ssize_t n = copy_file_range(source, nullptr, target, nullptr, static_cast<size_t>(left), 0);
-    if (n > 0) {
-      left -= n;
-      continue;
-    }
+  for (off_t left = size; left > 0;) {
+    ssize_t n = retry_interrupted(
+        [&] { return copy_file_range(source, nullptr, target, nullptr, static_cast<size_t>(left), 0); });
     if (n == 0) break;  // the source shrank under us; take what remains below
-    if (errno == EINTR) continue;
-    if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return false;
-    break;
+    if (n < 0) {
+      if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return false;
+      break;  // no offload between these files: plain reads and writes
+    }
+    left -= n;
   }
   char buffer[1 << 16];
   for (;;) {
@@ -262,19 +259,4 @@ std::string convert_path_to_utf8(const wchar_t* path) { return encode_utf8(path)
 
 int compare_ignoring_case(const char* a, const char* b) { return strcasecmp(a, b); }
 
-void write_console(ConsoleStream stream, const char* text, std::size_t length) {
-  fwrite(text, 1, length, stream == kStandardOutput ? stdout : stderr);
-}
-
 std::string render_for_console(ConsoleStream, const wchar_t* text) { return encode_utf8(text); }
-
-void flush_console(ConsoleStream stream) { fflush(stream == kStandardOutput ? stdout : stderr); }
-
-char* read_console_line(char* buffer, int size) { return fgets(buffer, size, stdin); }
-
-int read_console_byte() {
-  int c = getchar();
-  return c == EOF ? -1 : c;
-}
-
-void exit_process(int status) { exit(status); }

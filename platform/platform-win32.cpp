@@ -3,14 +3,10 @@
 #include "platform/platform.h"
 #include "platform/temporary_name.h"
 
-#include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <windows.h>
 
 namespace {
-
-FILE* stream_file(ConsoleStream stream) { return stream == kStandardOutput ? stdout : stderr; }
 
 HANDLE to_handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
@@ -201,10 +197,6 @@ std::string convert_path_to_utf8(const wchar_t* path) { return convert_wide(CP_U
 
 int compare_ignoring_case(const char* a, const char* b) { return _stricmp(a, b); }
 
-void write_console(ConsoleStream stream, const char* text, std::size_t length) {
-  fwrite(text, 1, length, stream_file(stream));
-}
-
 std::string render_for_console(ConsoleStream stream, const wchar_t* text) {
   // A real console shows its output code page; redirected output is UTF-8.
   DWORD mode;
@@ -213,14 +205,3 @@ std::string render_for_console(ConsoleStream stream, const wchar_t* text) {
   if (code_page == CP_UTF8) return encode_utf8(text);
   return convert_wide(code_page, text, "?");
 }
-
-void flush_console(ConsoleStream stream) { fflush(stream_file(stream)); }
-
-char* read_console_line(char* buffer, int size) { return fgets(buffer, size, stdin); }
-
-int read_console_byte() {
-  int c = getchar();
-  return c == EOF ? -1 : c;
-}
-
-void exit_process(int status) { exit(status); }

@@ -1,7 +1,8 @@
 // Operating-system and run-time services used by the installer and the init
 // file library. Two backends implement this header: platform-win32.cpp
-// (KERNEL32 and the C runtime) and platform-posix.cpp (Linux). No system
-// header is exposed here; callers see only plain types.
+// (KERNEL32) and platform-posix.cpp (Linux); console.cpp (the C runtime's
+// streams), temporary_name.cpp and utf8.cpp serve both. No system header is
+// exposed here; callers see only plain types.
 #ifndef VLX_PLATFORM_PLATFORM_H
 #define VLX_PLATFORM_PLATFORM_H
 

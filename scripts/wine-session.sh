@@ -6,11 +6,7 @@
 # cost about 0.1 s; without it every test would wait for Wine's start-up.
 set -e
 here=$(cd "$(dirname "$0")/.." && pwd)
-export WINEPREFIX="${WINEPREFIX:-$here/build/wineprefix}"
-export HOME="${HOME:-$here/build}"  # Wine keeps per-user state under HOME
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export LANG=C.UTF-8
+. "$here/scripts/wine-env.sh"
 case "$1" in
   start)
     mkdir -p "$WINEPREFIX"

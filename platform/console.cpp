@@ -1,0 +1,27 @@
+// Console input and output through the C runtime's standard streams, the same
+// on both platforms; rendering wide text for the console is the backends'.
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "platform/platform.h"
+
+namespace {
+
+FILE* stream_file(ConsoleStream stream) { return stream == kStandardOutput ? stdout : stderr; }
+
+}  // namespace
+
+void write_console(ConsoleStream stream, const char* text, std::size_t length) {
+  fwrite(text, 1, length, stream_file(stream));
+}
+
+void flush_console(ConsoleStream stream) { fflush(stream_file(stream)); }
+
+char* read_console_line(char* buffer, int size) { return fgets(buffer, size, stdin); }
+
+int read_console_byte() {
+  int c = getchar();
+  return c == EOF ? -1 : c;
+}
+
+void exit_process(int status) { exit(status); }
