@@ -2,6 +2,8 @@
 
 #include "installer/messages.h"
 
+using namespace vlx;
+
 namespace {
 
 // The root is the tool's own directory: its file name up to the last

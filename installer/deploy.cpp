@@ -4,6 +4,8 @@
 #include "installer/messages.h"
 #include "installer/paths.h"
 
+using namespace vlx;
+
 namespace {
 
 const char kCopyFailed[] = "Could not copy file %S to %S\n";

@@ -4,6 +4,8 @@
 #include "installer/messages.h"
 #include "installer/paths.h"
 
+using namespace vlx;
+
 namespace {
 
 // Releases the descriptor before a fatal message: nothing else holds it.

@@ -7,6 +7,8 @@
 #include "installer/messages.h"
 #include "installer/paths.h"
 
+using namespace vlx;
+
 namespace {
 
 InitFile* build_launcher_config(const RunState* state) {

@@ -2,6 +2,8 @@
 
 #include <string>
 
+using namespace vlx;
+
 const char kBailingOut[] = "Cannot continue installation, bailing out.\n";
 
 void print_message(ConsoleStream stream, const char* format, const wchar_t* first,

@@ -6,7 +6,7 @@
 
 // Writes format to stream with each "%S" replaced by the next wide argument,
 // rendered for that stream.
-void print_message(ConsoleStream stream, const char* format, const wchar_t* first = nullptr,
+void print_message(vlx::ConsoleStream stream, const char* format, const wchar_t* first = nullptr,
                    const wchar_t* second = nullptr);
 
 // The line that follows the report of a failed copy or write that ends the run.

@@ -8,6 +8,8 @@
 
 #include "installer/messages.h"
 
+using namespace vlx;
+
 void format_path(wchar_t* buffer, int capacity, const wchar_t* format, ...) {
   va_list arguments;
   va_start(arguments, format);

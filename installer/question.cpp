@@ -4,6 +4,8 @@
 
 #include "installer/messages.h"
 
+using namespace vlx;
+
 namespace {
 
 // Drops the rest of an over-long line so that it cannot be taken for later

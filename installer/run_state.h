@@ -14,10 +14,10 @@ struct RunState {
   bool silent = false;
   // True selects the standard start-up boot file, false the minimal one.
   bool tavrel_start = false;
-  wchar_t module_path[kPathCapacity] = {};
-  wchar_t runtime_bin_dir[kPathCapacity] = {};
-  wchar_t release_dir[kPathCapacity] = {};
-  wchar_t bin_dir[kPathCapacity] = {};
+  wchar_t module_path[vlx::kPathCapacity] = {};
+  wchar_t runtime_bin_dir[vlx::kPathCapacity] = {};
+  wchar_t release_dir[vlx::kPathCapacity] = {};
+  wchar_t bin_dir[vlx::kPathCapacity] = {};
   // The descriptor's "VSN" value, kept after the descriptor is released.
   std::string runtime_version;
 };

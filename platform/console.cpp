@@ -5,6 +5,8 @@
 
 #include "platform/platform.h"
 
+namespace vlx {
+
 namespace {
 
 FILE* stream_file(ConsoleStream stream) { return stream == kStandardOutput ? stdout : stderr; }
@@ -25,3 +27,5 @@ int read_console_byte() {
 }
 
 void exit_process(int status) { exit(status); }
+
+}  // namespace vlx

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace vlx {
+
 namespace {
 
 // The byte form of a path for system calls.
@@ -260,3 +262,5 @@ std::string convert_path_to_utf8(const wchar_t* path) { return encode_utf8(path)
 int compare_ignoring_case(const char* a, const char* b) { return strcasecmp(a, b); }
 
 std::string render_for_console(ConsoleStream, const wchar_t* text) { return encode_utf8(text); }
+
+}  // namespace vlx

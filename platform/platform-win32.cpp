@@ -6,6 +6,8 @@
 #include <string.h>
 #include <windows.h>
 
+namespace vlx {
+
 namespace {
 
 HANDLE to_handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
@@ -205,3 +207,5 @@ std::string render_for_console(ConsoleStream stream, const wchar_t* text) {
   if (code_page == CP_UTF8) return encode_utf8(text);
   return convert_wide(code_page, text, "?");
 }
+
+}  // namespace vlx

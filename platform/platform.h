@@ -10,21 +10,29 @@
 #include <cstdint>
 #include <string>
 
+// The program's entry. The program defines it; on Windows the C runtime calls
+// it, elsewhere the platform's start-up decodes the 8-bit arguments first.
+int wmain(int argc, wchar_t* argv[]);
+
 // Native path conventions. PATH_SEP is a wide string literal so that path
 // formats can be spelled as literal concatenations: L"%s" PATH_SEP L"bin".
 #ifdef _WIN32
 #define PATH_SEP L"\\"
+#else
+#define PATH_SEP L"/"
+#endif
+
+// The services are in namespace vlx: the init file library carries them into
+// programs of others, whose own names they must not meet.
+namespace vlx {
+
+#ifdef _WIN32
 constexpr wchar_t kPathSeparator = L'\\';
 constexpr int kPathCapacity = 260;  // MAX_PATH, terminator included
 #else
-#define PATH_SEP L"/"
 constexpr wchar_t kPathSeparator = L'/';
 constexpr int kPathCapacity = 4096;  // PATH_MAX, terminator included
 #endif
-
-// The program's entry. The program defines it; on Windows the C runtime calls
-// it, elsewhere the platform's start-up decodes the 8-bit arguments first.
-int wmain(int argc, wchar_t* argv[]);
 
 // ---- Program identity ----
 
@@ -148,5 +156,7 @@ int read_console_byte();
 
 // Ends the process at once with status, flushing the console streams.
 [[noreturn]] void exit_process(int status);
+
+}  // namespace vlx
 
 #endif  // VLX_PLATFORM_PLATFORM_H

@@ -7,6 +7,8 @@
 
 #include "platform/platform.h"
 
+using namespace vlx;
+
 int main(int argc, char* argv[]) {
   std::vector<std::wstring> arguments;
   arguments.reserve(static_cast<size_t>(argc));

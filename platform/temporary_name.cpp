@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace vlx {
+
 namespace {
 
 const char kPrefix[] = ".vlxinstall-";
@@ -45,3 +47,5 @@ bool is_temporary_name(const std::string& name) {
   }
   return true;
 }
+
+}  // namespace vlx

@@ -5,10 +5,14 @@
 
 #include <string>
 
+namespace vlx {
+
 // A new random temporary file name, without a directory.
 std::string make_temporary_name();
 
 // True when name (without a directory) has the form make_temporary_name gives.
 bool is_temporary_name(const std::string& name);
+
+}  // namespace vlx
 
 #endif  // VLX_PLATFORM_TEMPORARY_NAME_H

@@ -14,6 +14,8 @@
 
 #include "platform/platform.h"
 
+namespace vlx {
+
 namespace {
 
 std::string make_temp_file(const std::string& contents) {
@@ -97,3 +99,5 @@ std::wstring make_scratch_directory(const std::wstring& prefix) {
   if (!mkdtemp(&path[0])) return std::wstring();
   return decode_utf8(path.data(), path.size());
 }
+
+}  // namespace vlx

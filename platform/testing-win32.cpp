@@ -7,6 +7,8 @@
 #include "platform/platform.h"
 #include "platform/temporary_name.h"
 
+namespace vlx {
+
 namespace {
 
 // Quotes one argument so that the C runtime's command-line parser gives it
@@ -115,3 +117,5 @@ std::wstring make_scratch_directory(const std::wstring& prefix) {
   }
   return std::wstring();
 }
+
+}  // namespace vlx

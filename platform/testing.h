@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace vlx {
+
 struct ProcessResult {
   int status;       // exit status, or 128 + signal number for a killed process
   std::string out;  // everything written to standard output
@@ -35,5 +37,7 @@ std::wstring make_scratch_directory(const std::wstring& prefix);
 // text as it appears on a console stream: each line feed becomes the
 // platform's console line end.
 std::string console_text(const std::string& text);
+
+}  // namespace vlx
 
 #endif  // VLX_PLATFORM_TESTING_H

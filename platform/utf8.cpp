@@ -2,6 +2,8 @@
 // Windows and UTF-32 elsewhere; both widths are handled here.
 #include "platform/platform.h"
 
+namespace vlx {
+
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -107,3 +109,5 @@ std::string encode_utf8(const wchar_t* text) {
   }
   return out;
 }
+
+}  // namespace vlx

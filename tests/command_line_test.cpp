@@ -1,6 +1,8 @@
 // The command line through the real executable.
 #include "tests/tool_runner.h"
 
+using namespace vlx;
+
 namespace {
 
 using CommandLineTest = ScratchTest;

@@ -2,6 +2,8 @@
 // failure policies. Failures are injected in ways that stop root too.
 #include "tests/distribution.h"
 
+using namespace vlx;
+
 namespace {
 
 class DeployTest : public DistributionTest {

@@ -1,5 +1,7 @@
 #include "tests/distribution.h"
 
+using namespace vlx;
+
 const char kPrompt[] = "Do you want a minimal startup instead of tavrel [No]: ";
 const std::vector<std::wstring> kLaunchers = {L"vlx.exe",     L"vlxwin.exe", L"vlxcomp.exe",
                                               L"lintvet.exe", L"sigscan.exe", L"vlxrun.exe",

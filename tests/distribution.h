@@ -14,8 +14,8 @@ class DistributionTest : public ScratchTest {
   void SetUp() override;
 
   // Runs the tool on root with the answer line (input) or, with -s, silently.
-  ProcessResult run_interactive(const std::string& input) { return run_tool({to_wide(root)}, input); }
-  ProcessResult run_silent() { return run_tool({L"-s", to_wide(root)}); }
+  vlx::ProcessResult run_interactive(const std::string& input) { return run_tool({to_wide(root)}, input); }
+  vlx::ProcessResult run_silent() { return run_tool({L"-s", to_wide(root)}); }
 
   // Checks every copy in bin against its source, start.boot against the
   // chosen boot file, and both vlx.ini files byte for byte.

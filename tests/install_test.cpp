@@ -4,6 +4,8 @@
 
 #include "tests/distribution.h"
 
+using namespace vlx;
+
 namespace {
 
 using InstallTest = DistributionTest;

@@ -3,6 +3,8 @@
 // step by step beyond that limit.
 #include "tests/tool_runner.h"
 
+using namespace vlx;
+
 namespace {
 
 using LongLocationTest = ScratchTest;

@@ -1,6 +1,8 @@
 // The file services the installer relies on, on each platform's backend.
 #include "tests/tool_runner.h"
 
+using namespace vlx;
+
 namespace {
 
 using PlatformTest = ScratchTest;

@@ -1,6 +1,8 @@
 // The start profile question through the real executable.
 #include "tests/distribution.h"
 
+using namespace vlx;
+
 namespace {
 
 class QuestionTest : public DistributionTest {

@@ -3,6 +3,8 @@
 #include <fstream>
 #include <sstream>
 
+using namespace vlx;
+
 
 fs::path to_path(const std::wstring& wide) { return fs::u8path(encode_utf8(wide.c_str())); }
 

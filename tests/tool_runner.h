@@ -25,9 +25,9 @@ class ScratchTest : public ::testing::Test {
   void TearDown() override;
 
   // Runs vlxinstall from the build with arguments and standard input.
-  ProcessResult run_tool(const std::vector<std::wstring>& arguments, const std::string& input = "");
+  vlx::ProcessResult run_tool(const std::vector<std::wstring>& arguments, const std::string& input = "");
   // Runs a copy of vlxinstall placed in directory.
-  ProcessResult run_tool_copy(const fs::path& directory, const std::vector<std::wstring>& arguments,
+  vlx::ProcessResult run_tool_copy(const fs::path& directory, const std::vector<std::wstring>& arguments,
                               const std::string& input = "");
 
   fs::path scratch;
@@ -45,7 +45,7 @@ std::string read_contents(const fs::path& path);
 
 // The result of a run that is expected to fail: status 1, nothing on
 // standard output, exactly message (with console line ends) on standard error.
-void expect_failure(const ProcessResult& result, const std::string& message,
+void expect_failure(const vlx::ProcessResult& result, const std::string& message,
                     const std::string& out = "");
 
 #endif  // VLX_TESTS_TOOL_RUNNER_H

@@ -5,6 +5,8 @@
 
 #include "platform/platform.h"
 
+using namespace vlx;
+
 namespace {
 
 std::wstring decode(const std::string& bytes) { return decode_utf8(bytes.data(), bytes.size()); }
