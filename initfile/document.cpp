@@ -5,6 +5,8 @@
 #include "initfile/document_internal.h"
 #include "initfile/initfile.h"
 
+using namespace vlx;
+
 namespace {
 
 template <typename T>
@@ -71,7 +73,7 @@ void free_init_file(InitFile* file) {
   free(file);
 }
 
-InitSection* adopt_init_section_name(char* name) {
+InitSection* vlx::adopt_init_section_name(char* name) {
   InitSection* section = static_cast<InitSection*>(malloc(sizeof(InitSection)));
   section->count = 0;
   section->capacity = kInitGrowth;
@@ -94,7 +96,7 @@ void free_init_section(InitSection* section) {
   free(section);
 }
 
-void append_init_section(InitFile* file, InitSection* section) {
+void vlx::append_init_section(InitFile* file, InitSection* section) {
   append_slot(&file->sections, &file->count, &file->capacity, section);
 }
 
@@ -133,7 +135,7 @@ InitSection* copy_init_section(InitSection* section, const char* new_name) {
   return copy;
 }
 
-InitEntry* make_init_entry(char* key, char* value) {
+InitEntry* vlx::make_init_entry(char* key, char* value) {
   InitEntry* entry = static_cast<InitEntry*>(malloc(sizeof(InitEntry)));
   entry->key = key;
   entry->value = value;

@@ -5,6 +5,8 @@
 
 #include "initfile/initfile.h"
 
+namespace vlx {
+
 // Every array of a document starts with this many slots and grows by as many.
 constexpr int32_t kInitGrowth = 10;
 
@@ -16,5 +18,7 @@ void append_init_section(InitFile* file, InitSection* section);
 
 // A new entry whose key owns the malloc'd block that value points into.
 InitEntry* make_init_entry(char* key, char* value);
+
+}  // namespace vlx
 
 #endif  // VLX_INITFILE_DOCUMENT_INTERNAL_H

@@ -12,36 +12,46 @@
 //
 // All text is 8-bit and null-terminated. Arrays start with 10 slots and grow
 // by 10. Names and keys compare byte for byte; the first match wins.
+//
+// This header is C and C++. The caller owns each document it creates or
+// loads and every block a function returns; a document owns its sections, a
+// section its name and entries. Documents share nothing: different documents
+// may be used from different threads at once, one document from one thread
+// at a time (or from several that only look values up). initfile.hpp is the
+// C++ interface over these functions.
 #ifndef VLX_INITFILE_INITFILE_H
 #define VLX_INITFILE_INITFILE_H
 
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
-#include "platform/platform.h"
+#ifdef __cplusplus
+extern "C" {
+#endif
 
 // An entry's key owns one block that also holds its value.
-struct InitEntry {
+typedef struct InitEntry {
   char* key;
   char* value;
-};
+} InitEntry;
 
-struct InitSection {
+typedef struct InitSection {
   int32_t count;     // entries in use
   int32_t capacity;  // slots of entries
   char* name;        // owned, without brackets
   InitEntry** entries;
-};
+} InitSection;
 
-struct InitFile {
+typedef struct InitFile {
   int32_t count;     // sections in use
   int32_t capacity;  // slots of sections
   InitSection** sections;
-};
+} InitFile;
 
 // ---- Documents ----
 
 // A new empty document, owned by the caller and released with free_init_file.
-InitFile* create_init_file();
+InitFile* create_init_file(void);
 
 // Releases the document with all its sections and entries.
 void free_init_file(InitFile* file);
@@ -93,6 +103,9 @@ int delete_init_entry(InitSection* section, const char* key);
 
 // ---- Files ----
 
+// Paths are wide strings: UTF-16 on Windows; elsewhere each character is a
+// Unicode code point, U+DC80 to U+DCFF standing for a byte that is not UTF-8.
+
 // Reads an init file into a new document owned by the caller. Null when the
 // file cannot be opened or is malformed: its first line is not a header, or a
 // later line is neither an entry nor a header. A file without lines gives an
@@ -113,23 +126,20 @@ InitFile* load_init_file(const wchar_t* path);
 // temporary file remains.
 int store_init_file(InitFile* file, const wchar_t* path);
 
-// ---- Line reader ----
+// ---- Text in memory ----
 
-struct InitLineReader {
-  FileHandle handle;
-  int32_t at_end;     // set once the file has no more bytes or a read failed
-  uint32_t filled;    // bytes the last read placed in buffer
-  int32_t position;   // next unread byte of buffer
-  char buffer[1024];
-};
+// The document for the length bytes at text, read by the same rules as a
+// file's: zero bytes are data, as in a file. Null when malformed.
+InitFile* load_init_text(const char* text, size_t length);
 
-// Prepares reader to read the open file handle from where it stands.
-void start_init_line_reader(InitLineReader* reader, FileHandle handle);
+// Exactly the bytes store_init_file would write for the document, in a block
+// the caller releases with free(). The block is terminated for convenience;
+// *length, when length is not null, is the number of bytes without the
+// terminator.
+char* store_init_text(InitFile* file, size_t* length);
 
-// The next logical line, with comments, escapes, continuations and the
-// leading and trailing spaces resolved, as a new string the caller releases
-// with free(); null when no line is left (and on every call after that). A
-// read error ends the input; the line it interrupted is dropped.
-char* read_init_line(InitLineReader* reader);
+#ifdef __cplusplus
+}  // extern "C"
+#endif
 
 #endif  // VLX_INITFILE_INITFILE_H

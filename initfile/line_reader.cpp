@@ -1,8 +1,10 @@
 // Turns the bytes of an init file into logical lines.
 #include <string.h>
 
-#include "initfile/initfile.h"
+#include "initfile/line_reader.h"
 #include "initfile/text_buffer.h"
+
+using namespace vlx;
 
 namespace {
 
@@ -21,9 +23,9 @@ enum Refill { kFilled, kEnded, kFailed };
 
 // Reads the next block. At the end of the file or on a read error at_end is
 // set and the caller learns which.
-Refill refill(InitLineReader* reader) {
+Refill refill(InitLineReader* reader, const InitByteSource& source) {
   uint32_t count = 0;
-  bool read = read_file(reader->handle, reader->buffer, sizeof reader->buffer, &count);
+  bool read = source.read(source.context, reader->buffer, sizeof reader->buffer, &count);
   if (!read || count == 0) {
     reader->at_end = 1;
     return read ? kEnded : kFailed;
@@ -68,23 +70,33 @@ void skip_comment(InitLineReader* reader) {
                                : static_cast<int32_t>(reader->filled);
 }
 
+bool read_from_file(void* handle, char* buffer, uint32_t size, uint32_t* count) {
+  return read_file(*static_cast<FileHandle*>(handle), buffer, size, count);
+}
+
 }  // namespace
 
-void start_init_line_reader(InitLineReader* reader, FileHandle handle) {
+void vlx::start_init_line_reader(InitLineReader* reader, FileHandle handle) {
   reader->handle = handle;
   reader->at_end = 0;
   reader->filled = 0;
   reader->position = 0;
 }
 
-char* read_init_line(InitLineReader* reader) {
+InitByteSource vlx::read_from_reader_file(InitLineReader* reader) { return {read_from_file, &reader->handle}; }
+
+char* vlx::read_init_line(InitLineReader* reader) {
+  return read_init_line_from(reader, read_from_reader_file(reader));
+}
+
+char* vlx::read_init_line_from(InitLineReader* reader, const InitByteSource& source) {
   if (reader->at_end) return nullptr;
   TextBuffer line;
   start_text(&line);
   bool escape = false, comment = false;
   for (;;) {
     if (static_cast<uint32_t>(reader->position) == reader->filled) {
-      Refill refilled = refill(reader);
+      Refill refilled = refill(reader, source);
       // A line cut off by a read error is not the line the file holds
       // ("SYSTEM_VSN=10" would read as "SYSTEM_VSN=1"): it is dropped.
       if (refilled == kFailed) line.length = 0;

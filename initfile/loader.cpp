@@ -4,6 +4,9 @@
 
 #include "initfile/document_internal.h"
 #include "initfile/initfile.h"
+#include "initfile/line_reader.h"
+
+using namespace vlx;
 
 namespace {
 
@@ -66,20 +69,15 @@ InitSection* take_header_line(char* line, size_t length) {
   return adopt_init_section_name(line);
 }
 
-}  // namespace
-
-InitFile* load_init_file(const wchar_t* path) {
-  FileHandle handle = open_file_for_reading(path);
-  if (handle == kInvalidFile) return nullptr;
-  InitLineReader reader;
-  start_init_line_reader(&reader, handle);
-
-  // The document is built as the lines come: after the first line the entry
-  // test comes first, so '[a=b]' there is an entry.
+// Builds the document from the lines of the reader's source, or returns null
+// at the first line that breaks the rules. The document is built as the
+// lines come: after the first line the entry test comes first, so '[a=b]'
+// there is an entry.
+InitFile* load_lines(InitLineReader* reader, const InitByteSource& source) {
   InitFile* file = create_init_file();
   SectionBuilder current = {nullptr, 0};
   bool valid = true;
-  while (char* line = read_init_line(&reader)) {
+  while (char* line = read_init_line_from(reader, source)) {
     if (current.section && take_entry_line(&current, line)) continue;
     size_t length = strlen(line);
     if (!is_header_line(line, length)) {
@@ -92,10 +90,44 @@ InitFile* load_init_file(const wchar_t* path) {
     append_init_section(file, current.section);
   }
   finish_section(&current);
-  close_file(handle);
   if (!valid) {
     free_init_file(file);
     return nullptr;
   }
   return file;
+}
+
+// Text in memory, handed out a block at a time.
+struct TextSource {
+  const char* next;
+  size_t left;
+};
+
+bool read_from_text(void* context, char* buffer, uint32_t size, uint32_t* count) {
+  TextSource* text = static_cast<TextSource*>(context);
+  size_t part = text->left < size ? text->left : size;
+  memcpy(buffer, text->next, part);
+  text->next += part;
+  text->left -= part;
+  *count = static_cast<uint32_t>(part);
+  return true;
+}
+
+}  // namespace
+
+InitFile* load_init_file(const wchar_t* path) {
+  FileHandle handle = open_file_for_reading(path);
+  if (handle == kInvalidFile) return nullptr;
+  InitLineReader reader;
+  start_init_line_reader(&reader, handle);
+  InitFile* file = load_lines(&reader, read_from_reader_file(&reader));
+  close_file(handle);
+  return file;
+}
+
+InitFile* load_init_text(const char* text, size_t length) {
+  InitLineReader reader;
+  start_init_line_reader(&reader, kInvalidFile);
+  TextSource source = {text, length};
+  return load_lines(&reader, InitByteSource{read_from_text, &source});
 }

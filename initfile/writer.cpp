@@ -4,37 +4,54 @@
 #include <string.h>
 
 #include "initfile/initfile.h"
+#include "platform/platform.h"
+
+using namespace vlx;
 
 namespace {
 
-// The text goes out in blocks of this size: one write per line made a large
-// document cost a system call per entry.
+// A file's text goes out in blocks of this size: one write per line made a
+// large document cost a system call per entry.
 constexpr size_t kBlockSize = 1 << 16;
 
-// Collects the text and writes it a block at a time. After a failed write
-// nothing more is written.
-struct BlockWriter {
-  FileHandle handle;
+// Collects the text: for a file a block at a time, written out when full; in
+// memory all of it. After a failed write nothing more is written.
+struct TextOut {
+  FileHandle handle;  // kInvalidFile: the text stays in memory
   bool failed;
   size_t used;
-  char* block;
+  size_t capacity;
+  char* text;
 };
 
-// Writes the bytes collected so far; each write must take all it was given.
-void pass_block(BlockWriter* out) {
+// Writes a file's block out; each write must take all it was given.
+void pass_block(TextOut* out) {
   uint32_t written = 0;
   if (!out->failed && out->used > 0) {
-    out->failed = !write_file(out->handle, out->block, static_cast<uint32_t>(out->used), &written) ||
+    out->failed = !write_file(out->handle, out->text, static_cast<uint32_t>(out->used), &written) ||
                   written != out->used;
   }
   out->used = 0;
 }
 
-void put_bytes(BlockWriter* out, const char* bytes, size_t size) {
+// Makes room for size more bytes: text in memory grows to hold them; a file's
+// block is written out when they do not fit, and holds at most kBlockSize.
+void make_room(TextOut* out, size_t size) {
+  if (out->capacity - out->used >= size) return;
+  if (out->handle != kInvalidFile) {
+    pass_block(out);
+    return;
+  }
+  size_t doubled = 2 * out->capacity;
+  out->capacity = doubled > out->used + size ? doubled : out->used + size;
+  out->text = static_cast<char*>(realloc(out->text, out->capacity));
+}
+
+void put_bytes(TextOut* out, const char* bytes, size_t size) {
   while (size > 0) {
-    if (out->used == kBlockSize) pass_block(out);
-    size_t part = size < kBlockSize - out->used ? size : kBlockSize - out->used;
-    memcpy(out->block + out->used, bytes, part);
+    make_room(out, size < kBlockSize ? size : kBlockSize);
+    size_t part = size < out->capacity - out->used ? size : out->capacity - out->used;
+    memcpy(out->text + out->used, bytes, part);
     out->used += part;
     bytes += part;
     size -= part;
@@ -54,50 +71,53 @@ char* copy_escaped(char* to, const char* text, size_t length) {
   return to;
 }
 
-// Puts text escaped, in parts where it does not fit the block.
-void put_escaped(BlockWriter* out, const char* text, size_t length) {
+// Puts text escaped, in parts where it does not fit a file's block.
+void put_escaped(TextOut* out, const char* text, size_t length) {
   while (length > 0) {
-    if (kBlockSize - out->used < 2) pass_block(out);
-    size_t part = (kBlockSize - out->used) / 2;
+    make_room(out, 2 * length < kBlockSize ? 2 * length : kBlockSize);
+    size_t part = (out->capacity - out->used) / 2;
     if (part > length) part = length;
-    out->used = static_cast<size_t>(copy_escaped(out->block + out->used, text, part) - out->block);
+    out->used = static_cast<size_t>(copy_escaped(out->text + out->used, text, part) - out->text);
     text += part;
     length -= part;
   }
 }
 
-// Puts the entry's line "key=value\n"; a line that fits a block at its
-// longest goes in without further checks.
-void put_entry(BlockWriter* out, const InitEntry* entry) {
+// Puts the entry's line "key=value\n"; a line that fits at its longest goes
+// in without further checks.
+void put_entry(TextOut* out, const InitEntry* entry) {
   size_t key = strlen(entry->key), value = strlen(entry->value);
   size_t longest = 2 * (key + value) + 2;
-  if (kBlockSize - out->used < longest) pass_block(out);
-  if (longest > kBlockSize) {
+  make_room(out, longest);
+  if (out->capacity - out->used < longest) {
     put_escaped(out, entry->key, key);
     put_bytes(out, "=", 1);
     put_escaped(out, entry->value, value);
     put_bytes(out, "\n", 1);
     return;
   }
-  char* to = copy_escaped(out->block + out->used, entry->key, key);
+  char* to = copy_escaped(out->text + out->used, entry->key, key);
   *to++ = '=';
   to = copy_escaped(to, entry->value, value);
   *to++ = '\n';
-  out->used = static_cast<size_t>(to - out->block);
+  out->used = static_cast<size_t>(to - out->text);
 }
 
-void put_section(BlockWriter* out, const InitSection* section) {
-  put_bytes(out, "[", 1);
-  put_bytes(out, section->name, strlen(section->name));
-  put_bytes(out, "]\n", 2);
-  for (int32_t i = 0; i < section->count && !out->failed; ++i) put_entry(out, section->entries[i]);
+void put_document(TextOut* out, const InitFile* file) {
+  for (int32_t i = 0; i < file->count && !out->failed; ++i) {
+    const InitSection* section = file->sections[i];
+    put_bytes(out, "[", 1);
+    put_bytes(out, section->name, strlen(section->name));
+    put_bytes(out, "]\n", 2);
+    for (int32_t j = 0; j < section->count && !out->failed; ++j) put_entry(out, section->entries[j]);
+  }
 }
 
 bool write_document(FileHandle handle, const InitFile* file) {
-  BlockWriter out = {handle, false, 0, static_cast<char*>(malloc(kBlockSize))};
-  for (int32_t i = 0; i < file->count && !out.failed; ++i) put_section(&out, file->sections[i]);
+  TextOut out = {handle, false, 0, kBlockSize, static_cast<char*>(malloc(kBlockSize))};
+  put_document(&out, file);
   pass_block(&out);
-  free(out.block);
+  free(out.text);
   return !out.failed;
 }
 
@@ -117,4 +137,14 @@ int store_init_file(InitFile* file, const wchar_t* path) {
     return -1;
   }
   return 0;
+}
+
+char* store_init_text(InitFile* file, size_t* length) {
+  constexpr size_t kFirstCapacity = 256;
+  TextOut out = {kInvalidFile, false, 0, kFirstCapacity, static_cast<char*>(malloc(kFirstCapacity))};
+  put_document(&out, file);
+  make_room(&out, 1);
+  out.text[out.used] = '\0';
+  if (length) *length = out.used;
+  return out.text;
 }

@@ -1,8 +1,12 @@
 // The line reader over files written by the test.
 #include <stdlib.h>
 
+#include <algorithm>
+
 #include "tests/tool_runner.h"
-#include "initfile/initfile.h"
+#include "initfile/line_reader.h"
+
+using namespace vlx;
 
 namespace {
 
@@ -81,6 +85,45 @@ TEST_F(LineReaderTest, LongLinesSpanBufferReads) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], long_line.substr(0, long_line.find_last_not_of(' ') + 1));
   EXPECT_EQ(lines[1], std::string(1023, '\\'));  // 1023 escaped pairs, then a dangling one that joins nothing
+}
+
+// Gives its bytes in blocks of at most block bytes, then fails.
+struct FailingSource {
+  std::string bytes;
+  size_t block;
+  static bool read(void* context, char* buffer, uint32_t size, uint32_t* count) {
+    FailingSource* source = static_cast<FailingSource*>(context);
+    if (source->bytes.empty()) return false;
+    size_t part = std::min({source->bytes.size(), source->block, static_cast<size_t>(size)});
+    source->bytes.copy(buffer, part);
+    source->bytes.erase(0, part);
+    *count = static_cast<uint32_t>(part);
+    return true;
+  }
+};
+
+TEST_F(LineReaderTest, AReadErrorDropsTheLineItCuts) {
+  struct Case {
+    const char* bytes;  // all the source gives before it fails
+    Lines lines;
+  } cases[] = {
+      {"", {}},
+      {"[Install]\nVSN=2.4.1\nSYSTEM_VSN=1", {"[Install]", "VSN=2.4.1"}},
+      {"[Install]\nVSN=2.4.1\n", {"[Install]", "VSN=2.4.1"}},
+      {"a=one \\\n   tw", {}},  // a continued line is one line
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    FailingSource failing{c.bytes, 7};
+    InitLineReader reader;
+    start_init_line_reader(&reader, kInvalidFile);
+    Lines lines;
+    while (char* line = read_init_line_from(&reader, InitByteSource{FailingSource::read, &failing})) {
+      lines.emplace_back(line);
+      free(line);
+    }
+    EXPECT_EQ(lines, c.lines);
+  }
 }
 
 TEST_F(LineReaderTest, ZeroByteEndsTheStringButNotTheLine) {

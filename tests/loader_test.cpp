@@ -2,15 +2,26 @@
 #include "tests/initfile_test_util.h"
 #include "tests/tool_runner.h"
 
+using namespace vlx;
+
 namespace {
 
 class LoaderTest : public ScratchTest {
  protected:
-  // The loaded document, or nullptr when the file is rejected.
+  // The loaded document, or nullptr when the file is rejected. The same
+  // bytes in memory must give the same document.
   std::unique_ptr<Document> load(const std::string& bytes) {
     fs::path path = scratch / "load.ini";
     write_contents(path, bytes);
     InitFile* file = load_init_file(to_wide(path).c_str());
+    InitFile* text = load_init_text(bytes.data(), bytes.size());
+    EXPECT_EQ(file == nullptr, text == nullptr) << "the file and the text disagree";
+    if (text) {
+      if (file) {
+        EXPECT_TRUE(describe(text) == describe(file)) << "the file and the text disagree";
+      }
+      free_init_file(text);
+    }
     if (!file) return nullptr;
     auto document = std::make_unique<Document>(describe(file));
     free_init_file(file);

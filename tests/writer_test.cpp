@@ -1,21 +1,32 @@
 // The writer's exact bytes, its failures, and round trips through the reader.
+#include <stdlib.h>
+
 #include <algorithm>
 #include <random>
 
 #include "tests/initfile_test_util.h"
 #include "tests/tool_runner.h"
 
+using namespace vlx;
+
 namespace {
 
 class WriterTest : public ScratchTest {
  protected:
-  // The bytes store_init_file writes for document.
+  // The bytes store_init_file writes for document; store_init_text must give
+  // the same bytes.
   std::string store(const Document& document) {
     InitFile* file = build(document);
     fs::path path = scratch / "out.ini";
     EXPECT_EQ(store_init_file(file, to_wide(path).c_str()), 0);
+    size_t length = 0;
+    char* text = store_init_text(file, &length);
+    std::string written = read_contents(path);
+    EXPECT_TRUE(same_bytes(std::string(text, length), written));
+    EXPECT_EQ(text[length], '\0');
+    free(text);
     free_init_file(file);
-    return read_contents(path);
+    return written;
   }
 
   // The document stored and loaded back; empty with a failure when rejected.

@@ -1,0 +1,44 @@
+// The line reader: logical lines from the bytes of an init file, or of text
+// in memory, for the loader. Not part of the library's public interface.
+#ifndef VLX_INITFILE_LINE_READER_H
+#define VLX_INITFILE_LINE_READER_H
+
+#include <stdint.h>
+
+#include "platform/platform.h"
+
+namespace vlx {
+
+struct InitLineReader {
+  vlx::FileHandle handle;
+  int32_t at_end;     // set once the file has no more bytes or a read failed
+  uint32_t filled;    // bytes the last read placed in buffer
+  int32_t position;   // next unread byte of buffer
+  char buffer[1024];
+};
+
+// Where a reader's bytes come from: read places up to size bytes in buffer
+// and stores how many in *count (0 at the end); false on a read error.
+struct InitByteSource {
+  bool (*read)(void* context, char* buffer, uint32_t size, uint32_t* count);
+  void* context;
+};
+
+// The source that reads the reader's own file handle.
+InitByteSource read_from_reader_file(InitLineReader* reader);
+
+// Prepares reader to read the open file handle from where it stands.
+void start_init_line_reader(InitLineReader* reader, vlx::FileHandle handle);
+
+// The next logical line, with comments, escapes, continuations and the
+// leading and trailing spaces resolved, as a new string the caller releases
+// with free(); null when no line is left (and on every call after that). A
+// read error ends the input; the line it interrupted is dropped.
+char* read_init_line(InitLineReader* reader);
+
+// The same, with the bytes taken from source instead of the reader's file.
+char* read_init_line_from(InitLineReader* reader, const InitByteSource& source);
+
+}  // namespace vlx
+
+#endif  // VLX_INITFILE_LINE_READER_H
