@@ -89,8 +89,8 @@ def main():
     os.makedirs(out, exist_ok=True)
     staging = tempfile.mkdtemp(prefix="vlx-release-")
     try:
-        subprocess.run(["cmake", "--install", build, "--prefix", staging, "--strip"], check=True,
-                       stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "--install", build, "--prefix", staging, "--strip", "--component", "vlxinstall"],
+                       check=True, stdout=subprocess.DEVNULL)
         entries = staged_entries(staging, top)
         archive = os.path.join(out, archive_name)
         (write_zip if archive_name.endswith(".zip") else write_tar_gz)(archive, entries, release_time())
