@@ -4,7 +4,7 @@
 BUILD_PACKAGES := cmake ninja-build g++
 MINGW_PACKAGES := gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
 TEST_PACKAGES := $(BUILD_PACKAGES) $(MINGW_PACKAGES) clang libclang-rt-dev googletest libgtest-dev \
-  strace python3 git wine wine64
+  strace python3 git gcc pkg-config wine wine64
 
 CONFIGURE := cmake -G Ninja -Wno-dev
 # The builds the suites run treat every warning as an error.
@@ -39,7 +39,7 @@ faults: native
 
 # The fuzz target alone, for FUZZ_SECONDS.
 fuzz: sanitize
-	cd build/sanitize && ./bin/load_init_file_fuzzer -max_total_time=$(FUZZ_SECONDS) \
+	cd build/sanitize && ./bin/init_text_fuzzer -max_total_time=$(FUZZ_SECONDS) \
 	  -max_len=8192 -rss_limit_mb=2048 tests/fuzz-corpus ../../tests/fuzz/corpus
 
 # Benchmarks of the init file library and of an installation, in one table.

@@ -1,25 +1,14 @@
-// Fuzz target: loads arbitrary bytes as an init file and, when a document
-// comes back, stores it; a document that the format can carry unchanged must
-// load back equal to itself.
+// Fuzz target: loads arbitrary bytes as init file text and, when a document
+// comes back, stores it as text; a document that the format can carry
+// unchanged must load back equal to itself and store to the same text again.
+// Everything stays in memory.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <random>
-#include <string>
-
 #include "initfile/initfile.h"
 
 namespace {
-
-std::filesystem::path make_scratch_path(const char* suffix) {
-  static const unsigned tag = std::random_device{}();
-  return std::filesystem::temp_directory_path() /
-         ("vlx-fuzz-" + std::to_string(tag) + suffix);
-}
 
 bool has_any(const char* text, const char* bytes) { return strpbrk(text, bytes) != nullptr; }
 
@@ -58,37 +47,24 @@ bool equal_documents(const InitFile* a, const InitFile* b) {
   return true;
 }
 
-const std::filesystem::path kInput = make_scratch_path(".in");
-const std::filesystem::path kOutput = make_scratch_path(".out");
-
-void remove_scratch_files() {
-  std::error_code ignored;
-  std::filesystem::remove(kInput, ignored);
-  std::filesystem::remove(kOutput, ignored);
-}
-
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::atexit(remove_scratch_files);
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::wstring input = kInput.wstring();
-  static const std::wstring output = kOutput.wstring();
-  {
-    std::ofstream file(kInput, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
-  InitFile* loaded = load_init_file(input.c_str());
+  InitFile* loaded = load_init_text(reinterpret_cast<const char*>(data), size);
   if (!loaded) return 0;
-  if (store_init_file(loaded, output.c_str()) != 0) abort();
+  size_t length = 0;
+  char* text = store_init_text(loaded, &length);
+  if (text[length] != '\0') abort();
   if (is_carried_unchanged(loaded)) {
-    InitFile* again = load_init_file(output.c_str());
+    InitFile* again = load_init_text(text, length);
     if (!again || !equal_documents(loaded, again)) abort();
+    size_t again_length = 0;
+    char* again_text = store_init_text(again, &again_length);
+    if (again_length != length || memcmp(again_text, text, length) != 0) abort();
+    free(again_text);
     free_init_file(again);
   }
+  free(text);
   free_init_file(loaded);
   return 0;
 }
