@@ -8,7 +8,10 @@
 int wmain(int argc, wchar_t* argv[]) {
   static RunState state;
   parse_command_line(argc, argv, &state);
-  if (!state.silent) ask_start_profile(&state);
+  if (!state.silent) {
+    hold_own_window_at_exit();
+    ask_start_profile(&state);
+  }
   read_release_descriptor(&state);
   deploy_files(&state);
   write_launcher_config(&state);

@@ -1,5 +1,6 @@
 #include "installer/question.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "installer/messages.h"
@@ -17,7 +18,19 @@ void discard_rest_of_line() {
   } while (c != -1 && c != '\n');
 }
 
+void ask_to_close_window() {
+  print_message(kStandardOutput, "Press Enter to close this window.\n");
+  flush_console(kStandardOutput);
+  discard_rest_of_line();
+}
+
 }  // namespace
+
+void hold_own_window_at_exit() {
+  // Registered once the run is known to be interactive, it runs after the
+  // last message of every ending: the success line or a fatal error.
+  if (console_is_own_window()) atexit(ask_to_close_window);
+}
 
 void ask_start_profile(RunState* state) {
   state->tavrel_start = true;

@@ -263,4 +263,6 @@ int compare_ignoring_case(const char* a, const char* b) { return strcasecmp(a, b
 
 std::string render_for_console(ConsoleStream, const wchar_t* text) { return encode_utf8(text); }
 
+bool console_is_own_window() { return false; }
+
 }  // namespace vlx

@@ -208,4 +208,12 @@ std::string render_for_console(ConsoleStream stream, const wchar_t* text) {
   return convert_wide(code_page, text, "?");
 }
 
+bool console_is_own_window() {
+  // A shell shares its console with the programs it starts; a program
+  // started from Explorer gets a console that lists it alone.
+  DWORD mode, processes[2];
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) &&
+         GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) && GetConsoleProcessList(processes, 2) == 1;
+}
+
 }  // namespace vlx

@@ -154,6 +154,12 @@ char* read_console_line(char* buffer, int size);
 // Reads one byte from standard input; -1 at end of input or on error.
 int read_console_byte();
 
+// True when standard input and output are a console window that no other
+// process shares: the program was started on its own (from Explorer), not
+// from a shell that keeps the window when the program ends. Never on POSIX
+// systems, where a terminal outlives the programs run in it.
+bool console_is_own_window();
+
 // Ends the process at once with status, flushing the console streams.
 [[noreturn]] void exit_process(int status);
 
