@@ -37,7 +37,10 @@ void write_launcher_config(const RunState* state) {
   }
   copy_or_bail_out(first, second);
   if (!state->silent) {
-    std::string line = "Vorlax " + state->runtime_version + " installed successfully\n";
-    write_console(kStandardOutput, line.data(), line.size());
+    // The version is shown like a path: in the console's code page on a
+    // Windows console, as its bytes elsewhere.
+    const std::string& version = state->runtime_version;
+    print_message(kStandardOutput, "Vorlax %S installed successfully\n",
+                  decode_utf8(version.data(), version.size()).c_str());
   }
 }
