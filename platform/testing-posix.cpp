@@ -100,4 +100,6 @@ std::wstring make_scratch_directory(const std::wstring& prefix) {
   return decode_utf8(path.data(), path.size());
 }
 
+FileHandle hold_file_unshared(const std::wstring&) { return kInvalidFile; }
+
 }  // namespace vlx

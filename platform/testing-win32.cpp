@@ -118,4 +118,9 @@ std::wstring make_scratch_directory(const std::wstring& prefix) {
   return std::wstring();
 }
 
+FileHandle hold_file_unshared(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file == INVALID_HANDLE_VALUE ? kInvalidFile : reinterpret_cast<FileHandle>(file);
+}
+
 }  // namespace vlx

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace vlx {
 
 struct ProcessResult {
@@ -28,6 +30,12 @@ std::wstring locate_sibling_program(const wchar_t* base);
 // disk (RLIMIT_FSIZE on POSIX). False, without calling action, where the
 // platform has no such limit (Windows).
 bool run_with_file_size_limit(std::uint64_t limit, const std::function<void()>& action);
+
+// Opens path as another program that holds a file open does on Windows:
+// sharing nothing, so that no one else can open, replace or delete it until
+// the handle is closed with close_file. kInvalidFile where a file cannot be
+// held so (POSIX systems).
+FileHandle hold_file_unshared(const std::wstring& path);
 
 // Creates a new, empty directory of its own in the system's temporary
 // directory, its name starting with prefix, and returns its path; suites

@@ -58,6 +58,39 @@ TEST_F(DeployTest, FailedCopyLeavesTheExistingTargetIntact) {
   EXPECT_EQ(entries, 7 + 3 + 2);
 }
 
+TEST_F(DeployTest, TargetsHeldOpenByAnotherProgramAreNotReplaced) {
+  ASSERT_EQ(run_silent().status, 0);
+  FileHandle held = hold_file_unshared(to_wide(bin_dir / "vlxwin.exe"));
+  if (held == kInvalidFile) GTEST_SKIP() << "files cannot be held unshared here";
+  write_contents(runtime_bin_dir / "vlxwin.exe", "launcher, release two\n");
+  ProcessResult result = run_interactive("\n");
+  close_file(held);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, success_output());
+  EXPECT_EQ(result.err, console_text(copy_failed(runtime_bin_dir, L"vlxwin.exe") + kContinuing));
+  EXPECT_EQ(read_contents(bin_dir / "vlxwin.exe"), "launcher vlxwin.exe\n");
+
+  held = hold_file_unshared(to_wide(bin_dir / "start_tavrel.boot"));
+  expect_failure(run_silent(), copy_failed(release_dir, L"start_tavrel.boot") + kBailingOut);
+  close_file(held);
+  int entries = 0;  // no temporary file is left beside them
+  for (const auto& entry : fs::directory_iterator(bin_dir)) entries += entry.exists();
+  EXPECT_EQ(entries, 7 + 3 + 2);
+}
+
+TEST_F(DeployTest, ReadOnlyFilesOfAnEarlierInstallationAreReplaced) {
+  // Linux renames over them; so does Wine, where Windows itself refuses
+  // (docs/messages.md says what a user then sees).
+  ASSERT_EQ(run_silent().status, 0);
+  fs::permissions(bin_dir / "vlx.exe", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  write_contents(runtime_bin_dir / "vlx.exe", "launcher, release two\n");
+  ProcessResult result = run_silent();
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(read_contents(bin_dir / "vlx.exe"), "launcher, release two\n");
+}
+
 TEST_F(DeployTest, BootFileProblemsAreFatal) {
   fs::remove(release_dir / "start_tavrel.boot");
   expect_failure(run_silent(), "Could not find file " + source(release_dir, L"start_tavrel.boot") + "\n");

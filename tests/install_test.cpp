@@ -66,6 +66,19 @@ TEST_F(InstallTest, RootDefaultsToTheToolsOwnDirectory) {
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.status, 0);
   expect_installed(false);
+
+  // A root beyond ASCII, found from the tool's own file name.
+  fs::path other = scratch / to_path(L"r\u00e9pertoire \u6839");
+  fs::rename(root, other);
+  root = other;
+  runtime_bin_dir = to_path(native_path(root, {L"vlxcore-2.4.1", L"bin"}));
+  release_dir = to_path(native_path(root, {L"releases", L"9"}));
+  bin_dir = to_path(native_path(root, {L"bin"}));
+  fs::remove_all(bin_dir);
+  result = run_tool_copy(root, {}, "\n");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  expect_installed(true);
 }
 
 TEST_F(InstallTest, RootIsUsedExactlyAsTyped) {
