@@ -31,6 +31,13 @@ std::wstring directory_of(const std::wstring& path) {
   return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
 }
 
+// True when path itself (not what it leads to) is a link or another reparse
+// point.
+bool is_reparse_point(const wchar_t* path) {
+  DWORD attributes = GetFileAttributesW(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 // What a replacement of path has to do: write in place (a device), replace the
 // named file, or nothing (a directory, or the path cannot be examined).
 enum TargetKind { kWriteInPlace, kReplaceFile, kRefuse };
@@ -48,13 +55,12 @@ TargetKind examine_target(const wchar_t* path, std::wstring* target) {
   }
   TargetKind kind = kReplaceFile;
   BY_HANDLE_FILE_INFORMATION info;
-  DWORD attributes = GetFileAttributesW(path);
   if (GetFileType(existing) != FILE_TYPE_DISK) {
     kind = kWriteInPlace;
   } else if (!GetFileInformationByHandle(existing, &info) ||
              (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     kind = kRefuse;
-  } else if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+  } else if (is_reparse_point(path)) {
     std::wstring final_name(32768, L'\0');
     DWORD length = GetFinalPathNameByHandleW(existing, &final_name[0], 32768, FILE_NAME_NORMALIZED);
     if (length == 0 || length >= 32768) {
@@ -104,14 +110,11 @@ bool file_exists(const wchar_t* path) { return GetFileAttributesW(path) != INVAL
 bool copy_file(const wchar_t* source, const wchar_t* target) {
   FileReplacement replacement;
   if (!begin_replacement(target, &replacement)) return false;
-  if (replacement.temporary.empty()) {
-    CloseHandle(to_handle(replacement.file));
-    return CopyFileW(source, target, FALSE) != 0;
-  }
+  CloseHandle(to_handle(replacement.file));  // CopyFileExW writes the file itself
+  replacement.file = kInvalidFile;
+  if (replacement.temporary.empty()) return CopyFileW(source, target, FALSE) != 0;
   // The copy goes past the system's cache, so it is on the disk when the
   // move makes it the target.
-  CloseHandle(to_handle(replacement.file));
-  replacement.file = kInvalidFile;
   bool ok = CopyFileExW(source, replacement.temporary.c_str(), nullptr, nullptr, nullptr,
                         COPY_FILE_NO_BUFFERING) &&
             commit_replacement(&replacement);

@@ -374,16 +374,16 @@ def run_point(scenario, tool, call, fault):
     base = tempfile.mkdtemp(prefix="vlx-faults-", dir=SCRATCH)
     try:
         installation = Installation(scenario, tool, base)
-        spec = ("signal=SIGKILL" if fault == "kill" else "error=" + fault)
+        killed = fault == "kill"
+        tampering = "signal=SIGKILL" if killed else "error=" + fault
         # Only the calls injected into are traced, and for errors seccomp
         # stops the process at those alone, so such a run costs little more
         # than a plain one. strace 6.1 delivers no injected signal that way.
         traced = name + (",copy_file_range" if scenario.no_offload else "")
-        seccomp = ["-f", "--seccomp-bpf"] if fault != "kill" else []
+        seccomp = [] if killed else ["-f", "--seccomp-bpf"]
         prefix = (["strace"] + seccomp + ["-qq", "-o", "/dev/null", "-e", "trace=" + traced]
-                  + offload_injection(scenario) + ["-e", "inject=%s:%s:when=%d" % (name, spec, occurrence)])
+                  + offload_injection(scenario) + ["-e", "inject=%s:%s:when=%d" % (name, tampering, occurrence)])
         status, out, err = installation.run(prefix)
-        killed = fault == "kill"
         problems = check_outcome(installation, status, out, err, killed)
         if not killed:
             left = [p for p in installation.temporaries() if p not in installation.stale]
