@@ -24,23 +24,54 @@ make_root() {
   cp "$tool" "$root/vlxinstall.exe"
 }
 
-# Runs COMMAND in the root on a pseudo-terminal, typing each argument of
-# keys after a pause (Enter is a carriage return there), for at most $limit
-# seconds, and leaves the screen's text, without the terminal's control
-# sequences, in $work/screen and the exit status in $status.
+# Runs COMMAND in the root on a pseudo-terminal, cut off after $limit seconds.
+# The other arguments come in pairs, TEXT and KEYS: once the screen (or, with
+# output redirected, output.txt) shows TEXT, KEYS are typed; Enter is a
+# carriage return there. Keys typed earlier could be lost while Wine's console
+# sets the terminal up, or read twice when no read is waiting yet. Leaves the screen's text, without the terminal's
+# control sequences, in $work/screen and the exit status in $status
+# ("cut-off" when the run did not end in time).
 limit=20
 on_console() {
   command=$1
   shift
-  status=0
-  (for keys in "$@"; do sleep 0.5; printf "$keys"; done; sleep 0.5) |
-    (cd "$root" && timeout "$limit" script -qec "$command" /dev/null 2>/dev/null) >"$work/raw" || status=$?
+  rm -f "$root/output.txt" "$work/raw" "$work/keys" "$work/status"
+  : >"$work/raw"
+  mkfifo "$work/keys"
+  # The status is kept from inside the terminal: a run that is cut off leaves
+  # none, and Wine's going down may take the shell around script with it.
+  (cd "$root" && timeout "$limit" script -qc "$command; echo \$? >'$work/status'" /dev/null \
+     <"$work/keys" >"$work/raw" 2>/dev/null) &
+  exec 3>"$work/keys"  # held open until the run ends, so that input never ends early
+  while [ $# -ge 2 ] && wait_for "$1"; do
+    sleep 0.5  # as a person would: the read is waiting before the keys come
+    printf "$2" >&3
+    shift 2
+  done
+  wait
+  exec 3>&-
+  status=$(cat "$work/status" 2>/dev/null || echo cut-off)
+  read_screen
+}
+read_screen() {
   perl -pe 's/\e\[(\d*)C/" " x ($1 || 1)/ge; s/\e\[[0-9;?]*[A-Za-z]//g; s/\r//g' "$work/raw" >"$work/screen"
+}
+# Waits until the screen or output.txt shows text; false after 20 seconds.
+wait_for() {
+  tries=200
+  while [ "$tries" -gt 0 ]; do
+    read_screen
+    grep -qF -- "$1" "$work/screen" "$root/output.txt" 2>/dev/null && return 0
+    sleep 0.1
+    tries=$((tries - 1))
+  done
+  return 1
 }
 shows() { grep -qxF -- "$1" "$work/screen" || { cat "$work/screen" >&2; fail "no line '$1' ($2)"; }; }
 hides() { ! grep -qF -- "$1" "$work/screen" || { cat "$work/screen" >&2; fail "'$1' shown ($2)"; }; }
 prompt='Do you want a minimal startup instead of tavrel [No]: '
 closing='Press Enter to close this window.'
+asked='tavrel [No]:'
 # Code page 437 has é (byte 0x82) but not 根 ('?'). Wine's console hands each
 # byte of such output to the terminal as the code point of its value, so the
 # screen shows U+0082 where é was written in code page 437; bytes of UTF-8
@@ -49,40 +80,41 @@ in_437=$(printf '\302\202?')
 shown_version="2.4.1-$in_437"
 
 make_root
-on_console 'wine vlxinstall.exe' '\r' '\r'
-[ "$status" -eq 0 ] || fail "a double-clicked run ended with status $status"
+on_console 'wine vlxinstall.exe' "$asked" '\r' "$closing" '\r'
+[ "$status" = 0 ] || fail "a double-clicked run ended with status $status"
 shows "Vorlax $shown_version installed successfully" "double-clicked"
 shows "$closing" "double-clicked"
 grep -qx 'Progname=vlx' "$root/bin/vlx.ini" || fail "a double-clicked run installed nothing"
 
 # Without Enter the window stays: the run is still waiting when cut off.
-limit=4
-on_console 'wine vlxinstall.exe' '\r'
+limit=15
+on_console 'wine vlxinstall.exe' "$asked" '\r'
 limit=20
-[ "$status" -eq 124 ] || fail "the window did not wait for Enter (status $status)"
+shows "$closing" "left waiting"
+[ "$status" = cut-off ] || fail "the window did not wait for Enter (status $status)"
 
 rm "$root/Install.ini"
-on_console 'wine vlxinstall.exe' '\r' '\r'
-[ "$status" -eq 1 ] || fail "a double-clicked failure ended with status $status"
+on_console 'wine vlxinstall.exe' "$asked" '\r' "$closing" '\r'
+[ "$status" = 1 ] || fail "a double-clicked failure ended with status $status"
 shows "$closing" "double-clicked failure"
 grep -qF 'Cannot open init file' "$work/screen" && grep -qF "$in_437\\Install.ini" "$work/screen" ||
   { cat "$work/screen" >&2; fail "the failure or its path in code page 437 is not shown"; }
 
 make_root
-on_console 'wine cmd /c vlxinstall.exe' '\r'
-[ "$status" -eq 0 ] || fail "a run from a shell ended with status $status"
+on_console 'wine cmd /c vlxinstall.exe' "$asked" '\r'
+[ "$status" = 0 ] || fail "a run from a shell ended with status $status"
 shows "Vorlax $shown_version installed successfully" "from a shell"
 hides "$closing" "from a shell"
 
-on_console 'wine vlxinstall.exe >output.txt' '\r'
-[ "$status" -eq 0 ] || fail "a redirected run ended with status $status"
+on_console 'wine vlxinstall.exe >output.txt' "$asked" '\r'
+[ "$status" = 0 ] || fail "a redirected run ended with status $status"
 hides "$closing" "output redirected"
 tr -d '\r' <"$root/output.txt" >"$work/output"
 [ "$(cat "$work/output")" = "${prompt}Vorlax $version installed successfully" ] ||
   fail "redirected output is not UTF-8: $(cat "$work/output")"
 
 on_console 'wine vlxinstall.exe -s'
-[ "$status" -eq 0 ] || fail "a silent run ended with status $status"
+[ "$status" = 0 ] || fail "a silent run ended with status $status"
 hides "$closing" "silent"
 hides "Vorlax" "silent"
 echo "Windows console: ok"
