@@ -3,6 +3,7 @@
 #include "installer/file_tables.h"
 #include "installer/messages.h"
 #include "installer/paths.h"
+#include "installer/root_lock.h"
 
 using namespace vlx;
 
@@ -55,7 +56,9 @@ void copy_or_bail_out(const wchar_t* source, const wchar_t* target) {
 
 void deploy_files(const RunState* state) {
   // A run killed during a copy or a write leaves its temporary file; the next
-  // run clears them from both directories it writes into.
+  // run clears them from both directories it writes into. With the root
+  // locked, none of them belongs to a run still going.
+  lock_root(state);
   remove_stale_replacements(state->bin_dir);
   remove_stale_replacements(state->runtime_bin_dir);
   copy_launchers(state);

@@ -4,7 +4,8 @@
 
 #include "installer/run_state.h"
 
-// Removes the temporary files that interrupted earlier runs left in bin_dir
+// Waits until no other run works on the root (lock_root), removes the
+// temporary files that interrupted earlier runs left in bin_dir
 // and runtime_bin_dir, copies the launcher programs and then the boot files
 // into bin_dir, and makes the chosen boot file start.boot. A missing source
 // ends the run; a launcher program that cannot be copied is a warning and the

@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -228,6 +229,18 @@ void remove_stale_replacements(const wchar_t* directory) {
     }
   }
   closedir(listing);
+}
+
+DirectoryLock lock_directory(const wchar_t* directory, FileHandle* lock) {
+  int fd = open_retrying(to_native(directory).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return kLockUnavailable;
+  if (retry_interrupted([&] { return flock(fd, LOCK_EX | LOCK_NB); }) == 0) {
+    if (lock) *lock = fd;  // otherwise held open, and so locked, to the end of the process
+    return kLockTaken;
+  }
+  bool held = errno == EWOULDBLOCK;
+  close(fd);
+  return held ? kLockHeld : kLockUnavailable;
 }
 
 FileHandle open_file_for_reading(const wchar_t* path) {

@@ -3,8 +3,10 @@
 #include "platform/platform.h"
 #include "platform/temporary_name.h"
 
+#include <stddef.h>
 #include <string.h>
 #include <windows.h>
+#include <winioctl.h>
 
 namespace vlx {
 
@@ -38,6 +40,52 @@ bool is_reparse_point(const wchar_t* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+// The name a symbolic link at path holds, read from its reparse data, made
+// absolute against the link's directory when it is relative. False when path
+// is no symbolic link or its data cannot be read.
+bool read_symbolic_link(const std::wstring& path, std::wstring* target) {
+  HANDLE link = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (link == INVALID_HANDLE_VALUE) return false;
+  // The layout of a symbolic link's reparse data (REPARSE_DATA_BUFFER).
+  struct SymbolicLinkData {
+    ULONG tag;
+    USHORT data_length, reserved;
+    USHORT substitute_offset, substitute_length, print_offset, print_length;
+    ULONG flags;
+    WCHAR names[1];
+  };
+  static_assert(offsetof(SymbolicLinkData, names) == 20, "reparse data layout");
+  std::string buffer(MAXIMUM_REPARSE_DATA_BUFFER_SIZE, '\0');
+  DWORD size = 0;
+  bool read = DeviceIoControl(link, FSCTL_GET_REPARSE_POINT, nullptr, 0, &buffer[0],
+                              static_cast<DWORD>(buffer.size()), &size, nullptr);
+  CloseHandle(link);
+  const SymbolicLinkData* data = reinterpret_cast<const SymbolicLinkData*>(buffer.data());
+  if (!read || size < offsetof(SymbolicLinkData, names) || data->tag != IO_REPARSE_TAG_SYMLINK) return false;
+  // The print name is the link as it was made; the substitute name has the
+  // object manager's prefix (\??\) before an absolute path.
+  bool printable = data->print_length > 0;
+  USHORT offset = printable ? data->print_offset : data->substitute_offset;
+  USHORT length = printable ? data->print_length : data->substitute_length;
+  if (offsetof(SymbolicLinkData, names) + offset + length > size) return false;
+  std::wstring name(data->names + offset / sizeof(WCHAR), length / sizeof(WCHAR));
+  if (!printable && name.compare(0, 4, L"\\??\\") == 0) name.erase(0, 4);
+  const ULONG kRelative = 1;  // SYMLINK_FLAG_RELATIVE
+  *target = (data->flags & kRelative) ? directory_of(path) + name : name;
+  return true;
+}
+
+// The file a dangling symbolic link names, through links that lead on to
+// other links; false when a link cannot be read or the links loop.
+bool follow_dangling_link(std::wstring* target) {
+  for (int hops = 0; hops < 40; ++hops) {
+    if (!is_reparse_point(target->c_str())) return true;
+    if (!read_symbolic_link(*target, target)) return false;
+  }
+  return false;
+}
+
 // What a replacement of path has to do: write in place (a device), replace the
 // named file, or nothing (a directory, or the path cannot be examined).
 enum TargetKind { kWriteInPlace, kReplaceFile, kRefuse };
@@ -50,8 +98,10 @@ TargetKind examine_target(const wchar_t* path, std::wstring* target) {
   HANDLE existing = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (existing == INVALID_HANDLE_VALUE) {
+    // A link to a file not there yet creates that file, as on POSIX; the link
+    // itself is never replaced by a plain file.
     DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND ? kReplaceFile : kRefuse;
+    return error == ERROR_FILE_NOT_FOUND && follow_dangling_link(target) ? kReplaceFile : kRefuse;
   }
   TargetKind kind = kReplaceFile;
   BY_HANDLE_FILE_INFORMATION info;
@@ -73,23 +123,124 @@ TargetKind examine_target(const wchar_t* path, std::wstring* target) {
   return kind;
 }
 
-// Creates a new temporary file in directory, retrying names that exist.
-HANDLE create_temporary(const std::wstring& directory, std::wstring* name) {
+// The attributes that a copy takes from its source.
+constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Gives path exactly the attributes given; none is FILE_ATTRIBUTE_NORMAL.
+bool set_attributes(const wchar_t* path, DWORD attributes) {
+  return SetFileAttributesW(path, attributes ? attributes : FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
+// Refusals that another program's brief hold on a file explains.
+bool is_transient_refusal(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// Calls attempt until it succeeds, fails for another reason, or the time
+// since started exceeds the wait a held file is given. GetLastError() after a
+// failure is attempt's own.
+template <typename Attempt>
+bool retry_while_held(ULONGLONG started, Attempt attempt) {
+  for (DWORD pause = 1;; pause = pause < 125 ? 2 * pause : 250) {
+    if (attempt()) return true;
+    DWORD error = GetLastError();
+    if (!is_transient_refusal(error) || GetTickCount64() - started >= kHeldFileWaitMilliseconds) {
+      SetLastError(error);
+      return false;
+    }
+    Sleep(pause);
+  }
+}
+
+// Calls make with new temporary names in directory until one is not taken.
+template <typename Make>
+bool with_temporary_name(const std::wstring& directory, std::wstring* name, Make make) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string random = make_temporary_name();
     *name = directory + std::wstring(random.begin(), random.end());
-    HANDLE file = CreateFileW(name->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
+    if (make(name->c_str())) return true;
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
   }
-  return INVALID_HANDLE_VALUE;
+  return false;
+}
+
+// Creates a new temporary file in directory.
+HANDLE create_temporary(const std::wstring& directory, std::wstring* name, ULONGLONG started) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  retry_while_held(started, [&] {
+    return with_temporary_name(directory, name, [&](const wchar_t* candidate) {
+      file = CreateFileW(candidate, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+      return file != INVALID_HANDLE_VALUE;
+    });
+  });
+  return file;
+}
+
+// Runs action on path with its read-only attribute cleared, when it has one,
+// and gives the attribute back afterwards: Windows refuses to open such a
+// file for writing or to replace it.
+template <typename Action>
+bool with_read_only_cleared(const wchar_t* path, Action action) {
+  DWORD attributes = GetFileAttributesW(path);
+  bool read_only = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+  if (read_only) SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+  bool done = action();
+  DWORD error = GetLastError();
+  if (read_only && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(path, attributes);
+  SetLastError(error);
+  return done;
+}
+
+// Forces a closed file's contents to the disk. A copy carries its source's
+// attributes, so the file may be read-only.
+bool flush_closed_file(const wchar_t* path) {
+  return with_read_only_cleared(path, [&] {
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool flushed = FlushFileBuffers(file) != 0;
+    DWORD error = GetLastError();
+    CloseHandle(file);
+    SetLastError(error);
+    return flushed;
+  });
+}
+
+// Moves from over to, on the disk before it returns. A read-only target has
+// its attribute cleared for the move, and keeps it when the move fails.
+bool move_over(const std::wstring& from, const std::wstring& to) {
+  const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  if (MoveFileExW(from.c_str(), to.c_str(), flags)) return true;
+  if (GetLastError() != ERROR_ACCESS_DENIED) return false;
+  return with_read_only_cleared(to.c_str(), [&] { return MoveFileExW(from.c_str(), to.c_str(), flags) != 0; });
+}
+
+// A running program cannot be replaced or deleted, but it can be renamed: it
+// goes aside under a temporary name and the new file takes its place. If
+// that fails the old file comes back, so the target is never missing.
+bool move_past_running_program(const std::wstring& from, const std::wstring& to) {
+  std::wstring aside;
+  if (!with_temporary_name(directory_of(to), &aside, [&](const wchar_t* candidate) {
+        return MoveFileExW(to.c_str(), candidate, MOVEFILE_WRITE_THROUGH) != 0;
+      })) {
+    return false;
+  }
+  if (move_over(from, to)) {
+    DeleteFileW(aside.c_str());  // refused while the program runs; a later sweep removes it
+    return true;
+  }
+  DWORD error = GetLastError();
+  MoveFileExW(aside.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
+  SetLastError(error);
+  return false;
 }
 
 // Deletes a file that may carry the read-only attribute (a copy takes it from
 // its source).
-void delete_file(const wchar_t* path) {
+bool delete_file(const wchar_t* path) {
   SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
-  DeleteFileW(path);
+  return DeleteFileW(path) != 0;
 }
 
 }  // namespace
@@ -108,22 +259,28 @@ void create_directory(const wchar_t* path) { CreateDirectoryW(path, nullptr); }
 bool file_exists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
 bool copy_file(const wchar_t* source, const wchar_t* target) {
+  // A directory is refused with ERROR_ACCESS_DENIED, which is no brief hold.
+  DWORD attributes = GetFileAttributesW(source);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
   FileReplacement replacement;
   if (!begin_replacement(target, &replacement)) return false;
   CloseHandle(to_handle(replacement.file));  // CopyFileExW writes the file itself
   replacement.file = kInvalidFile;
   if (replacement.temporary.empty()) return CopyFileW(source, target, FALSE) != 0;
-  // The copy goes past the system's cache, so it is on the disk when the
-  // move makes it the target.
-  bool ok = CopyFileExW(source, replacement.temporary.c_str(), nullptr, nullptr, nullptr,
-                        COPY_FILE_NO_BUFFERING) &&
-            commit_replacement(&replacement);
+  const wchar_t* temporary = replacement.temporary.c_str();
+  // CopyFileExW gives the copy its source's attributes on Windows but not
+  // onto an existing file under Wine; they are set again after the flush.
+  bool ok = retry_while_held(replacement.started,
+                             [&] { return CopyFileExW(source, temporary, nullptr, nullptr, nullptr, 0) != 0; }) &&
+            retry_while_held(replacement.started, [&] { return flush_closed_file(temporary); }) &&
+            set_attributes(temporary, attributes & kCopiedAttributes) && commit_replacement(&replacement);
   if (!ok) discard_replacement(&replacement);
   return ok;
 }
 
 bool begin_replacement(const wchar_t* path, FileReplacement* replacement) {
   replacement->temporary.clear();
+  replacement->started = GetTickCount64();
   switch (examine_target(path, &replacement->target)) {
     case kRefuse:
       return false;
@@ -134,7 +291,8 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement) {
     case kReplaceFile:
       break;
   }
-  replacement->file = from_handle(create_temporary(directory_of(replacement->target), &replacement->temporary));
+  HANDLE file = create_temporary(directory_of(replacement->target), &replacement->temporary, replacement->started);
+  replacement->file = from_handle(file);
   if (replacement->file == kInvalidFile) replacement->temporary.clear();
   return replacement->file != kInvalidFile;
 }
@@ -148,18 +306,21 @@ bool close_replacement(FileReplacement* replacement) {
 
 bool commit_replacement(FileReplacement* replacement) {
   if (replacement->temporary.empty()) return true;
-  if (!MoveFileExW(replacement->temporary.c_str(), replacement->target.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return false;
-  }
-  replacement->temporary.clear();
-  return true;
+  const std::wstring &from = replacement->temporary, &to = replacement->target;
+  // A refusal that outlasts the wait may be a running program's.
+  bool moved = retry_while_held(replacement->started, [&] { return move_over(from, to); }) ||
+               (GetLastError() == ERROR_ACCESS_DENIED && move_past_running_program(from, to));
+  if (moved) replacement->temporary.clear();
+  return moved;
 }
 
 void discard_replacement(FileReplacement* replacement) {
   if (replacement->file != kInvalidFile) CloseHandle(to_handle(replacement->file));
   replacement->file = kInvalidFile;
-  if (!replacement->temporary.empty()) delete_file(replacement->temporary.c_str());
+  if (!replacement->temporary.empty()) {
+    const wchar_t* temporary = replacement->temporary.c_str();
+    retry_while_held(GetTickCount64(), [&] { return delete_file(temporary); });
+  }
   replacement->temporary.clear();
 }
 
@@ -175,6 +336,24 @@ void remove_stale_replacements(const wchar_t* directory) {
     }
   } while (FindNextFileW(search, &found));
   FindClose(search);
+}
+
+DirectoryLock lock_directory(const wchar_t* directory, FileHandle* lock) {
+  std::wstring path = std::wstring(directory) + L"\\.vlxinstall.lock";
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    if (lock) *lock = from_handle(file);
+    return kLockTaken;
+  }
+  DWORD error = GetLastError();
+  if (error == ERROR_SHARING_VIOLATION) return kLockHeld;
+  // A lock file whose holder has just closed it is refused until it is gone.
+  if (error == ERROR_ACCESS_DENIED && GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+      GetLastError() != ERROR_FILE_NOT_FOUND) {
+    return kLockHeld;
+  }
+  return kLockUnavailable;
 }
 
 FileHandle open_file_for_reading(const wchar_t* path) {

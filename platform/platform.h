@@ -76,6 +76,7 @@ struct FileReplacement {
   FileHandle file = kInvalidFile;  // where the new contents go
   std::wstring target;             // the file replaced, links followed
   std::wstring temporary;          // beside target; empty when writing in place
+  std::uint64_t started = 0;       // when it began, in the backend's milliseconds
 };
 
 // Opens a replacement for path. An existing target's permission bits and
@@ -88,16 +89,42 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement);
 bool close_replacement(FileReplacement* replacement);
 
 // Renames the closed temporary file over the target. False when that fails;
-// the target is then as it was.
+// the target is then as it was. On Windows a target that is read-only has
+// the attribute cleared for the move, and a target that is a running program
+// (which Windows lets rename but not replace) is first renamed aside under a
+// temporary name, which a later sweep removes once the program has ended.
 bool commit_replacement(FileReplacement* replacement);
 
 // Abandons a replacement that failed: closes its file if still open and
 // removes the temporary file. The target stays as it was.
 void discard_replacement(FileReplacement* replacement);
 
+// On Windows every step of a replacement or a copy, and the removal of its
+// temporary file, is repeated while another program's brief hold refuses it
+// (a virus scanner, the indexer or a backup agent opening a file just
+// closed): with pauses growing from 1 ms to 250 ms, for at most this long.
+constexpr int kHeldFileWaitMilliseconds = 2000;
+
 // Removes from directory the temporary files of replacements that a process
-// killed before their end left behind: only names of their own pattern.
+// killed before their end left behind, and the programs that replacements
+// renamed aside: only names of their own pattern. A file still in use (a
+// program still running) stays for a later run, without a message.
 void remove_stale_replacements(const wchar_t* directory);
+
+// ---- One run at a time ----
+
+enum DirectoryLock {
+  kLockTaken,       // this process holds the lock
+  kLockHeld,        // another process holds it
+  kLockUnavailable  // it cannot be had: directory missing, not a directory
+};
+
+// Tries once, without waiting, to take the lock that one process at a time
+// holds on directory: flock on the directory itself on POSIX, and on Windows
+// the file ".vlxinstall.lock" in it, opened unshared and deleted on close.
+// A taken lock is held until *lock is closed with close_file or the process
+// ends, however it ends; lock may be null when it is kept to the end.
+DirectoryLock lock_directory(const wchar_t* directory, FileHandle* lock);
 
 // Opens an existing file (not a directory) for reading, sharing read access.
 // Returns kInvalidFile on failure.

@@ -43,31 +43,57 @@ void redirect(const std::string& name, int flags, int target) {
   close(fd);
 }
 
-}  // namespace
-
-ProcessResult run_process(const std::wstring& program, const std::vector<std::wstring>& arguments,
-                          const std::wstring& directory, const std::string& input) {
-  std::string in = make_temp_file(input), out = make_temp_file(""), err = make_temp_file("");
+// Starts program with arguments in directory; in the child, before the
+// program runs, prepare (which may redirect the standard streams).
+template <typename Prepare>
+pid_t spawn(const std::wstring& program, const std::vector<std::wstring>& arguments,
+            const std::wstring& directory, Prepare prepare) {
   std::vector<std::string> words{encode_utf8(program.c_str())};
   for (const std::wstring& argument : arguments) words.push_back(encode_utf8(argument.c_str()));
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(&word[0]);
   argv.push_back(nullptr);
   std::string where = encode_utf8(directory.c_str());
-
   pid_t child = fork();
   if (child == 0) {
-    redirect(in, O_RDONLY, 0);
-    redirect(out, O_WRONLY, 1);
-    redirect(err, O_WRONLY, 2);
+    prepare();
     if (chdir(where.c_str()) == 0) execv(argv[0], argv.data());
     _exit(127);
   }
+  return child;
+}
+
+}  // namespace
+
+ProcessResult run_process(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                          const std::wstring& directory, const std::string& input) {
+  std::string in = make_temp_file(input), out = make_temp_file(""), err = make_temp_file("");
+  pid_t child = spawn(program, arguments, directory, [&] {
+    redirect(in, O_RDONLY, 0);
+    redirect(out, O_WRONLY, 1);
+    redirect(err, O_WRONLY, 2);
+  });
   int status = 0;
   waitpid(child, &status, 0);
   unlink(in.c_str());
   int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return ProcessResult{code, take_file(out), take_file(err)};
+}
+
+ProcessHandle start_process(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                            const std::wstring& directory) {
+  return spawn(program, arguments, directory, [] {});
+}
+
+bool process_is_running(ProcessHandle process) {
+  // A child that ended stays a zombie until it is waited for.
+  siginfo_t info = {};
+  return waitid(P_PID, static_cast<id_t>(process), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+}
+
+void wait_for_process(ProcessHandle process) {
+  int status;
+  waitpid(static_cast<pid_t>(process), &status, 0);
 }
 
 std::wstring locate_sibling_program(const wchar_t* base) {

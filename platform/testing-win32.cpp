@@ -90,6 +90,30 @@ ProcessResult run_process(const std::wstring& program, const std::vector<std::ws
   return ProcessResult{static_cast<int>(code), take_file(out), take_file(err)};
 }
 
+ProcessHandle start_process(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                            const std::wstring& directory) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  std::wstring command = quote_argument(program);
+  for (const std::wstring& argument : arguments) command += L" " + quote_argument(argument);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(),
+                      &startup, &process)) {
+    return -1;
+  }
+  CloseHandle(process.hThread);
+  return reinterpret_cast<ProcessHandle>(process.hProcess);
+}
+
+bool process_is_running(ProcessHandle process) {
+  return WaitForSingleObject(reinterpret_cast<HANDLE>(process), 0) == WAIT_TIMEOUT;
+}
+
+void wait_for_process(ProcessHandle process) {
+  WaitForSingleObject(reinterpret_cast<HANDLE>(process), INFINITE);
+  CloseHandle(reinterpret_cast<HANDLE>(process));
+}
+
 std::wstring locate_sibling_program(const wchar_t* base) {
   wchar_t self[MAX_PATH];
   std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH));

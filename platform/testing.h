@@ -22,6 +22,20 @@ struct ProcessResult {
 ProcessResult run_process(const std::wstring& program, const std::vector<std::wstring>& arguments,
                           const std::wstring& directory, const std::string& input);
 
+// A program started by start_process that runs on its own.
+using ProcessHandle = std::intptr_t;
+
+// Starts program with arguments in directory and returns at once; -1 when it
+// could not be started. Its standard streams are the test's.
+ProcessHandle start_process(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                            const std::wstring& directory);
+
+// True while the process runs.
+bool process_is_running(ProcessHandle process);
+
+// Waits for the process to end and releases what start_process holds of it.
+void wait_for_process(ProcessHandle process);
+
 // Full path of the program named base ("vlxinstall") in the directory of the
 // running test program, with the platform's executable suffix.
 std::wstring locate_sibling_program(const wchar_t* base);

@@ -1,5 +1,8 @@
 // File deployment through the real executable: the three stages and their
 // failure policies. Failures are injected in ways that stop root too.
+#include <thread>
+
+#include "platform/temporary_name.h"
 #include "tests/distribution.h"
 
 using namespace vlx;
@@ -15,6 +18,16 @@ class DeployTest : public DistributionTest {
     return "Could not copy file " + source(from, name) + " to " + source(bin_dir, name) + "\n";
   }
 };
+
+// The entries of bin: none may be a temporary file.
+int count_entries_without_temporaries(const fs::path& directory) {
+  int entries = 0;
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    EXPECT_FALSE(is_temporary_name(entry.path().filename().string())) << entry.path();
+    ++entries;
+  }
+  return entries;
+}
 
 const char kContinuing[] = "Continuing installation anyway...\n";
 const char kBailingOut[] = "Cannot continue installation, bailing out.\n";
@@ -52,18 +65,29 @@ TEST_F(DeployTest, FailedCopyLeavesTheExistingTargetIntact) {
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, console_text(copy_failed(runtime_bin_dir, L"vlx.exe") + kContinuing));
   EXPECT_EQ(read_contents(bin_dir / "vlx.exe"), "installed before");
-  // Nothing but the installed files is left in bin.
-  int entries = 0;
-  for (const auto& entry : fs::directory_iterator(bin_dir)) entries += entry.exists();
-  EXPECT_EQ(entries, 7 + 3 + 2);
+  EXPECT_EQ(count_entries_without_temporaries(bin_dir), 7 + 3 + 2);
 }
 
-TEST_F(DeployTest, TargetsHeldOpenByAnotherProgramAreNotReplaced) {
+TEST_F(DeployTest, TargetsHeldOpenAreWaitedForAndThenGivenUp) {
   ASSERT_EQ(run_silent().status, 0);
-  FileHandle held = hold_file_unshared(to_wide(bin_dir / "vlxwin.exe"));
+  // A scanner's hold of a second: the run waits it out.
+  FileHandle held = hold_file_unshared(to_wide(bin_dir / "start_tavrel.boot"));
   if (held == kInvalidFile) GTEST_SKIP() << "files cannot be held unshared here";
+  write_contents(release_dir / "start_tavrel.boot", "boot, release two\n");
+  std::thread release([held] {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    close_file(held);
+  });
+  ProcessResult result = run_silent();
+  release.join();
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(read_contents(bin_dir / "start_tavrel.boot"), "boot, release two\n");
+
+  // Held for longer than the wait: the failure policies as before.
+  held = hold_file_unshared(to_wide(bin_dir / "vlxwin.exe"));
   write_contents(runtime_bin_dir / "vlxwin.exe", "launcher, release two\n");
-  ProcessResult result = run_interactive("\n");
+  result = run_interactive("\n");
   close_file(held);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, success_output());
@@ -73,22 +97,54 @@ TEST_F(DeployTest, TargetsHeldOpenByAnotherProgramAreNotReplaced) {
   held = hold_file_unshared(to_wide(bin_dir / "start_tavrel.boot"));
   expect_failure(run_silent(), copy_failed(release_dir, L"start_tavrel.boot") + kBailingOut);
   close_file(held);
-  int entries = 0;  // no temporary file is left beside them
-  for (const auto& entry : fs::directory_iterator(bin_dir)) entries += entry.exists();
-  EXPECT_EQ(entries, 7 + 3 + 2);
+  EXPECT_EQ(count_entries_without_temporaries(bin_dir), 7 + 3 + 2);
 }
 
-TEST_F(DeployTest, ReadOnlyFilesOfAnEarlierInstallationAreReplaced) {
-  // Linux renames over them; so does Wine, where Windows itself refuses
-  // (docs/messages.md says what a user then sees).
+TEST_F(DeployTest, RunningLauncherIsReplaced) {
+  // Windows refuses to replace a running program but lets it be renamed.
+  fs::path program = to_path(locate_sibling_program(L"vlx_keep_running"));
+  fs::copy_file(program, runtime_bin_dir / "vlx.exe", fs::copy_options::overwrite_existing);
   ASSERT_EQ(run_silent().status, 0);
-  fs::permissions(bin_dir / "vlx.exe", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                  fs::perm_options::remove);
-  write_contents(runtime_bin_dir / "vlx.exe", "launcher, release two\n");
+  // Long enough to outlast a run that first waits for the refusal to pass.
+  const wchar_t* milliseconds = kPathSeparator == L'/' ? L"1000" : L"6000";
+  ProcessHandle running = start_process(to_wide(bin_dir / "vlx.exe"), {milliseconds}, to_wide(scratch));
+  ASSERT_NE(running, -1);
+  std::string newer = read_contents(program) + "release two";
+  write_contents(runtime_bin_dir / "vlx.exe", newer);
   ProcessResult result = run_silent();
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(read_contents(bin_dir / "vlx.exe"), "launcher, release two\n");
+  EXPECT_TRUE(same_bytes(read_contents(bin_dir / "vlx.exe"), newer));
+  EXPECT_TRUE(process_is_running(running));
+  wait_for_process(running);
+  // The next run removes the renamed program.
+  ASSERT_EQ(run_silent().status, 0);
+  EXPECT_EQ(count_entries_without_temporaries(bin_dir), 7 + 3 + 2);
+}
+
+TEST_F(DeployTest, ReadOnlyFilesOfAnEarlierInstallationAreReplaced) {
+  // Read-only sources give read-only copies. Windows refuses to rename over
+  // them, so the attribute is cleared for the move (Linux and Wine would not
+  // refuse); the new copy is read-only again.
+  const fs::perms writable = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  for (const fs::path& source : {runtime_bin_dir / "vlx.exe", release_dir / "start_minimal.boot"}) {
+    fs::permissions(source, writable, fs::perm_options::remove);
+  }
+  ASSERT_EQ(run_silent().status, 0);
+  for (const fs::path& source : {runtime_bin_dir / "vlx.exe", release_dir / "start_minimal.boot"}) {
+    fs::path copy = bin_dir / source.filename();
+    EXPECT_EQ(fs::status(copy).permissions() & writable, fs::perms::none) << copy;
+    fs::permissions(source, writable, fs::perm_options::add);
+    write_contents(source, "release two\n");
+    fs::permissions(source, writable, fs::perm_options::remove);
+  }
+  ProcessResult result = run_silent();
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  for (const char* name : {"vlx.exe", "start_minimal.boot", "start.boot"}) {
+    EXPECT_EQ(read_contents(bin_dir / name), "release two\n") << name;
+  }
+  EXPECT_EQ(fs::status(bin_dir / "vlx.exe").permissions() & writable, fs::perms::none);
 }
 
 TEST_F(DeployTest, BootFileProblemsAreFatal) {

@@ -2,6 +2,9 @@
 // descriptor and the launcher configuration.
 #include <string.h>
 
+#include <thread>
+
+#include "platform/temporary_name.h"
 #include "tests/distribution.h"
 
 using namespace vlx;
@@ -54,6 +57,44 @@ TEST_F(InstallTest, SecondRunReplacesEveryFileAndClearsLeftovers) {
   EXPECT_EQ(kept, 4);
   EXPECT_FALSE(fs::exists(bin_dir / ".vlxinstall-Ab3xZ9") || fs::exists(runtime_bin_dir / ".vlxinstall-Ab3xZ9") ||
                fs::exists(bin_dir / ".vlxinstall-000000") || fs::exists(runtime_bin_dir / ".vlxinstall-000000"));
+}
+
+TEST_F(InstallTest, RunsAtOnceOnOneRootEachComplete) {
+  const int pairs = kPathSeparator == L'/' ? 30 : 5;
+  for (int i = 0; i < pairs; ++i) {
+    ProcessResult first;
+    std::thread other([&] { first = run_silent(); });
+    ProcessResult second = run_silent();
+    other.join();
+    for (const ProcessResult& result : {first, second}) {
+      EXPECT_EQ(result.status, 0);
+      EXPECT_EQ(result.err.find("Could not"), std::string::npos) << result.err;
+    }
+    expect_installed(false);
+    for (const fs::path& directory : {bin_dir, runtime_bin_dir}) {
+      for (const auto& entry : fs::directory_iterator(directory)) {
+        EXPECT_FALSE(is_temporary_name(entry.path().filename().string())) << entry.path();
+      }
+    }
+  }
+}
+
+TEST_F(InstallTest, RunWaitsForTheRunThatHoldsTheRoot) {
+  fs::create_directories(bin_dir);
+  FileHandle lock = kInvalidFile;
+  ASSERT_EQ(lock_directory(to_wide(bin_dir).c_str(), &lock), kLockTaken);
+  EXPECT_EQ(lock_directory(to_wide(bin_dir).c_str(), nullptr), kLockHeld);
+  EXPECT_EQ(lock_directory(to_wide(scratch / "absent").c_str(), nullptr), kLockUnavailable);
+  std::thread release([lock] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    close_file(lock);
+  });
+  ProcessResult result = run_silent();
+  release.join();
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, console_text("Waiting for another installation on " + encode_utf8(to_wide(root).c_str()) +
+                                     " to finish...\n"));
+  expect_installed(false);
 }
 
 TEST_F(InstallTest, RootDefaultsToTheToolsOwnDirectory) {

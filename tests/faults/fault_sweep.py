@@ -56,6 +56,7 @@ ERRORS = {
     "fchmod": ["EPERM", "EINTR"],
     "fchown": ["EPERM", "EINTR"],
     "utimensat": ["EPERM", "EINTR"],
+    "flock": ["ENOLCK", "EINTR"],
 }
 DEFAULT_ERRORS = ["EIO", "EINTR"]
 
@@ -314,8 +315,10 @@ def must_complete(name, line, error):
     """Faults the tool absorbs: the run must end as a clean one does."""
     if error == "EINTR":
         return not line.startswith("read(0,")  # the C library's line input gives up
-    if name in ("fchmod", "fchown", "utimensat", "getdents64", "unlinkat"):
-        return True  # kept metadata and the clearing of leftovers are best effort
+    if name in ("fchmod", "fchown", "utimensat", "getdents64", "unlinkat", "flock"):
+        # Kept metadata, the clearing of leftovers and the lock on the root
+        # (which only a second run at the same time needs) are best effort.
+        return True
     if name == "copy_file_range":
         return error in ("EXDEV", "ENOSYS", "EOPNOTSUPP")
     if name == "fsync":

@@ -1,0 +1,27 @@
+#include "installer/root_lock.h"
+
+#include <chrono>
+#include <thread>
+
+#include "installer/messages.h"
+
+using namespace vlx;
+
+void lock_root(const RunState* state) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point started = Clock::now();
+  bool told = false;
+  // A lock that a killed run held is gone with its process, so waiting ends
+  // as soon as the run that holds it does; polling keeps the wait portable.
+  while (lock_directory(state->bin_dir, nullptr) == kLockHeld) {
+    Clock::duration waited = Clock::now() - started;
+    if (waited >= std::chrono::minutes(5)) {
+      fail("Another installation on %S has not finished after 5 minutes, bailing out.\n", state->root_dir);
+    }
+    if (!told && waited >= std::chrono::seconds(1)) {
+      print_message(kStandardError, "Waiting for another installation on %S to finish...\n", state->root_dir);
+      told = true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
