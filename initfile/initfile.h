@@ -115,15 +115,22 @@ InitFile* load_init_file(const wchar_t* path);
 
 // Writes the document to path: one "[name]" line per section and one
 // "key=value" line per entry with ';' and '\' escaped in keys and values, each
-// line ended by a line feed. The file is replaced in one step: the text goes
-// to a temporary file beside it, which is flushed to the disk and renamed over
-// it, so path holds at every moment either its old contents or all the new
-// ones. A symbolic link is followed and the file it names replaced; a device
-// or FIFO is written in place. An existing file's permission bits are kept.
-// Returns 0 when all was written; -1 when the file could not be created or
-// put in place; -2 when a write, the flush or the close failed. On -1 and -2
-// an existing file is untouched (a device has what was written) and no
-// temporary file remains.
+// line ended by a line feed. As a rule the file is replaced in one step: the
+// text goes to a temporary file beside it, which is given the old file's
+// owner, group, extended attributes and permission bits (on Windows its
+// attributes and security descriptor), flushed to the disk and renamed over
+// it, and the directory is flushed after the rename. path then holds at every
+// moment either its old contents or all the new ones. Where a rename would
+// make it another file (it has other hard links, its owner or an attribute
+// cannot be given to a new file) or the directory cannot be written, the
+// file is written in place, and a failure part-way leaves it cut short. A
+// symbolic link is followed and the file it names written; a device or FIFO
+// is written in place. Returns 0 when all was written and is on the disk; -1
+// when the file could not be created or put in place; -2 when a write, a
+// flush or the close failed. On -1 and on -2 before the rename, a file
+// replaced by rename is untouched (one written in place, or a device, has
+// what was written) and no temporary file remains; -2 from the directory's
+// flush comes after the rename, and the file holds the new text.
 int store_init_file(InitFile* file, const wchar_t* path);
 
 // ---- Text in memory ----

@@ -132,11 +132,14 @@ int store_init_file(InitFile* file, const wchar_t* path) {
     discard_replacement(&replacement);
     return -2;
   }
+  bool renamed = !replacement.temporary.empty();
   if (!commit_replacement(&replacement)) {
     discard_replacement(&replacement);
     return -1;
   }
-  return 0;
+  // A caller told 0 relies on the new file after a power cut too, and the
+  // rename is not durable until its directory is.
+  return !renamed || flush_parent_directory(replacement.target.c_str()) ? 0 : -2;
 }
 
 char* store_init_text(InitFile* file, size_t* length) {

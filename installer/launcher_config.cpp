@@ -36,6 +36,12 @@ void write_launcher_config(const RunState* state) {
     fail(kBailingOut);
   }
   copy_or_bail_out(first, second);
+  // The last rename into bin: from here the installation survives a power
+  // cut (the runtime's bin was flushed with its vlx.ini).
+  if (!flush_parent_directory(second)) {
+    print_message(kStandardError, "Could not copy file %S to %S\n", first, second);
+    fail(kBailingOut);
+  }
   if (!state->silent) {
     // The version is shown like a path: in the console's code page on a
     // Windows console, as its bytes elsewhere.

@@ -12,14 +12,18 @@
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+
+#include <vector>
 
 namespace vlx {
 
 namespace {
 
-// The byte form of a path for system calls.
+// The byte form of a path for system calls, and back.
 std::string to_native(const wchar_t* path) { return encode_utf8(path); }
+std::wstring from_native(const std::string& path) { return decode_utf8(path.data(), path.size()); }
 
 // Repeats a system call that a signal interrupted before it did anything.
 template <typename Call>
@@ -80,17 +84,48 @@ bool keep_mode_and_times(int target, const struct stat& source) {
   return retry_interrupted([&] { return futimens(target, times); }) == 0 && mode_kept;
 }
 
-// Gives a replacement the owner and permission bits of the file it replaces,
-// the owner first: changing it clears set-user-ID bits that fchmod restores.
-// False when the system refuses (only root may give a file away).
-bool keep_owner_and_mode(int target, const struct stat& existing) {
-  bool owner_kept = retry_interrupted([&] { return fchown(target, existing.st_uid, existing.st_gid); }) == 0;
-  return retry_interrupted([&] { return fchmod(target, existing.st_mode & 07777); }) == 0 && owner_kept;
+// The extended attributes of the file at path, names and values one after
+// the other; false when they cannot be read. A file system without them has
+// none.
+bool read_extended_attributes(const std::string& path, std::vector<std::string>* attributes) {
+  ssize_t size = retry_interrupted([&] { return listxattr(path.c_str(), nullptr, 0); });
+  if (size <= 0) return size == 0 || errno == ENOTSUP;
+  std::string names(static_cast<size_t>(size), '\0');
+  size = retry_interrupted([&] { return listxattr(path.c_str(), &names[0], names.size()); });
+  if (size < 0) return false;
+  for (const char* name = names.data(); name < names.data() + size; name += strlen(name) + 1) {
+    ssize_t length = retry_interrupted([&] { return getxattr(path.c_str(), name, nullptr, 0); });
+    if (length < 0) return false;
+    std::string value(static_cast<size_t>(length), '\0');
+    if (retry_interrupted([&] { return getxattr(path.c_str(), name, &value[0], value.size()); }) != length) {
+      return false;
+    }
+    attributes->push_back(name);
+    attributes->push_back(value);
+  }
+  return true;
 }
 
-std::string directory_of(const std::string& path) {
-  std::string::size_type slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+// Gives a replacement what makes the file it replaces that file to its users:
+// owner and group, extended attributes (access lists and security labels are
+// among them) and permission bits, the owner first, since changing it clears
+// set-user-ID bits that fchmod restores. False when the owner, the group or
+// an attribute cannot be given (only root may give a file away); permission
+// bits that the file system refuses are no reason to give up.
+bool keep_identity(int target, const std::string& existing_path, const struct stat& existing) {
+  std::vector<std::string> attributes;
+  if (retry_interrupted([&] { return fchown(target, existing.st_uid, existing.st_gid); }) != 0 ||
+      !read_extended_attributes(existing_path, &attributes)) {
+    return false;
+  }
+  for (size_t i = 0; i < attributes.size(); i += 2) {
+    const std::string &name = attributes[i], &value = attributes[i + 1];
+    if (retry_interrupted([&] { return fsetxattr(target, name.c_str(), value.data(), value.size(), 0); }) != 0) {
+      return false;
+    }
+  }
+  retry_interrupted([&] { return fchmod(target, existing.st_mode & 07777); });
+  return true;
 }
 
 // Follows symbolic links in the last component of path to the name of the
@@ -103,20 +138,27 @@ bool follow_links(std::string* path) {
     if (n < 0) return errno == EINVAL || errno == ENOENT;  // not a link, or nothing there yet
     if (n == static_cast<ssize_t>(sizeof text)) return false;
     std::string link(text, static_cast<size_t>(n));
-    *path = link[0] == '/' ? link : directory_of(*path) + link;
+    *path = link[0] == '/' ? link : to_native(directory_of(from_native(*path)).c_str()) + link;
   }
   return false;
 }
 
 // Creates a new temporary file in directory with the permission bits a newly
-// created file gets (0666 less the umask), retrying names that exist.
-int create_temporary(const std::string& directory, std::string* name) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    *name = directory + make_temporary_name();
-    int fd = open_retrying(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  return -1;
+// created file gets (0666 less the umask). On failure errno says why.
+int create_temporary(const std::wstring& directory, std::wstring* name) {
+  int fd = -1;
+  with_temporary_name(directory, name, [&](const std::wstring& candidate) {
+    fd = open_retrying(to_native(candidate.c_str()).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return fd >= 0 ? kNameUsed : errno == EEXIST ? kNameTaken : kNameFailed;
+  });
+  return fd;
+}
+
+// Sets replacement up to write over the existing file target itself: not in
+// one step, but the file stays the file it was.
+bool write_in_place(const std::string& target, FileReplacement* replacement) {
+  replacement->file = open_retrying(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  return replacement->file >= 0;
 }
 
 // Forces the written bytes to the disk. File systems without the operation
@@ -126,7 +168,6 @@ bool flush_to_disk(int fd) {
          errno == ENOSYS || errno == EOPNOTSUPP;
 }
 
-std::wstring from_native(const std::string& path) { return decode_utf8(path.data(), path.size()); }
 
 }  // namespace
 
@@ -160,13 +201,22 @@ bool file_exists(const wchar_t* path) {
 bool copy_file(const wchar_t* source, const wchar_t* target) {
   int in = open_retrying(to_native(source).c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
-  struct stat info;
+  struct stat info, there;
   FileReplacement replacement;
-  bool ok = retry_interrupted([&] { return fstat(in, &info); }) == 0 && S_ISREG(info.st_mode) &&
-            begin_replacement(target, &replacement);
+  bool ok = retry_interrupted([&] { return fstat(in, &info); }) == 0 && S_ISREG(info.st_mode);
+  // A target that is its source (through a link) is already a whole copy;
+  // writing it in place would cut its own source short.
+  bool target_exists = retry_interrupted([&] { return stat(to_native(target).c_str(), &there); }) == 0;
+  if (ok && target_exists && there.st_dev == info.st_dev && there.st_ino == info.st_ino) {
+    close(in);
+    return true;
+  }
+  ok = ok && begin_replacement(target, &replacement);
   if (ok) {
     ok = copy_contents(in, static_cast<int>(replacement.file), info.st_size);
-    if (ok && !replacement.temporary.empty()) keep_mode_and_times(static_cast<int>(replacement.file), info);
+    // A copy has its source's mode and times, also when written in place,
+    // but a device is left as it is.
+    if (ok && (!target_exists || S_ISREG(there.st_mode))) keep_mode_and_times(static_cast<int>(replacement.file), info);
     ok = close_replacement(&replacement) && ok && commit_replacement(&replacement);
     if (!ok) discard_replacement(&replacement);
   }
@@ -183,24 +233,29 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement) {
   if (exists && S_ISDIR(existing.st_mode)) return false;
   replacement->target = from_native(target);
   replacement->temporary.clear();
-  if (exists && !S_ISREG(existing.st_mode)) {
-    // Never renamed over: as root that would replace a device node.
-    replacement->file = open_retrying(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    return replacement->file >= 0;
+  // A rename over a device would replace the node (as root), and over a file
+  // of several names it would part them.
+  if (exists && (!S_ISREG(existing.st_mode) || existing.st_nlink > 1)) return write_in_place(target, replacement);
+  std::wstring temporary;
+  int fd = create_temporary(directory_of(replacement->target), &temporary);
+  if (fd < 0) {
+    // A directory the caller may not write can hold a file it may write.
+    return exists && (errno == EACCES || errno == EPERM) && write_in_place(target, replacement);
   }
-  std::string temporary;
-  int fd = create_temporary(directory_of(target), &temporary);
-  if (fd < 0) return false;
-  if (exists) keep_owner_and_mode(fd, existing);
+  if (exists && !keep_identity(fd, target, existing)) {
+    close(fd);
+    retry_interrupted([&] { return unlink(to_native(temporary.c_str()).c_str()); });
+    return write_in_place(target, replacement);
+  }
   replacement->file = fd;
-  replacement->temporary = from_native(temporary);
+  replacement->temporary = temporary;
   return true;
 }
 
 bool close_replacement(FileReplacement* replacement) {
   int fd = static_cast<int>(replacement->file);
   replacement->file = kInvalidFile;
-  bool flushed = replacement->temporary.empty() || flush_to_disk(fd);
+  bool flushed = flush_to_disk(fd);
   return close_written(fd) && flushed;
 }
 
@@ -218,6 +273,19 @@ void discard_replacement(FileReplacement* replacement) {
   std::string temporary = to_native(replacement->temporary.c_str());
   if (!temporary.empty()) retry_interrupted([&] { return unlink(temporary.c_str()); });
   replacement->temporary.clear();
+}
+
+bool flush_parent_directory(const wchar_t* path) {
+  std::wstring directory = directory_of(path);
+  std::string native = directory.empty() ? "." : to_native(directory.c_str());
+  // A directory the caller may write into but not read (mode 0333) cannot be
+  // opened to be flushed, and some file systems cannot flush a directory
+  // (EINVAL): what the renames did stands, as durable as the system makes it.
+  int fd = open_retrying(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return true;
+  bool flushed = retry_interrupted([&] { return fsync(fd); }) == 0 || errno == EINVAL;
+  close(fd);
+  return flushed;
 }
 
 void remove_stale_replacements(const wchar_t* directory) {

@@ -6,6 +6,7 @@
 #include <stddef.h>
 #include <string.h>
 #include <windows.h>
+#include <aclapi.h>
 #include <winioctl.h>
 
 namespace vlx {
@@ -25,12 +26,6 @@ std::string convert_wide(UINT code_page, const wchar_t* text, const char* defaul
   WideCharToMultiByte(code_page, 0, text, -1, &out[0], size, default_char, nullptr);
   out.resize(static_cast<size_t>(size - 1));
   return out;
-}
-
-// The directory part of path, with its separator; empty when there is none.
-std::wstring directory_of(const std::wstring& path) {
-  std::wstring::size_type separator = path.find_last_of(L"\\/");
-  return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
 }
 
 // True when path itself (not what it leads to) is a link or another reparse
@@ -153,26 +148,21 @@ bool retry_while_held(ULONGLONG started, Attempt attempt) {
   }
 }
 
-// Calls make with new temporary names in directory until one is not taken.
-template <typename Make>
-bool with_temporary_name(const std::wstring& directory, std::wstring* name, Make make) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string random = make_temporary_name();
-    *name = directory + std::wstring(random.begin(), random.end());
-    if (make(name->c_str())) return true;
-    DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
-  }
-  return false;
+// What an attempt to make a file of a temporary name came to.
+NameUse name_use(bool made) {
+  if (made) return kNameUsed;
+  DWORD error = GetLastError();
+  return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? kNameTaken : kNameFailed;
 }
 
 // Creates a new temporary file in directory.
 HANDLE create_temporary(const std::wstring& directory, std::wstring* name, ULONGLONG started) {
   HANDLE file = INVALID_HANDLE_VALUE;
   retry_while_held(started, [&] {
-    return with_temporary_name(directory, name, [&](const wchar_t* candidate) {
-      file = CreateFileW(candidate, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-      return file != INVALID_HANDLE_VALUE;
+    return with_temporary_name(directory, name, [&](const std::wstring& candidate) {
+      file = CreateFileW(candidate.c_str(), GENERIC_WRITE | WRITE_DAC | WRITE_OWNER, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+      return name_use(file != INVALID_HANDLE_VALUE);
     });
   });
   return file;
@@ -221,8 +211,8 @@ bool move_over(const std::wstring& from, const std::wstring& to) {
 // that fails the old file comes back, so the target is never missing.
 bool move_past_running_program(const std::wstring& from, const std::wstring& to) {
   std::wstring aside;
-  if (!with_temporary_name(directory_of(to), &aside, [&](const wchar_t* candidate) {
-        return MoveFileExW(to.c_str(), candidate, MOVEFILE_WRITE_THROUGH) != 0;
+  if (!with_temporary_name(directory_of(to), &aside, [&](const std::wstring& candidate) {
+        return name_use(MoveFileExW(to.c_str(), candidate.c_str(), MOVEFILE_WRITE_THROUGH) != 0);
       })) {
     return false;
   }
@@ -236,6 +226,65 @@ bool move_past_running_program(const std::wstring& from, const std::wstring& to)
   return false;
 }
 
+// Gives the file at to the owner, group and access list of the file at from.
+// Where the caller has no right to them, to keeps the ones its directory gave
+// it: the replacement goes on.
+void keep_security(const wchar_t* from, const wchar_t* to) {
+  PSID owner = nullptr, group = nullptr;
+  PACL access = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(from, SE_FILE_OBJECT,
+                            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                            &owner, &group, &access, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return;
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision;
+  GetSecurityDescriptorControl(descriptor, &control, &revision);
+  // An access list that inherits nothing from the directory stays so.
+  SECURITY_INFORMATION inheritance =
+      (control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION;
+  wchar_t* name = const_cast<wchar_t*>(to);
+  SetNamedSecurityInfoW(name, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | inheritance, nullptr, nullptr, access,
+                        nullptr);
+  SetNamedSecurityInfoW(name, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, owner, group,
+                        nullptr, nullptr);
+  LocalFree(descriptor);
+}
+
+// Gives the open temporary file the security descriptor and the attributes of
+// the file target it is to replace, read-only included: the handle stays
+// writable, and the move clears that attribute of the target for itself.
+void keep_identity(HANDLE file, const std::wstring& temporary, const std::wstring& target) {
+  DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;  // nothing there yet
+  keep_security(target.c_str(), temporary.c_str());
+  FILE_BASIC_INFO basic = {};  // zero times are left as they are
+  basic.FileAttributes = (attributes & kCopiedAttributes) ? attributes & kCopiedAttributes : FILE_ATTRIBUTE_NORMAL;
+  SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+}
+
+// Opens a replacement for path as begin_replacement does, but without giving
+// the temporary file the target's identity.
+bool begin_plain_replacement(const wchar_t* path, FileReplacement* replacement) {
+  replacement->temporary.clear();
+  replacement->started = GetTickCount64();
+  switch (examine_target(path, &replacement->target)) {
+    case kRefuse:
+      return false;
+    case kWriteInPlace:
+      replacement->file = from_handle(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+      return replacement->file != kInvalidFile;
+    case kReplaceFile:
+      break;
+  }
+  HANDLE file = create_temporary(directory_of(replacement->target), &replacement->temporary, replacement->started);
+  replacement->file = from_handle(file);
+  if (replacement->file == kInvalidFile) replacement->temporary.clear();
+  return replacement->file != kInvalidFile;
+}
+
 // Deletes a file that may carry the read-only attribute (a copy takes it from
 // its source).
 bool delete_file(const wchar_t* path) {
@@ -244,6 +293,8 @@ bool delete_file(const wchar_t* path) {
 }
 
 }  // namespace
+
+bool flush_parent_directory(const wchar_t*) { return true; }
 
 void* get_module_handle() { return GetModuleHandleA(nullptr); }
 
@@ -263,38 +314,31 @@ bool copy_file(const wchar_t* source, const wchar_t* target) {
   DWORD attributes = GetFileAttributesW(source);
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
   FileReplacement replacement;
-  if (!begin_replacement(target, &replacement)) return false;
+  if (!begin_plain_replacement(target, &replacement)) return false;
   CloseHandle(to_handle(replacement.file));  // CopyFileExW writes the file itself
   replacement.file = kInvalidFile;
   if (replacement.temporary.empty()) return CopyFileW(source, target, FALSE) != 0;
   const wchar_t* temporary = replacement.temporary.c_str();
-  // CopyFileExW gives the copy its source's attributes on Windows but not
-  // onto an existing file under Wine; they are set again after the flush.
+  // The copy takes its source's attributes and keeps those of the file it
+  // replaces (CopyFileExW gives the source's on Windows, but not onto an
+  // existing file under Wine), and that file's security descriptor.
+  DWORD replaced = GetFileAttributesW(replacement.target.c_str());
+  if (replaced != INVALID_FILE_ATTRIBUTES) attributes |= replaced;
   bool ok = retry_while_held(replacement.started,
                              [&] { return CopyFileExW(source, temporary, nullptr, nullptr, nullptr, 0) != 0; }) &&
-            retry_while_held(replacement.started, [&] { return flush_closed_file(temporary); }) &&
-            set_attributes(temporary, attributes & kCopiedAttributes) && commit_replacement(&replacement);
+            retry_while_held(replacement.started, [&] { return flush_closed_file(temporary); });
+  if (ok && replaced != INVALID_FILE_ATTRIBUTES) keep_security(replacement.target.c_str(), temporary);
+  ok = ok && set_attributes(temporary, attributes & kCopiedAttributes) && commit_replacement(&replacement);
   if (!ok) discard_replacement(&replacement);
   return ok;
 }
 
 bool begin_replacement(const wchar_t* path, FileReplacement* replacement) {
-  replacement->temporary.clear();
-  replacement->started = GetTickCount64();
-  switch (examine_target(path, &replacement->target)) {
-    case kRefuse:
-      return false;
-    case kWriteInPlace:
-      replacement->file = from_handle(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-      return replacement->file != kInvalidFile;
-    case kReplaceFile:
-      break;
+  if (!begin_plain_replacement(path, replacement)) return false;
+  if (!replacement->temporary.empty()) {
+    keep_identity(to_handle(replacement->file), replacement->temporary, replacement->target);
   }
-  HANDLE file = create_temporary(directory_of(replacement->target), &replacement->temporary, replacement->started);
-  replacement->file = from_handle(file);
-  if (replacement->file == kInvalidFile) replacement->temporary.clear();
-  return replacement->file != kInvalidFile;
+  return true;
 }
 
 bool close_replacement(FileReplacement* replacement) {

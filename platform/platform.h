@@ -58,20 +58,31 @@ using FileHandle = std::intptr_t;
 constexpr FileHandle kInvalidFile = -1;
 
 // Copies the regular file source to target through a replacement (below), so
-// that target is at every moment either its old self or a whole copy. The
-// copy keeps the source's modification time and, on POSIX, its permission
-// bits where the file system allows. Returns true on success; on failure the
-// target is left as it was and no temporary file remains.
+// that target is at every moment either its old self or a whole copy, unless
+// the replacement writes in place. The copy keeps the source's modification
+// time and permission bits (on Windows its attributes, added to those of the
+// file it replaces) where the file system allows. A target that is the
+// source itself (through a link) is left as it is and counts as copied.
+// Returns true on success; on failure a target replaced by rename is left as
+// it was and no temporary file remains.
 bool copy_file(const wchar_t* source, const wchar_t* target);
 
 // ---- Replacing files ----
 
-// A file being written to take the place of another in one step: the bytes
-// go to a temporary file beside the target, which is renamed over the target
-// once it is complete and on the disk. A symbolic link is followed and the
-// file it names is replaced, so the link stays a link. A target that exists
-// but is not a regular file (a device such as /dev/full or NUL, a FIFO)
-// cannot be replaced and is written in place.
+// A file being written to take the place of another. As a rule the bytes go
+// to a temporary file beside the target, which is renamed over the target
+// once it is complete and on the disk, and which is first given what makes
+// the old file that file to its users: on POSIX its owner and group,
+// extended attributes (access lists, security labels) and permission bits; on
+// Windows its attributes and security descriptor, where the caller may set
+// them. Where a rename would not keep that identity, the target is written
+// in place instead, which is not done in one step: on POSIX when it has
+// other hard links, when its owner, group or an extended attribute cannot be
+// given to a new file, or when no file can be made in its directory but the
+// target can be opened for writing. A target that exists but is not a
+// regular file (a device such as /dev/full or NUL, a FIFO) is written in
+// place too. A symbolic link is followed and the file it names is replaced,
+// so the link stays a link.
 struct FileReplacement {
   FileHandle file = kInvalidFile;  // where the new contents go
   std::wstring target;             // the file replaced, links followed
@@ -79,9 +90,9 @@ struct FileReplacement {
   std::uint64_t started = 0;       // when it began, in the backend's milliseconds
 };
 
-// Opens a replacement for path. An existing target's permission bits and
-// owner are carried over where the system allows. False when none could be
-// opened: path names a directory, or its directory is missing or unwritable.
+// Opens a replacement for path. False when none could be opened: path names a
+// directory, or its directory is missing, or neither a new file in it nor
+// the target itself can be written.
 bool begin_replacement(const wchar_t* path, FileReplacement* replacement);
 
 // Flushes the new contents to the disk and closes the file. False when either
@@ -96,8 +107,15 @@ bool close_replacement(FileReplacement* replacement);
 bool commit_replacement(FileReplacement* replacement);
 
 // Abandons a replacement that failed: closes its file if still open and
-// removes the temporary file. The target stays as it was.
+// removes the temporary file. A target replaced by rename stays as it was; one
+// written in place holds what was written of it.
 void discard_replacement(FileReplacement* replacement);
+
+// Makes the renames into the directory that holds path survive a power cut
+// (fsync of the directory on POSIX; on Windows each move is written through
+// already). False when the flush fails; a directory that cannot be opened,
+// or a file system that cannot flush one, is left as it is.
+bool flush_parent_directory(const wchar_t* path);
 
 // On Windows every step of a replacement or a copy, and the removal of its
 // temporary file, is repeated while another program's brief hold refuses it

@@ -1,6 +1,8 @@
 // Temporary file names for both backends.
 #include "platform/temporary_name.h"
 
+#include "platform/platform.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -46,6 +48,13 @@ bool is_temporary_name(const std::string& name) {
     if (name[i] == '\0' || !std::strchr(kAlphabet, name[i])) return false;
   }
   return true;
+}
+
+std::wstring directory_of(const std::wstring& path) {
+  // Windows takes '/' as a separator too.
+  const wchar_t separators[] = {kPathSeparator, L'/', L'\0'};
+  std::wstring::size_type separator = path.find_last_of(separators);
+  return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
 }
 
 }  // namespace vlx

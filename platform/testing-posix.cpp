@@ -6,7 +6,9 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -127,5 +129,28 @@ std::wstring make_scratch_directory(const std::wstring& prefix) {
 }
 
 FileHandle hold_file_unshared(const std::wstring&) { return kInvalidFile; }
+
+bool set_extended_attribute(const std::wstring& path, const char* name, const std::string& value) {
+  return setxattr(encode_utf8(path.c_str()).c_str(), name, value.data(), value.size(), 0) == 0;
+}
+
+std::string read_extended_attribute(const std::wstring& path, const char* name) {
+  char value[256];
+  ssize_t length = getxattr(encode_utf8(path.c_str()).c_str(), name, value, sizeof value);
+  return length > 0 ? std::string(value, static_cast<size_t>(length)) : std::string();
+}
+
+long file_owner(const std::wstring& path) {
+  struct stat info;
+  return stat(encode_utf8(path.c_str()).c_str(), &info) == 0 ? static_cast<long>(info.st_uid) : -1;
+}
+
+bool change_owner(const std::wstring& path, long owner) {
+  return chown(encode_utf8(path.c_str()).c_str(), static_cast<uid_t>(owner), static_cast<gid_t>(owner)) == 0;
+}
+
+bool set_hidden(const std::wstring&) { return false; }
+
+bool is_hidden(const std::wstring&) { return false; }
 
 }  // namespace vlx

@@ -147,4 +147,22 @@ FileHandle hold_file_unshared(const std::wstring& path) {
   return file == INVALID_HANDLE_VALUE ? kInvalidFile : reinterpret_cast<FileHandle>(file);
 }
 
+bool set_extended_attribute(const std::wstring&, const char*, const std::string&) { return false; }
+
+std::string read_extended_attribute(const std::wstring&, const char*) { return std::string(); }
+
+long file_owner(const std::wstring&) { return -1; }
+
+bool change_owner(const std::wstring&, long) { return false; }
+
+bool set_hidden(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && SetFileAttributesW(path.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN);
+}
+
+bool is_hidden(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN);
+}
+
 }  // namespace vlx

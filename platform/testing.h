@@ -51,6 +51,26 @@ bool run_with_file_size_limit(std::uint64_t limit, const std::function<void()>& 
 // held so (POSIX systems).
 FileHandle hold_file_unshared(const std::wstring& path);
 
+// Sets the extended attribute name of path to value; false where the file
+// system or the platform (Windows) has none.
+bool set_extended_attribute(const std::wstring& path, const char* name, const std::string& value);
+
+// The value of path's extended attribute name; empty when it has none.
+std::string read_extended_attribute(const std::wstring& path, const char* name);
+
+// The user id that owns path; -1 where the platform has none (Windows).
+long file_owner(const std::wstring& path);
+
+// Gives path to the user id owner (and its group of the same number); false
+// where that is not allowed (only root may) or the platform has no owners.
+bool change_owner(const std::wstring& path, long owner);
+
+// Gives path the hidden attribute; false where files have none (POSIX).
+bool set_hidden(const std::wstring& path);
+
+// True when path has the hidden attribute.
+bool is_hidden(const std::wstring& path);
+
 // Creates a new, empty directory of its own in the system's temporary
 // directory, its name starting with prefix, and returns its path; suites
 // running at the same time never share one.

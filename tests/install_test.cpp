@@ -97,6 +97,47 @@ TEST_F(InstallTest, RunWaitsForTheRunThatHoldsTheRoot) {
   expect_installed(false);
 }
 
+TEST_F(InstallTest, RunAsAnotherUserWritesTheFilesItMayWriteInPlace) {
+  // Files of root's that any user may write, in directories that only root
+  // may write: a run as nobody cannot rename into bin or give files away.
+  if (file_owner(to_wide(scratch)) != 0 || !fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs root and setpriv";
+  ASSERT_EQ(run_silent().status, 0);
+  fs::permissions(scratch, fs::perms::others_exec, fs::perm_options::add);
+  for (const fs::path& directory : {bin_dir, runtime_bin_dir}) {
+    for (const auto& entry : fs::directory_iterator(directory)) {
+      fs::permissions(entry.path(), fs::perms::all & ~fs::perms::owner_exec & ~fs::perms::group_exec &
+                                        ~fs::perms::others_exec);
+    }
+  }
+  write_contents(runtime_bin_dir / "vlxrun.exe", "launcher, release two\n");
+  // A copy of the tool where nobody may run it, wherever the build is.
+  fs::copy_file(to_path(locate_sibling_program(L"vlxinstall")), scratch / "vlxinstall");
+  ProcessResult result = run_process(L"/usr/bin/setpriv",
+                                     {L"--reuid=65534", L"--regid=65534", L"--clear-groups",
+                                      to_wide(scratch / "vlxinstall"), L"-s", to_wide(root)},
+                                     to_wide(scratch), "");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  expect_installed(false);
+  EXPECT_EQ(read_contents(bin_dir / "vlxrun.exe"), "launcher, release two\n");
+  for (const fs::path& directory : {bin_dir, runtime_bin_dir}) {
+    for (const auto& entry : fs::directory_iterator(directory)) {
+      EXPECT_EQ(file_owner(to_wide(entry.path())), 0) << entry.path();
+      EXPECT_FALSE(is_temporary_name(entry.path().filename().string())) << entry.path();
+    }
+  }
+}
+
+TEST_F(InstallTest, HiddenFilesStayHidden) {
+  ASSERT_EQ(run_silent().status, 0);
+  if (!set_hidden(to_wide(bin_dir / "vlx.ini"))) GTEST_SKIP() << "files have no hidden attribute here";
+  ASSERT_TRUE(set_hidden(to_wide(runtime_bin_dir / "vlx.ini")));
+  ASSERT_EQ(run_silent().status, 0);
+  EXPECT_TRUE(is_hidden(to_wide(bin_dir / "vlx.ini")));
+  EXPECT_TRUE(is_hidden(to_wide(runtime_bin_dir / "vlx.ini")));
+  expect_installed(false);
+}
+
 TEST_F(InstallTest, RootDefaultsToTheToolsOwnDirectory) {
   ProcessResult result = run_tool_copy(root, {}, "y\n");
   EXPECT_EQ(result.status, 0);

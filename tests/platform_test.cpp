@@ -32,6 +32,13 @@ TEST_F(PlatformTest, CopyReplacesTheTargetAndKeepsModeAndTime) {
   ASSERT_TRUE(copy_path(scratch / "source", scratch / "link"));
   EXPECT_TRUE(fs::is_symlink(scratch / "link"));
   EXPECT_EQ(read_contents(scratch / "elsewhere" / "named"), big);
+
+  // A target that is the source itself, through a link or another name.
+  fs::create_symlink("source", scratch / "same");
+  fs::create_hard_link(scratch / "source", scratch / "other name");
+  EXPECT_TRUE(copy_path(scratch / "source", scratch / "same"));
+  EXPECT_TRUE(copy_path(scratch / "source", scratch / "other name"));
+  EXPECT_EQ(read_contents(scratch / "source"), big);
 }
 
 TEST_F(PlatformTest, FailedCopiesLeaveTargetsIntactAndNoLitter) {

@@ -116,7 +116,7 @@ TEST_F(WriterTest, FailuresLeaveTheOldFileAndNoTemporaryFile) {
   EXPECT_EQ(left, (std::vector<std::string>{"dir.ini", "old.ini"}));
 }
 
-TEST_F(WriterTest, ReplacesTheFileALinkNamesKeepingItsMode) {
+TEST_F(WriterTest, ReplacesTheFileALinkNamesKeepingItsIdentity) {
   write_contents(scratch / "out.ini", std::string(100, 'x'));
   EXPECT_EQ(store({{"s", {}}}), "[s]\n");
   InitFile* file = build({{"s", {{"k", "v"}}}});
@@ -142,6 +142,28 @@ TEST_F(WriterTest, ReplacesTheFileALinkNamesKeepingItsMode) {
   EXPECT_TRUE(fs::is_symlink(scratch / "link.ini") && fs::is_symlink(scratch / "chain.ini") &&
               fs::is_symlink(scratch / "dangling.ini"));
   EXPECT_EQ(list_directory(scratch / "real"), (std::vector<std::string>{"config.ini", "new.ini"}));
+}
+
+TEST_F(WriterTest, ReplacedFileStaysTheFileItWas) {
+  if (kPathSeparator != L'/') GTEST_SKIP() << "hard links, owners and extended attributes as POSIX has them";
+  InitFile* file = build({{"s", {{"k", "v"}}}});
+  // Two names of one file both see the new text (written in place).
+  write_contents(scratch / "a.ini", "old");
+  fs::create_hard_link(scratch / "a.ini", scratch / "b.ini");
+  EXPECT_EQ(store_init_file(file, to_wide(scratch / "a.ini").c_str()), 0);
+  EXPECT_EQ(read_contents(scratch / "b.ini"), "[s]\nk=v\n");
+  EXPECT_EQ(fs::hard_link_count(scratch / "a.ini"), 2u);
+  // Extended attributes, and an owner other than the writer (as root).
+  std::wstring owned = to_wide(scratch / "owned.ini");
+  write_contents(scratch / "owned.ini", "old");
+  bool attributes = set_extended_attribute(owned, "user.origin", "kept");
+  bool given = change_owner(owned, 65534);
+  EXPECT_EQ(store_init_file(file, owned.c_str()), 0);
+  EXPECT_EQ(read_contents(scratch / "owned.ini"), "[s]\nk=v\n");
+  EXPECT_EQ(read_extended_attribute(owned, "user.origin"), attributes ? "kept" : "");
+  EXPECT_EQ(file_owner(owned), given ? 65534 : file_owner(to_wide(scratch)));
+  free_init_file(file);
+  EXPECT_EQ(list_directory(scratch), (std::vector<std::string>{"a.ini", "b.ini", "owned.ini"}));
 }
 
 // What the format cannot carry: a name with ';', '\\', ']' or '=', a key

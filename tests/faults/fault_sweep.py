@@ -20,6 +20,7 @@ import concurrent.futures
 import os
 import re
 import shutil
+import stat
 import subprocess
 import sys
 import tempfile
@@ -31,6 +32,13 @@ PROMPT = "Do you want a minimal startup instead of tavrel [No]: "
 CONTINUING = "Continuing installation anyway..."
 BAILING_OUT = "Cannot continue installation, bailing out."
 OLD_CONFIG = "[vorlax]\nBindir=old\nProgname=vlx\nRootdir=old\n"
+# An earlier installation's files belong to another user, with their own
+# permission bits and an extended attribute: a replacement keeps all three.
+OLD_OWNER = 65534
+OLD_MODE = 0o600
+OLD_ATTRIBUTE = ("user.origin", b"earlier installation")
+UMASK = os.umask(0o022)
+os.umask(UMASK)
 
 # System calls of process start-up and memory management: a failure there is
 # the C library's, not the tool's.
@@ -57,6 +65,9 @@ ERRORS = {
     "fchown": ["EPERM", "EINTR"],
     "utimensat": ["EPERM", "EINTR"],
     "flock": ["ENOLCK", "EINTR"],
+    "listxattr": ["EIO", "EACCES"],
+    "getxattr": ["EIO", "EACCES"],
+    "fsetxattr": ["EPERM", "ENOSPC", "EIO"],
 }
 DEFAULT_ERRORS = ["EIO", "EINTR"]
 
@@ -116,6 +127,16 @@ def read(path):
         return None
 
 
+def state(path):
+    """What a target is: its contents, permission bits and owner; None when
+    it is not there."""
+    contents = read(path)
+    if contents is None:
+        return None
+    info = os.stat(path)
+    return contents, stat.S_IMODE(info.st_mode), info.st_uid
+
+
 def escape(text):
     return text.replace("\\", "\\\\").replace(";", "\\;")
 
@@ -135,6 +156,7 @@ class Installation:
             # One large launcher takes several rounds of the read/write copy.
             size = 9000 if name == "vlx.exe" else 1  # 153 kB
             write(os.path.join(self.runtime_bin, name), "launcher %s\n" % name * size)
+            os.chmod(os.path.join(self.runtime_bin, name), 0o755)
         for release in ("10", "1"):  # release 1 is what a cut SYSTEM_VSN=10 would name
             for name in BOOT_FILES:
                 write(os.path.join(self.root, "releases", release, name),
@@ -144,6 +166,10 @@ class Installation:
                 write(os.path.join(self.bin, name), "old %s\n" % name)
             write(os.path.join(self.bin, "vlx.ini"), OLD_CONFIG)
             write(os.path.join(self.runtime_bin, "vlx.ini"), OLD_CONFIG)
+            for path in self.targets():
+                os.chown(path, OLD_OWNER, OLD_OWNER)
+                os.chmod(path, OLD_MODE)
+                os.setxattr(path, *OLD_ATTRIBUTE)
             # What an earlier killed run left.
             self.stale = [os.path.join(self.bin, ".vlxinstall-STALE1"),
                           os.path.join(self.runtime_bin, ".vlxinstall-STALE2")]
@@ -160,7 +186,7 @@ class Installation:
             self.arguments = [self.root] if scenario.answer is not None else ["-s", self.root]
         self.sources = self.snapshot(self.source_paths())
         self.before = self.snapshot(self.targets())
-        self.after = self.complete_contents()
+        self.after = self.complete_state()
 
     def source_paths(self):
         paths = [os.path.join(self.root, "Install.ini")]
@@ -177,21 +203,34 @@ class Installation:
 
     @staticmethod
     def snapshot(paths):
-        return {path: read(path) for path in paths}
+        return {path: state(path) for path in paths}
 
-    def complete_contents(self):
-        contents = {}
+    def complete_state(self):
+        """Every target as a complete run leaves it: a copy has its source's
+        contents and permission bits, vlx.ini keeps the bits it had, and each
+        keeps its owner."""
+        owner = OLD_OWNER if self.scenario.installed else os.getuid()
+        copied = {}
         for name in LAUNCHERS:
-            contents[os.path.join(self.bin, name)] = read(os.path.join(self.runtime_bin, name))
+            copied[os.path.join(self.bin, name)] = os.path.join(self.runtime_bin, name)
         for name in BOOT_FILES:
-            contents[os.path.join(self.bin, name)] = read(os.path.join(self.release, name))
+            copied[os.path.join(self.bin, name)] = os.path.join(self.release, name)
         start = "start_tavrel.boot" if self.scenario.tavrel_start() else "start_minimal.boot"
-        contents[os.path.join(self.bin, "start.boot")] = read(os.path.join(self.release, start))
+        copied[os.path.join(self.bin, "start.boot")] = os.path.join(self.release, start)
+        complete = {target: state(source)[:2] + (owner,) for target, source in copied.items()}
         config = "[vorlax]\nBindir=%s\nProgname=vlx\nRootdir=%s\n" % (escape(self.runtime_bin),
                                                                        escape(self.root))
-        contents[os.path.join(self.runtime_bin, "vlx.ini")] = config
-        contents[os.path.join(self.bin, "vlx.ini")] = config
-        return contents
+        mode = OLD_MODE if self.scenario.installed else 0o666 & ~UMASK
+        complete[os.path.join(self.runtime_bin, "vlx.ini")] = (config, mode, owner)
+        complete[os.path.join(self.bin, "vlx.ini")] = (config, mode, owner)
+        return complete
+
+    def attributes_kept(self):
+        """The targets of an earlier installation that lost its extended
+        attribute."""
+        if not self.scenario.installed:
+            return []
+        return [t for t in self.targets() if OLD_ATTRIBUTE[0] not in os.listxattr(t)]
 
     def command(self):
         return [self.tool] + self.arguments
@@ -261,24 +300,35 @@ def parse_errors(installation, status, err):
     return "status 1 without a fatal message of the tables: %r" % rest
 
 
-def check_outcome(installation, status, out, err, killed):
-    """Problems with a faulted run's messages, status and files."""
+def without_mode(states):
+    return {path: None if state is None else state[:1] + state[2:] for path, state in states.items()}
+
+
+def check_outcome(installation, status, out, err, killed, after_rename=False, mode_refused=False):
+    """Problems with a faulted run's messages, status and files. after_rename:
+    the fault came after the rename of the target it failed (the flush of its
+    directory), which may then be complete. mode_refused: the file system
+    refused permission bits, which are then not compared."""
     problems = []
     interactive = installation.scenario.answer is not None  # silent otherwise
     success = PROMPT + "Vorlax 2.4.1 installed successfully\n" if interactive else ""
     targets = installation.targets()
     now = Installation.snapshot(targets)
+    if mode_refused:
+        now = without_mode(now)
+        installation.before = without_mode(installation.before)
+        installation.after = without_mode(installation.after)
     changed = [now[t] != installation.before[t] for t in targets]
     for t in targets:
         if now[t] not in (installation.before[t], installation.after[t]):
-            problems.append("%s is neither as before nor complete: %r" % (t, (now[t] or "")[:80]))
+            problems.append("%s is neither as before nor complete: %r" % (t, str(now[t])[:120]))
+    problems += ["%s lost its extended attribute" % t for t in installation.attributes_kept()]
     if killed:
         if status != -9:
             problems.append("expected a kill, got status %s" % status)
         # Files are written in order: nothing changes after one that did not.
         first_unchanged = changed.index(False) if False in changed else len(changed)
-        if any(changed[first_unchanged:]) and any(
-                now[t] != installation.after[t] for t in targets[:first_unchanged]):
+        if any(changed[first_unchanged:]):
             problems.append("files changed out of order")
         return problems
     if status not in (0, 1):
@@ -293,6 +343,8 @@ def check_outcome(installation, status, out, err, killed):
         problems.append("standard output %r after a failure" % out)
     end = len(targets) if unchanged_from is None else unchanged_from
     for i, t in enumerate(targets):
+        if after_rename and i == end and now[t] == installation.after[t]:
+            continue
         if i >= end or i in warned:
             if now[t] != installation.before[t]:
                 problems.append("%s changed although the run did not get to it" % t)
@@ -301,11 +353,16 @@ def check_outcome(installation, status, out, err, killed):
     return problems
 
 
+def is_directory_flush(name, line, written_fds):
+    fd = re.match(r"fsync\((\d+)\)", line)
+    return name == "fsync" and fd is not None and int(fd.group(1)) not in written_fds
+
+
 def must_report(name, line, error, written_fds):
     """Faults that lose what the tool writes: the run must say so."""
     if error == "EINTR" or must_complete(name, line, error):
         return False
-    if name in ("rename", "copy_file_range"):
+    if name in ("rename", "copy_file_range") or is_directory_flush(name, line, written_fds):
         return True
     fd = re.match(r"[a-z0-9_]+\((\d+)[,)]", line)
     return name in ("write", "fsync", "close") and fd is not None and int(fd.group(1)) in written_fds
@@ -315,10 +372,12 @@ def must_complete(name, line, error):
     """Faults the tool absorbs: the run must end as a clean one does."""
     if error == "EINTR":
         return not line.startswith("read(0,")  # the C library's line input gives up
-    if name in ("fchmod", "fchown", "utimensat", "getdents64", "unlinkat", "flock"):
+    if name in ("fchmod", "utimensat", "getdents64", "unlinkat", "flock"):
         # Kept metadata, the clearing of leftovers and the lock on the root
         # (which only a second run at the same time needs) are best effort.
         return True
+    if name in ("fchown", "listxattr", "getxattr", "fsetxattr"):
+        return True  # what a new file cannot be given, the old one keeps: written in place
     if name == "copy_file_range":
         return error in ("EXDEV", "ENOSYS", "EOPNOTSUPP")
     if name == "fsync":
@@ -362,9 +421,30 @@ def trace_calls(scenario, tool):
                 closed = re.match(r"close\((\d+)\)", line)
                 if closed:
                     written.discard(int(closed.group(1)))
+        check_durable(installation, trace)
         return calls
     finally:
         shutil.rmtree(base, ignore_errors=True)
+
+
+def check_durable(installation, trace):
+    """A clean run flushes bin and the runtime's bin after the last rename
+    into each, before it reports success."""
+    with open(trace, encoding="utf-8", errors="replace") as f:
+        lines = f.read().splitlines()
+    for directory in (installation.bin, installation.runtime_bin):
+        renamed = [i for i, line in enumerate(lines)
+                   if line.startswith("rename(") and '", "%s/' % directory in line]
+        opened = {}
+        flushed = False
+        for line in lines[renamed[-1] + 1 if renamed else 0:]:
+            match = re.match(r'openat\(AT_FDCWD, "%s/?", .*O_DIRECTORY.*\) = (\d+)$' % re.escape(directory), line)
+            if match:
+                opened[match.group(1)] = True
+            match = re.match(r"fsync\((\d+)\) += 0$", line)
+            flushed = flushed or (match is not None and match.group(1) in opened)
+        if not renamed or not flushed:
+            raise SystemExit("%s: %s is not flushed after its last rename" % (installation.scenario.name, directory))
 
 
 def offload_injection(scenario):
@@ -387,7 +467,9 @@ def run_point(scenario, tool, call, fault):
         prefix = (["strace"] + seccomp + ["-qq", "-o", "/dev/null", "-e", "trace=" + traced]
                   + offload_injection(scenario) + ["-e", "inject=%s:%s:when=%d" % (name, tampering, occurrence)])
         status, out, err = installation.run(prefix)
-        problems = check_outcome(installation, status, out, err, killed)
+        mode_refused = name == "fchmod" and not killed  # bits refused once stay as they were
+        problems = check_outcome(installation, status, out, err, killed,
+                                 is_directory_flush(name, line, written_fds), mode_refused)
         if not killed:
             left = [p for p in installation.temporaries() if p not in installation.stale]
             if left:
@@ -399,7 +481,8 @@ def run_point(scenario, tool, call, fault):
         status, out, err = installation.run()
         if status != 0 or err:
             problems.append("the clean rerun failed: status %s, %r" % (status, err))
-        if Installation.snapshot(installation.targets()) != installation.after:
+        now = Installation.snapshot(installation.targets())
+        if (without_mode(now) if mode_refused else now) != installation.after:
             problems.append("the clean rerun left an incomplete installation")
         if installation.temporaries():
             problems.append("temporary files after the clean rerun: %s" % installation.temporaries())
