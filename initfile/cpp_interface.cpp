@@ -1,6 +1,7 @@
 // The C++ interface over the library's C functions.
 #include <stdlib.h>
 
+#include "document_internal.h"
 #include "initfile/initfile.hpp"
 #include "platform/platform.h"
 
@@ -18,9 +19,25 @@ std::string terminated(std::string_view text) { return std::string(text); }
   return decode_utf8(native.data(), native.size());
 }
 
-std::optional<Section> found(InitSection* section) {
+template <typename View>
+std::optional<View> found(InitSection* section) {
   if (!section) return std::nullopt;
-  return Section(section);
+  return View(section);
+}
+
+bool equal_ignoring_case(std::string_view text, std::string_view word) {
+  if (text.size() != word.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
+    if (c != word[i]) return false;
+  }
+  return true;
+}
+
+std::optional<Document> loaded(InitFile* file, const InitLoadError& report, LoadError* error) {
+  if (error) *error = LoadError{report.line, report.reason ? report.reason : std::string_view()};
+  if (!file) return std::nullopt;
+  return Document(file);
 }
 
 std::optional<std::string_view> found(const char* value) {
@@ -30,7 +47,17 @@ std::optional<std::string_view> found(const char* value) {
 
 }  // namespace
 
-std::optional<std::string_view> Section::value(std::string_view key) const {
+std::optional<bool> parse_bool(std::string_view text) {
+  for (std::string_view word : {"true", "yes", "on", "1"}) {
+    if (equal_ignoring_case(text, word)) return true;
+  }
+  for (std::string_view word : {"false", "no", "off", "0"}) {
+    if (equal_ignoring_case(text, word)) return false;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string_view> ConstSection::value(std::string_view key) const {
   return found(lookup_init_value(section_, terminated(key).c_str()));
 }
 
@@ -39,6 +66,8 @@ bool Section::set(std::string_view key, std::string_view value) {
 }
 
 bool Section::remove(std::string_view key) { return delete_init_entry(section_, terminated(key).c_str()) == 0; }
+
+void Section::erase_at(int32_t index) { remove_init_entry_at(section_, index); }
 
 Document::Document() : file_(create_init_file()) {}
 
@@ -60,13 +89,24 @@ InitFile* Document::release() noexcept {
   return file;
 }
 
-std::optional<Section> Document::section(std::string_view name) const {
-  return found(lookup_init_section(file_, terminated(name).c_str()));
+InitFile* Document::writable_file() {
+  if (!file_) file_ = create_init_file();
+  return file_;
+}
+
+std::optional<Section> Document::section(std::string_view name) {
+  if (!file_) return std::nullopt;
+  return found<Section>(lookup_init_section(file_, terminated(name).c_str()));
+}
+
+std::optional<ConstSection> Document::section(std::string_view name) const {
+  if (!file_) return std::nullopt;
+  return found<ConstSection>(lookup_init_section(file_, terminated(name).c_str()));
 }
 
 Section Document::emplace_section(std::string_view name) {
   std::string terminated_name = terminated(name);
-  InitSection* section = lookup_init_section(file_, terminated_name.c_str());
+  InitSection* section = lookup_init_section(writable_file(), terminated_name.c_str());
   if (!section) {
     section = create_init_section(terminated_name.c_str());
     add_init_section(file_, section);
@@ -75,19 +115,22 @@ Section Document::emplace_section(std::string_view name) {
 }
 
 bool Document::remove_section(std::string_view name) {
-  return delete_init_section(file_, terminated(name).c_str()) == 0;
+  return file_ && delete_init_section(file_, terminated(name).c_str()) == 0;
 }
 
 std::optional<Section> Document::copy_section(std::string_view from, std::string_view to) {
-  InitSection* source = lookup_init_section(file_, terminated(from).c_str());
+  // Both names are copied, and the section copied, before add_init_section
+  // releases the section that the copy replaces, which may be from itself.
+  std::string from_name = terminated(from), to_name = terminated(to);
+  InitSection* source = file_ ? lookup_init_section(file_, from_name.c_str()) : nullptr;
   if (!source) return std::nullopt;
-  InitSection* copy = copy_init_section(source, terminated(to).c_str());
+  InitSection* copy = copy_init_section(source, to_name.c_str());
   add_init_section(file_, copy);
   return Section(copy);
 }
 
 std::optional<std::string_view> Document::value(std::string_view section, std::string_view key) const {
-  std::optional<Section> found_section = this->section(section);
+  std::optional<ConstSection> found_section = this->section(section);
   if (!found_section) return std::nullopt;
   return found_section->value(key);
 }
@@ -97,6 +140,7 @@ void Document::set(std::string_view section, std::string_view key, std::string_v
 }
 
 std::string Document::text() const {
+  if (!file_) return std::string();
   std::size_t length = 0;
   char* text = store_init_text(file_, &length);
   std::string result(text, length);
@@ -105,19 +149,29 @@ std::string Document::text() const {
 }
 
 StoreResult Document::store(const std::filesystem::path& path) const {
-  return static_cast<StoreResult>(store_init_file(file_, wide_path(path.native()).c_str()));
+  Document empty;
+  InitFile* file = file_ ? file_ : empty.file_;
+  return static_cast<StoreResult>(store_init_file(file, wide_path(path.native()).c_str()));
 }
 
 std::optional<Document> load_file(const std::filesystem::path& path) {
-  InitFile* file = load_init_file(wide_path(path.native()).c_str());
-  if (!file) return std::nullopt;
-  return Document(file);
+  return loaded(load_init_file(wide_path(path.native()).c_str()), {}, nullptr);
+}
+
+std::optional<Document> load_file(const std::filesystem::path& path, LoadError& error) {
+  InitLoadError report;
+  InitFile* file = load_init_file_reporting(wide_path(path.native()).c_str(), &report);
+  return loaded(file, report, &error);
 }
 
 std::optional<Document> load_text(std::string_view text) {
-  InitFile* file = load_init_text(text.data(), text.size());
-  if (!file) return std::nullopt;
-  return Document(file);
+  return loaded(load_init_text(text.data(), text.size()), {}, nullptr);
+}
+
+std::optional<Document> load_text(std::string_view text, LoadError& error) {
+  InitLoadError report;
+  InitFile* file = load_init_text_reporting(text.data(), text.size(), &report);
+  return loaded(file, report, &error);
 }
 
 }  // namespace vlx::initfile

@@ -2,7 +2,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "initfile/document_internal.h"
+#include "document_internal.h"
 #include "initfile/initfile.h"
 
 using namespace vlx;
@@ -170,6 +170,10 @@ char* lookup_init_value(InitSection* section, const char* key) {
 
 char* init_entry_key_at(InitSection* section, int index) {
   return index < 0 || index >= section->count ? nullptr : section->entries[index]->key;
+}
+
+void vlx::remove_init_entry_at(InitSection* section, int32_t index) {
+  delete_slot(section->entries, &section->count, index, free_entry);
 }
 
 int delete_init_entry(InitSection* section, const char* key) {

@@ -16,6 +16,10 @@ InitSection* adopt_init_section_name(char* name);
 // Appends section to the document, even when its name is already there.
 void append_init_section(InitFile* file, InitSection* section);
 
+// Releases the entry at index (below count) and moves the last entry into
+// its slot.
+void remove_init_entry_at(InitSection* section, int32_t index);
+
 // A new entry whose key owns the malloc'd block that value points into.
 InitEntry* make_init_entry(char* key, char* value);
 

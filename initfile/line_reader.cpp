@@ -1,8 +1,8 @@
 // Turns the bytes of an init file into logical lines.
 #include <string.h>
 
-#include "initfile/line_reader.h"
-#include "initfile/text_buffer.h"
+#include "line_reader.h"
+#include "text_buffer.h"
 
 using namespace vlx;
 
@@ -28,6 +28,7 @@ Refill refill(InitLineReader* reader, const InitByteSource& source) {
   bool read = source.read(source.context, reader->buffer, sizeof reader->buffer, &count);
   if (!read || count == 0) {
     reader->at_end = 1;
+    reader->read_failed = !read;
     return read ? kEnded : kFailed;
   }
   reader->filled = count;
@@ -81,6 +82,9 @@ void vlx::start_init_line_reader(InitLineReader* reader, FileHandle handle) {
   reader->at_end = 0;
   reader->filled = 0;
   reader->position = 0;
+  reader->read_failed = 0;
+  reader->line_feeds = 0;
+  reader->line_start = 1;
 }
 
 InitByteSource vlx::read_from_reader_file(InitLineReader* reader) { return {read_from_file, &reader->handle}; }
@@ -94,6 +98,7 @@ char* vlx::read_init_line_from(InitLineReader* reader, const InitByteSource& sou
   TextBuffer line;
   start_text(&line);
   bool escape = false, comment = false;
+  reader->line_start = reader->line_feeds + 1;
   for (;;) {
     if (static_cast<uint32_t>(reader->position) == reader->filled) {
       Refill refilled = refill(reader, source);
@@ -113,6 +118,9 @@ char* vlx::read_init_line_from(InitLineReader* reader, const InitByteSource& sou
     char byte = reader->buffer[reader->position++];
     switch (byte) {
       case '\n':
+        ++reader->line_feeds;
+        // Until it holds a byte, the line starts on the next physical line.
+        if (line.length == 0) reader->line_start = reader->line_feeds + 1;
         if (escape) {
           escape = comment = false;  // continuation: the next physical line joins
         } else if (line.length == 0) {

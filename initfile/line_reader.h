@@ -11,10 +11,13 @@ namespace vlx {
 
 struct InitLineReader {
   vlx::FileHandle handle;
-  int32_t at_end;     // set once the file has no more bytes or a read failed
-  uint32_t filled;    // bytes the last read placed in buffer
-  int32_t position;   // next unread byte of buffer
+  int32_t at_end;      // set once the file has no more bytes or a read failed
+  uint32_t filled;     // bytes the last read placed in buffer
+  int32_t position;    // next unread byte of buffer
   char buffer[1024];
+  int32_t read_failed;  // set when a read error ended the input
+  int32_t line_feeds;   // line feeds taken so far
+  int32_t line_start;   // the physical line (from 1) where the last line returned starts
 };
 
 // Where a reader's bytes come from: read places up to size bytes in buffer

@@ -2,13 +2,23 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "initfile/document_internal.h"
+#include "document_internal.h"
 #include "initfile/initfile.h"
-#include "initfile/line_reader.h"
+#include "line_reader.h"
 
 using namespace vlx;
 
 namespace {
+
+// What the reporting loaders say.
+const char kInitCannotOpen[] = "the file cannot be opened";
+const char kInitReadError[] = "a read error ended the file early";
+const char kInitByteOrderMark[] = "the file starts with a UTF-8 byte-order mark, which the format keeps as text";
+const char kInitEntryBeforeSection[] = "an entry before the first section header";
+const char kInitEntryWithoutKey[] = "an entry without a key";
+const char kInitHeaderWithoutName[] = "a section header without a name";
+const char kInitHeaderWithoutBracket[] = "a section header that does not end with ']'";
+const char kInitNeitherHeaderNorEntry[] = "a line that is neither a section header nor an entry";
 
 // The section being filled from the file. Its entries array grows by doubling
 // while lines come, so a section of millions of entries is not copied over
@@ -69,20 +79,31 @@ InitSection* take_header_line(char* line, size_t length) {
   return adopt_init_section_name(line);
 }
 
+// What is wrong with line, which is neither an entry of the section before
+// it nor a section header; first: it is the file's first line.
+const char* diagnose_line(const char* line, size_t length, bool first) {
+  if (first && strncmp(line, "\xEF\xBB\xBF", 3) == 0) return kInitByteOrderMark;
+  if (line[0] == '=') return kInitEntryWithoutKey;
+  if (first && strchr(line, '=')) return kInitEntryBeforeSection;
+  if (length == 2 && strcmp(line, "[]") == 0) return kInitHeaderWithoutName;
+  if (line[0] == '[') return kInitHeaderWithoutBracket;
+  return kInitNeitherHeaderNorEntry;
+}
+
 // Builds the document from the lines of the reader's source, or returns null
-// at the first line that breaks the rules. The document is built as the
-// lines come: after the first line the entry test comes first, so '[a=b]'
-// there is an entry.
-InitFile* load_lines(InitLineReader* reader, const InitByteSource& source) {
+// at the first line that breaks the rules, saying where and why in *error
+// (when not null). The document is built as the lines come: after the first
+// line the entry test comes first, so '[a=b]' there is an entry.
+InitFile* load_lines(InitLineReader* reader, const InitByteSource& source, InitLoadError* error) {
   InitFile* file = create_init_file();
   SectionBuilder current = {nullptr, 0};
-  bool valid = true;
+  InitLoadError report = {0, nullptr};
   while (char* line = read_init_line_from(reader, source)) {
     if (current.section && take_entry_line(&current, line)) continue;
     size_t length = strlen(line);
     if (!is_header_line(line, length)) {
+      report = {reader->line_start, diagnose_line(line, length, !current.section)};
       free(line);
-      valid = false;
       break;
     }
     finish_section(&current);
@@ -90,7 +111,10 @@ InitFile* load_lines(InitLineReader* reader, const InitByteSource& source) {
     append_init_section(file, current.section);
   }
   finish_section(&current);
-  if (!valid) {
+  // A read error ends the file: the lines before it make the document.
+  if (!report.reason && reader->read_failed) report.reason = kInitReadError;
+  if (error) *error = report;
+  if (report.line != 0) {
     free_init_file(file);
     return nullptr;
   }
@@ -115,19 +139,26 @@ bool read_from_text(void* context, char* buffer, uint32_t size, uint32_t* count)
 
 }  // namespace
 
-InitFile* load_init_file(const wchar_t* path) {
+InitFile* load_init_file_reporting(const wchar_t* path, InitLoadError* error) {
   FileHandle handle = open_file_for_reading(path);
-  if (handle == kInvalidFile) return nullptr;
+  if (handle == kInvalidFile) {
+    if (error) *error = {0, kInitCannotOpen};
+    return nullptr;
+  }
   InitLineReader reader;
   start_init_line_reader(&reader, handle);
-  InitFile* file = load_lines(&reader, read_from_reader_file(&reader));
+  InitFile* file = load_lines(&reader, read_from_reader_file(&reader), error);
   close_file(handle);
   return file;
 }
 
-InitFile* load_init_text(const char* text, size_t length) {
+InitFile* load_init_text_reporting(const char* text, size_t length, InitLoadError* error) {
   InitLineReader reader;
   start_init_line_reader(&reader, kInvalidFile);
   TextSource source = {text, length};
-  return load_lines(&reader, InitByteSource{read_from_text, &source});
+  return load_lines(&reader, InitByteSource{read_from_text, &source}, error);
 }
+
+InitFile* load_init_file(const wchar_t* path) { return load_init_file_reporting(path, nullptr); }
+
+InitFile* load_init_text(const char* text, size_t length) { return load_init_text_reporting(text, length, nullptr); }

@@ -1,6 +1,8 @@
 // The C++ interface: the same documents as the C functions, in C++ terms.
 #include <stdlib.h>
 
+#include <cstdint>
+#include <limits>
 #include <utility>
 
 #include "initfile/initfile.hpp"
@@ -15,7 +17,7 @@ using View = std::optional<std::string_view>;
 // Every section and entry in the order the ranges give them.
 std::string walk(const ini::Document& document) {
   std::string walked;
-  for (ini::Section section : document.sections()) {
+  for (ini::ConstSection section : document.sections()) {
     walked += "[" + std::string(section.name()) + "]";
     for (auto [key, value] : section.entries()) walked += std::string(key) + "=" + std::string(value) + ";";
   }
@@ -73,6 +75,89 @@ TEST_F(InitFileHppTest, StoresAndLoadsFilesAndText) {
     fs::create_symlink("/dev/full", scratch / "full.ini");
     EXPECT_EQ(document.store(scratch / "full.ini"), ini::StoreResult::not_written);
   }
+}
+
+TEST_F(InitFileHppTest, SaysWhereATextIsWrong) {
+  ini::LoadError error;
+  EXPECT_FALSE(ini::load_text("[s]\nk=v\n\norphan ; note\n", error));
+  EXPECT_EQ(error.line, 4);
+  EXPECT_EQ(error.reason, "a line that is neither a section header nor an entry");
+  EXPECT_TRUE(ini::load_text("[s]\n", error));
+  EXPECT_EQ(error.line, 0);
+  EXPECT_FALSE(ini::load_file(scratch / "absent.ini", error));
+  EXPECT_EQ(error.line, 0);
+  EXPECT_EQ(error.reason, "the file cannot be opened");
+}
+
+TEST_F(InitFileHppTest, ReadsTypedValuesWithinTheirLimits) {
+  std::optional<ini::Document> document = ini::load_text(
+      "[n]\nmax=2147483647\nover=2147483648\nmin=-2147483648\nplus=+1\nhex=0x10\nword=12ab\nempty=\n"
+      "byte=255\nbig=256\nnegative=-1\nhuge=9223372036854775807\n"
+      "[d]\nhalf=0.5\nexp=-1.25e3\ncomma=1,5\ntoo=1e400\n"
+      "[b]\nT=TRUE\ny=Yes\non=on\none=1\nf=False\nn=NO\noff=Off\nzero=0\ntwo=2\nyess=yess\n");
+  ASSERT_TRUE(document);
+  ini::ConstSection n = *std::as_const(*document).section("n");
+  EXPECT_EQ(n.value_as<int>("max"), std::numeric_limits<int>::max());
+  EXPECT_EQ(n.value_as<int>("over"), std::nullopt);
+  EXPECT_EQ(n.value_as<long long>("over"), 2147483648LL);
+  EXPECT_EQ(n.value_as<int>("min"), std::numeric_limits<int>::min());
+  for (const char* key : {"plus", "hex", "word", "empty", "absent"}) EXPECT_EQ(n.value_as<int>(key), std::nullopt) << key;
+  EXPECT_EQ(n.value_as<std::uint8_t>("byte"), 255);
+  EXPECT_EQ(n.value_as<std::uint8_t>("big"), std::nullopt);
+  EXPECT_EQ(n.value_as<unsigned>("negative"), std::nullopt);
+  EXPECT_EQ(n.value_as<std::int64_t>("huge"), std::numeric_limits<std::int64_t>::max());
+  EXPECT_EQ(document->value_as<double>("d", "half"), 0.5);
+  EXPECT_EQ(document->value_as<double>("d", "exp"), -1250.0);
+  EXPECT_EQ(document->value_as<double>("d", "comma"), std::nullopt);
+  EXPECT_EQ(document->value_as<double>("d", "too"), std::nullopt);
+  for (const char* key : {"T", "y", "on", "one"}) EXPECT_EQ(document->value_as<bool>("b", key), true) << key;
+  for (const char* key : {"f", "n", "off", "zero"}) EXPECT_EQ(document->value_as<bool>("b", key), false) << key;
+  for (const char* key : {"two", "yess"}) EXPECT_EQ(document->value_as<bool>("b", key), std::nullopt) << key;
+}
+
+TEST_F(InitFileHppTest, RemovesWhileWalkingWithoutTouchingFreedMemory) {
+  std::optional<ini::Document> document = ini::load_text("[s]\na=1\nx1=2\nb=3\nx2=4\nx3=5\nc=6\nx=7\nx=8\n[t]\n[u]\n");
+  ASSERT_TRUE(document);
+  ini::Section s = *document->section("s");
+  EXPECT_TRUE(s.contains("x1"));
+  EXPECT_EQ(s.erase_if([](ini::Entry e) { return e.key[0] == 'x'; }), 5u);  // duplicates included
+  EXPECT_EQ(walk(*document), "[s]a=1;c=6;b=3;[t][u]");
+  EXPECT_FALSE(s.contains("x1"));
+  // A removal in a range-for moves the last element into the gap, which the
+  // loop then steps over: removing every element leaves every other one.
+  for (ini::Entry entry : s.entries()) s.remove(entry.key);
+  EXPECT_EQ(walk(*document), "[s]b=3;[t][u]");
+  for (ini::Section section : document->sections()) document->remove_section(section.name());
+  EXPECT_EQ(walk(*document), "[u]");
+  EXPECT_FALSE(document->empty());
+  EXPECT_TRUE(document->section("u")->empty());
+  EXPECT_FALSE(document->contains("s") || document->contains("t"));
+}
+
+TEST_F(InitFileHppTest, CopiesOntoTheSectionItReads) {
+  std::optional<ini::Document> document = ini::load_text("[t]\nk=1\nk=2\nj=3\n[u]\n");
+  ASSERT_TRUE(document);
+  std::optional<ini::Section> held = document->section("t");
+  std::optional<ini::Section> copy = document->copy_section(held->name(), held->name());
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(walk(*document), "[t]k=1;j=3;[u]");
+  copy = document->copy_section("t", "u");
+  EXPECT_EQ(walk(*document), "[t]k=1;j=3;[u]k=1;j=3;");
+}
+
+TEST_F(InitFileHppTest, MovedFromDocumentIsEmpty) {
+  ini::Document document = std::move(*ini::load_text("[a]\nk=v\n"));
+  ini::Document taken = std::move(document);
+  EXPECT_EQ(document.size(), 0u);  // NOLINT(bugprone-use-after-move): defined as empty
+  EXPECT_TRUE(document.empty());
+  EXPECT_EQ(document.sections().begin(), document.sections().end());
+  EXPECT_EQ(document.section("a"), std::nullopt);
+  EXPECT_EQ(document.value("a", "k"), std::nullopt);
+  EXPECT_EQ(document.text(), "");
+  EXPECT_FALSE(document.remove_section("a"));
+  document.set("b", "k", "w");
+  EXPECT_EQ(walk(document), "[b]k=w;");
+  EXPECT_EQ(walk(taken), "[a]k=v;");
 }
 
 TEST_F(InitFileHppTest, MovesOwnership) {

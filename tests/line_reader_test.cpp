@@ -123,6 +123,7 @@ TEST_F(LineReaderTest, AReadErrorDropsTheLineItCuts) {
       free(line);
     }
     EXPECT_EQ(lines, c.lines);
+    EXPECT_EQ(reader.read_failed, 1);  // which the reporting loaders say
   }
 }
 

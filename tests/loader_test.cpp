@@ -1,4 +1,6 @@
 // Loading whole files: document shape and rejection of malformed files.
+#include <string.h>
+
 #include "tests/initfile_test_util.h"
 #include "tests/tool_runner.h"
 
@@ -50,17 +52,55 @@ TEST_F(LoaderTest, BuildsSectionsAndEntriesInFileOrder) {
   expect_document("[Install]\nVSN =  2.4.1 ; comment\n", {{"Install", {{"VSN", "2.4.1"}}}});
 }
 
-TEST_F(LoaderTest, RejectsMalformedFilesAsAWhole) {
-  for (const char* bytes : {"k=v\n[s]\n", "[]\n", "[s]\n[]\n", "[s]\n=value\n", "[s]\norphan\n",
-                            "\xef\xbb\xbf[s]\n", "[s\n", "s]\n", "[s]\nk=v\n[x\n"}) {
-    SCOPED_TRACE(bytes);
-    EXPECT_EQ(load(bytes), nullptr);
+TEST_F(LoaderTest, RejectsMalformedFilesAsAWholeSayingWhereAndWhy) {
+  const char kNeither[] = "a line that is neither a section header nor an entry";
+  const char kNoBracket[] = "a section header that does not end with ']'";
+  const struct {
+    const char* bytes;
+    int line;
+    const char* reason;
+  } cases[] = {
+      {"k=v\n[s]\n", 1, "an entry before the first section header"},
+      {"; note\n\n  k=v\n", 3, "an entry before the first section header"},
+      {"[]\n", 1, "a section header without a name"},
+      {"[s]\n[]\n", 2, "a section header without a name"},
+      {"[s]\n=value\n", 2, "an entry without a key"},
+      {"[s]\r\n\r\norphan\r\n", 3, kNeither},
+      {"\xef\xbb\xbf[s]\n", 1, "the file starts with a UTF-8 byte-order mark, which the format keeps as text"},
+      {"[s\n", 1, kNoBracket},
+      {"s]\n", 1, kNeither},
+      {"[s]\nk=v\n[x\n", 3, kNoBracket},
+      // A continued line is reported where it starts; a line of only a
+      // backslash starts nothing.
+      {"[s]\nk=v ; a \\\nnot \\\n  continued\n", 3, kNeither},
+      {"[s]\n\\\n\\\n  lead\n", 4, kNeither},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    EXPECT_EQ(load(c.bytes), nullptr);
+    InitLoadError text_error = {-1, nullptr}, file_error = {-1, nullptr};
+    EXPECT_EQ(load_init_text_reporting(c.bytes, strlen(c.bytes), &text_error), nullptr);
+    EXPECT_EQ(load_init_file_reporting(to_wide(scratch / "load.ini").c_str(), &file_error), nullptr);
+    EXPECT_EQ(text_error.line, c.line);
+    EXPECT_STREQ(text_error.reason, c.reason);
+    EXPECT_EQ(file_error.line, c.line);
+    EXPECT_STREQ(file_error.reason, c.reason);
   }
+  InitLoadError error = {-1, "stale"};
+  InitFile* file = load_init_text_reporting("[s]\nk=v\n", 8, &error);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(error.line, 0);
+  EXPECT_EQ(error.reason, nullptr);
+  free_init_file(file);
 }
 
 TEST_F(LoaderTest, MissingFilesAndDirectoriesGiveNull) {
   EXPECT_EQ(load_init_file((scratch / "absent.ini").wstring().c_str()), nullptr);
   EXPECT_EQ(load_init_file(to_wide(scratch).c_str()), nullptr);
+  InitLoadError error = {-1, nullptr};
+  EXPECT_EQ(load_init_file_reporting(to_wide(scratch / "absent.ini").c_str(), &error), nullptr);
+  EXPECT_EQ(error.line, 0);
+  EXPECT_STREQ(error.reason, "the file cannot be opened");
 }
 
 TEST_F(LoaderTest, ToleratesHostileBytes) {

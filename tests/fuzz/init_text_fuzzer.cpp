@@ -1,12 +1,23 @@
-// Fuzz target: loads arbitrary bytes as init file text and, when a document
-// comes back, stores it as text; a document that the format can carry
-// unchanged must load back equal to itself and store to the same text again.
-// Everything stays in memory.
+// Fuzz target: loads arbitrary bytes as init file text, through the C and
+// the C++ interface and from a file, which must all agree; a rejection must
+// name a line of the text. When a document comes back it is stored as text;
+// a document that the format can carry unchanged must load back equal to
+// itself and store to the same text again. The C++ document is then changed
+// through every kind of view.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
 #include "initfile/initfile.h"
+#include "initfile/initfile.hpp"
+#include "platform/testing.h"
+
+namespace ini = vlx::initfile;
 
 namespace {
 
@@ -47,11 +58,65 @@ bool equal_documents(const InitFile* a, const InitFile* b) {
   return true;
 }
 
+// The file the inputs are written to, in a scratch directory of the run's own
+// that goes when the fuzzer ends.
+const std::filesystem::path& input_file() {
+  static const std::filesystem::path directory = vlx::make_scratch_directory(L"vlx-fuzz");
+  static const bool cleaned = atexit([] { std::filesystem::remove_all(directory); }) == 0;
+  (void)cleaned;
+  static const std::filesystem::path file = directory / "input.ini";
+  return file;
+}
+
+// The same bytes from a file: the same document or the same report.
+void check_file_path(const char* data, size_t size, const InitFile* loaded, const InitLoadError& error) {
+  std::ofstream(input_file(), std::ios::binary).write(data, static_cast<std::streamsize>(size));
+  InitLoadError file_error;
+  InitFile* from_file = load_init_file_reporting(input_file().wstring().c_str(), &file_error);
+  if (!from_file != !loaded || file_error.line != error.line) abort();
+  if (from_file && !equal_documents(loaded, from_file)) abort();
+  if (from_file) free_init_file(from_file);
+}
+
+// Walks and changes the document through the C++ views: lookups, typed
+// values, a copy onto the section being read, removal while walking.
+void exercise_cpp(ini::Document document, const InitFile* loaded) {
+  if (document.size() != static_cast<size_t>(loaded->count)) abort();
+  for (ini::Section section : document.sections()) {
+    for (ini::Entry entry : section.entries()) {
+      if (!section.contains(entry.key)) abort();
+      (void)section.value_as<int>(entry.key);
+      (void)section.value_as<double>(entry.key);
+      (void)section.value_as<bool>(entry.key);
+    }
+    std::string name(section.name());
+    document.copy_section(name, name);
+  }
+  for (ini::Section section : document.sections()) {
+    section.erase_if([](ini::Entry entry) { return entry.value.empty(); });
+    for (ini::Entry entry : section.entries()) section.set(entry.key, "changed");
+    for (ini::Entry entry : section.entries()) section.remove(entry.key);
+    document.remove_section(section.name());
+  }
+  (void)document.text();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  InitFile* loaded = load_init_text(reinterpret_cast<const char*>(data), size);
-  if (!loaded) return 0;
+  const char* bytes = reinterpret_cast<const char*>(data);
+  InitLoadError error;
+  InitFile* loaded = load_init_text_reporting(bytes, size, &error);
+  check_file_path(bytes, size, loaded, error);
+  ini::LoadError cpp_error;
+  std::optional<ini::Document> document = ini::load_text(std::string_view(bytes, size), cpp_error);
+  if (!document != !loaded || cpp_error.line != error.line) abort();
+  if (!loaded) {
+    int lines = 1 + static_cast<int>(std::count(bytes, bytes + size, '\n'));
+    if (!error.reason || error.line < 1 || error.line > lines) abort();
+    return 0;
+  }
+  exercise_cpp(std::move(*document), loaded);
   size_t length = 0;
   char* text = store_init_text(loaded, &length);
   if (text[length] != '\0') abort();

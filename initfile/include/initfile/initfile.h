@@ -113,6 +113,25 @@ int delete_init_entry(InitSection* section, const char* key);
 // the line it cut off is dropped.
 InitFile* load_init_file(const wchar_t* path);
 
+// Where and why a load failed.
+typedef struct InitLoadError {
+  // The physical line (from 1) where the offending logical line starts; 0
+  // when the file could not be opened or read, and after a success.
+  int32_t line;
+  // A short English phrase that names what is wrong ("an entry before the
+  // first section header", "the file cannot be opened", ...): static text,
+  // never null after a failed load. After a success null, or the phrase for a
+  // read error that ended the file early (the document holds what came
+  // before it). The system's own description of an open or read error is
+  // the caller's to add.
+  const char* reason;
+} InitLoadError;
+
+// load_init_file, saying in *error (when error is not null) where and why
+// the file was rejected. The same loader: load_init_file is this with the
+// report ignored.
+InitFile* load_init_file_reporting(const wchar_t* path, InitLoadError* error);
+
 // Writes the document to path: one "[name]" line per section and one
 // "key=value" line per entry with ';' and '\' escaped in keys and values, each
 // line ended by a line feed. As a rule the file is replaced in one step: the
@@ -138,6 +157,10 @@ int store_init_file(InitFile* file, const wchar_t* path);
 // The document for the length bytes at text, read by the same rules as a
 // file's: zero bytes are data, as in a file. Null when malformed.
 InitFile* load_init_text(const char* text, size_t length);
+
+// load_init_text, saying in *error (when not null) where and why the text was
+// rejected, as load_init_file_reporting does.
+InitFile* load_init_text_reporting(const char* text, size_t length, InitLoadError* error);
 
 // Exactly the bytes store_init_file would write for the document, in a block
 // the caller releases with free(). The block is terminated for convenience;
