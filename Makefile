@@ -29,7 +29,7 @@ demo:
 # as a Windows build under Wine, and the release built twice to the same bytes.
 test:
 	@scripts/require-packages.sh $(TEST_PACKAGES)
-	$(MAKE) --no-print-directory test-native test-sanitize test-windows test-dist
+	@MAKE="$(MAKE)" scripts/run-suites.sh test-native test-sanitize test-windows test-dist
 
 # The whole fault-injection sweep: every realistic error of every system call
 # of a run, and a kill at each, in every scenario (about 5,400 runs).
@@ -77,16 +77,17 @@ windows:
 	$(CONFIGURE) -S . -B build/windows -DCMAKE_BUILD_TYPE=Release $(STRICT) $(WINDOWS_TOOLCHAIN)
 	cmake --build build/windows
 
+# Each suite ends with CTest's summary and why any test was skipped.
 test-native: native
-	cd build/native && ctest --output-on-failure
+	cd build/native && ctest --output-on-failure; status=$$?; python3 ../../scripts/skip-reasons.py .; exit $$status
 
 test-sanitize: sanitize
-	cd build/sanitize && ctest --output-on-failure
+	cd build/sanitize && ctest --output-on-failure; status=$$?; python3 ../../scripts/skip-reasons.py .; exit $$status
 
 test-windows: windows
 	@scripts/require-packages.sh wine wine64
 	scripts/wine-session.sh start
-	cd build/windows && ctest --output-on-failure; status=$$?; \
+	cd build/windows && ctest --output-on-failure; status=$$?; python3 ../../scripts/skip-reasons.py .; \
 	  cd ../.. && scripts/wine-session.sh stop; exit $$status
 
 clean:

@@ -2,6 +2,7 @@
 #include <string.h>
 
 #include "line_reader.h"
+#include "platform/platform.h"
 #include "text_buffer.h"
 
 using namespace vlx;
@@ -77,7 +78,7 @@ bool read_from_file(void* handle, char* buffer, uint32_t size, uint32_t* count) 
 
 }  // namespace
 
-void vlx::start_init_line_reader(InitLineReader* reader, FileHandle handle) {
+void vlx::start_init_line_reader(InitLineReader* reader, intptr_t handle) {
   reader->handle = handle;
   reader->at_end = 0;
   reader->filled = 0;

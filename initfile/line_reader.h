@@ -5,12 +5,10 @@
 
 #include <stdint.h>
 
-#include "platform/platform.h"
-
 namespace vlx {
 
 struct InitLineReader {
-  vlx::FileHandle handle;
+  intptr_t handle;      // a vlx::FileHandle: the file read
   int32_t at_end;      // set once the file has no more bytes or a read failed
   uint32_t filled;     // bytes the last read placed in buffer
   int32_t position;    // next unread byte of buffer
@@ -30,8 +28,9 @@ struct InitByteSource {
 // The source that reads the reader's own file handle.
 InitByteSource read_from_reader_file(InitLineReader* reader);
 
-// Prepares reader to read the open file handle from where it stands.
-void start_init_line_reader(InitLineReader* reader, vlx::FileHandle handle);
+// Prepares reader to read the open file handle (a vlx::FileHandle) from
+// where it stands.
+void start_init_line_reader(InitLineReader* reader, intptr_t handle);
 
 // The next logical line, with comments, escapes, continuations and the
 // leading and trailing spaces resolved, as a new string the caller releases

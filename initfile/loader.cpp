@@ -5,6 +5,7 @@
 #include "document_internal.h"
 #include "initfile/initfile.h"
 #include "line_reader.h"
+#include "platform/platform.h"
 
 using namespace vlx;
 

@@ -14,42 +14,44 @@ namespace {
 // large document cost a system call per entry.
 constexpr size_t kBlockSize = 1 << 16;
 
-// Collects the text: for a file a block at a time, written out when full; in
-// memory all of it. After a failed write nothing more is written.
+// Collects the text in a block. Where the block has no room for more, drain
+// makes room: for a file it writes the block out and empties it, for text in
+// memory it grows the block to hold it all.
 struct TextOut {
-  FileHandle handle;  // kInvalidFile: the text stays in memory
-  bool failed;
+  void (*drain)(TextOut* out, size_t size);
+  FileHandle file;  // the file drain writes to
+  bool failed;      // a write failed: nothing more is written
   size_t used;
   size_t capacity;
   char* text;
 };
 
-// Writes a file's block out; each write must take all it was given.
-void pass_block(TextOut* out) {
+// Writes the block out to the file; each write must take all it was given.
+void write_block(TextOut* out, size_t) {
   uint32_t written = 0;
   if (!out->failed && out->used > 0) {
-    out->failed = !write_file(out->handle, out->text, static_cast<uint32_t>(out->used), &written) ||
+    out->failed = !write_file(out->file, out->text, static_cast<uint32_t>(out->used), &written) ||
                   written != out->used;
   }
   out->used = 0;
 }
 
-// Makes room for size more bytes: text in memory grows to hold them; a file's
-// block is written out when they do not fit, and holds at most kBlockSize.
-void make_room(TextOut* out, size_t size) {
-  if (out->capacity - out->used >= size) return;
-  if (out->handle != kInvalidFile) {
-    pass_block(out);
-    return;
-  }
+// Grows text in memory to hold size more bytes, at least doubling it.
+void grow_block(TextOut* out, size_t size) {
   size_t doubled = 2 * out->capacity;
   out->capacity = doubled > out->used + size ? doubled : out->used + size;
   out->text = static_cast<char*>(realloc(out->text, out->capacity));
 }
 
+// Drains the block when fewer than size bytes are free; a file's block then
+// holds at most kBlockSize.
+void drain_for(TextOut* out, size_t size) {
+  if (out->capacity - out->used < size) out->drain(out, size);
+}
+
 void put_bytes(TextOut* out, const char* bytes, size_t size) {
   while (size > 0) {
-    make_room(out, size < kBlockSize ? size : kBlockSize);
+    drain_for(out, size < kBlockSize ? size : kBlockSize);
     size_t part = size < out->capacity - out->used ? size : out->capacity - out->used;
     memcpy(out->text + out->used, bytes, part);
     out->used += part;
@@ -74,7 +76,7 @@ char* copy_escaped(char* to, const char* text, size_t length) {
 // Puts text escaped, in parts where it does not fit a file's block.
 void put_escaped(TextOut* out, const char* text, size_t length) {
   while (length > 0) {
-    make_room(out, 2 * length < kBlockSize ? 2 * length : kBlockSize);
+    drain_for(out, 2 * length < kBlockSize ? 2 * length : kBlockSize);
     size_t part = (out->capacity - out->used) / 2;
     if (part > length) part = length;
     out->used = static_cast<size_t>(copy_escaped(out->text + out->used, text, part) - out->text);
@@ -88,7 +90,7 @@ void put_escaped(TextOut* out, const char* text, size_t length) {
 void put_entry(TextOut* out, const InitEntry* entry) {
   size_t key = strlen(entry->key), value = strlen(entry->value);
   size_t longest = 2 * (key + value) + 2;
-  make_room(out, longest);
+  drain_for(out, longest);
   if (out->capacity - out->used < longest) {
     put_escaped(out, entry->key, key);
     put_bytes(out, "=", 1);
@@ -114,9 +116,9 @@ void put_document(TextOut* out, const InitFile* file) {
 }
 
 bool write_document(FileHandle handle, const InitFile* file) {
-  TextOut out = {handle, false, 0, kBlockSize, static_cast<char*>(malloc(kBlockSize))};
+  TextOut out = {write_block, handle, false, 0, kBlockSize, static_cast<char*>(malloc(kBlockSize))};
   put_document(&out, file);
-  pass_block(&out);
+  write_block(&out, 0);
   free(out.text);
   return !out.failed;
 }
@@ -144,9 +146,9 @@ int store_init_file(InitFile* file, const wchar_t* path) {
 
 char* store_init_text(InitFile* file, size_t* length) {
   constexpr size_t kFirstCapacity = 256;
-  TextOut out = {kInvalidFile, false, 0, kFirstCapacity, static_cast<char*>(malloc(kFirstCapacity))};
+  TextOut out = {grow_block, kInvalidFile, false, 0, kFirstCapacity, static_cast<char*>(malloc(kFirstCapacity))};
   put_document(&out, file);
-  make_room(&out, 1);
+  drain_for(&out, 1);
   out.text[out.used] = '\0';
   if (length) *length = out.used;
   return out.text;

@@ -1,20 +1,44 @@
 #include "installer/command_line.h"
 
+#include <string.h>
+
 #include "installer/messages.h"
 
 using namespace vlx;
 
 namespace {
 
+bool is_help_switch(const wchar_t* argument) {
+  return wcscmp(argument, L"-h") == 0 || wcscmp(argument, L"-?") == 0 || wcscmp(argument, L"--help") == 0 ||
+         (kSlashQuestionIsHelp && wcscmp(argument, L"/?") == 0);
+}
+
+[[noreturn]] void show_and_exit(const char* text) {
+  print_message(kStandardOutput, text);
+  exit_process(0);
+}
+
+// Help and version end the run where they stand; any other switch is -s
+// (whatever follows its "s") or an error.
+void read_switch(const wchar_t* argument, RunState* state) {
+  if (is_help_switch(argument)) show_and_exit(kUsage);
+  if (wcscmp(argument, L"--version") == 0) show_and_exit(kVersion);
+  if (argument[0] != L'-' || argument[1] != L's') {
+    print_message(kStandardError, kUnknownSwitch, argument);
+    fail(kTryHelp);
+  }
+  state->silent = true;
+}
+
 // The root is the tool's own directory: its file name up to the last
 // separator. The name is cut in place, so root_dir points into module_path.
 void resolve_root_from_location(void* module, RunState* state) {
-  if (!module) fail("Cannot GetModuleHandle()\n");
+  if (!module) fail(kNoModuleHandle);
   int length = get_module_file_name(module, state->module_path, kPathCapacity);
-  if (length == 0) fail("Could not GetModuleFileName()\n");
+  if (length == 0) fail(kNoModuleFileName);
   int i = length - 1;
   while (i >= 0 && state->module_path[i] != kPathSeparator) --i;
-  if (i < 0) fail("GetModuleFileName returned broken path\n");
+  if (i < 0) fail(kBrokenModulePath);
   state->module_path[i] = L'\0';
   state->root_dir = state->module_path;
 }
@@ -26,14 +50,20 @@ void parse_command_line(int argc, wchar_t* argv[], RunState* state) {
   void* module = get_module_handle();
   for (int i = 1; i < argc; ++i) {
     const wchar_t* argument = argv[i];
-    if (argument[0] == L'-') {
-      if (argument[1] != L's') fail("Unknown command switch %S\n", argument);
-      state->silent = true;
+    if (argument[0] == L'-' || is_help_switch(argument)) {
+      read_switch(argument, state);
     } else if (state->root_dir) {
-      fail("Only one root directory can be specified, parameter %S is illegal\n", argument);
+      fail(kSecondRoot, argument);
     } else {
       state->root_dir = argument;
     }
   }
-  if (!state->root_dir) resolve_root_from_location(module, state);
+  if (!state->root_dir) {
+    resolve_root_from_location(module, state);
+  } else {
+    // The launchers read vlx.ini from wherever they start: it must name the
+    // root from anywhere.
+    state->absolute_root = make_absolute(state->root_dir);
+    state->root_dir = state->absolute_root.c_str();
+  }
 }

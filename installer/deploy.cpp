@@ -9,24 +9,22 @@ using namespace vlx;
 
 namespace {
 
-const char kCopyFailed[] = "Could not copy file %S to %S\n";
-
 // Copies name from source_dir to bin_dir. False when the copy failed; a
 // missing source ends the run.
 bool copy_into_bin(const RunState* state, const wchar_t* source_dir, const wchar_t* name) {
   wchar_t source[kPathCapacity], target[kPathCapacity];
   format_path(source, kPathCapacity, L"%s" PATH_SEP L"%s", source_dir, name);
   format_path(target, kPathCapacity, L"%s" PATH_SEP L"%s", state->bin_dir, name);
-  if (!file_exists(source)) fail("Could not find file %S\n", source);
+  if (!file_exists(source)) fail(kMissingFile, source);
   if (copy_file(source, target)) return true;
-  print_message(kStandardError, kCopyFailed, source, target);
+  report_copy_failure(source, target);
   return false;
 }
 
 void copy_launchers(const RunState* state) {
   for (const wchar_t* const* name = kExecutables; *name; ++name) {
     if (!copy_into_bin(state, state->runtime_bin_dir, *name)) {
-      print_message(kStandardError, "Continuing installation anyway...\n");
+      print_message(kStandardError, kContinuing);
     }
   }
 }
@@ -48,9 +46,15 @@ void install_start_boot(const RunState* state) {
 
 }  // namespace
 
+void report_copy_failure(const wchar_t* source, const wchar_t* target) {
+  std::wstring reason = describe_last_error();
+  print_message(kStandardError, kCopyFailed, source, target);
+  print_reason(reason);
+}
+
 void copy_or_bail_out(const wchar_t* source, const wchar_t* target) {
   if (copy_file(source, target)) return;
-  print_message(kStandardError, kCopyFailed, source, target);
+  report_copy_failure(source, target);
   fail(kBailingOut);
 }
 

@@ -14,8 +14,12 @@
 // was or a whole copy.
 void deploy_files(const RunState* state);
 
+// Reports the failed copy of source to target (kCopyFailed) with the
+// system's reason under it; the caller says what follows.
+void report_copy_failure(const wchar_t* source, const wchar_t* target);
+
 // Copies source to target, replacing it. On failure reports both paths and
-// ends the run with status 1.
+// the reason and ends the run with status 1.
 void copy_or_bail_out(const wchar_t* source, const wchar_t* target);
 
 #endif  // VLX_INSTALLER_DEPLOY_H

@@ -1,5 +1,9 @@
 #include "installer/descriptor.h"
 
+#include <string.h>
+
+#include <string>
+
 #include "initfile/initfile.h"
 #include "installer/messages.h"
 #include "installer/paths.h"
@@ -14,24 +18,37 @@ namespace {
   fail(format, path);
 }
 
+// A descriptor that could not be opened has the system's reason; a malformed
+// one the place and the loader's reason: "line 2: <reason>".
+[[noreturn]] void reject_descriptor(const wchar_t* path, const InitLoadError& error) {
+  std::wstring reason = describe_last_error();
+  if (error.line > 0) {
+    reason = L"line " + std::to_wstring(error.line) + L": " + decode_utf8(error.reason, strlen(error.reason));
+  }
+  print_message(kStandardError, kCannotOpenDescriptor, path);
+  print_reason(reason);
+  exit_process(1);
+}
+
 }  // namespace
 
 void read_release_descriptor(RunState* state) {
   wchar_t path[kPathCapacity];
   format_path(path, kPathCapacity, L"%s" PATH_SEP L"Install.ini", state->root_dir);
-  InitFile* descriptor = load_init_file(path);
-  if (!descriptor) fail("Cannot open init file %S\n", path);
+  InitLoadError error;
+  InitFile* descriptor = load_init_file_reporting(path, &error);
+  if (!descriptor) reject_descriptor(path, error);
 
   InitSection* install = lookup_init_section(descriptor, "Install");
-  if (!install) reject(descriptor, "No [Install] section in init file %S\n", path);
+  if (!install) reject(descriptor, kNoInstallSection, path);
   const char* version = lookup_init_value(install, "VSN");
-  if (!version) reject(descriptor, "No key VSN in init file %S\n", path);
+  if (!version) reject(descriptor, kNoVsn, path);
   state->runtime_version = version;
   format_path(state->runtime_bin_dir, kPathCapacity, L"%s" PATH_SEP L"vlxcore-%S" PATH_SEP L"bin",
               state->root_dir, state->runtime_version.c_str());
 
   const char* release = lookup_init_value(install, "SYSTEM_VSN");
-  if (!release) reject(descriptor, "No key SYSTEM_VSN in init file %S\n", path);
+  if (!release) reject(descriptor, kNoSystemVsn, path);
   format_path(state->release_dir, kPathCapacity, L"%s" PATH_SEP L"releases" PATH_SEP L"%S",
               state->root_dir, release);
   format_path(state->bin_dir, kPathCapacity, L"%s" PATH_SEP L"bin", state->root_dir);

@@ -30,23 +30,25 @@ void write_launcher_config(const RunState* state) {
 
   InitFile* config = build_launcher_config(state);
   int stored = store_init_file(config, first);
+  std::wstring reason = describe_last_error();
   free_init_file(config);
   if (stored != 0) {
-    print_message(kStandardError, "Could not create file %S\n", first);
+    print_message(kStandardError, kCreateFailed, first);
+    print_reason(reason);
     fail(kBailingOut);
   }
   copy_or_bail_out(first, second);
   // The last rename into bin: from here the installation survives a power
   // cut (the runtime's bin was flushed with its vlx.ini).
   if (!flush_parent_directory(second)) {
-    print_message(kStandardError, "Could not copy file %S to %S\n", first, second);
+    report_copy_failure(first, second);
     fail(kBailingOut);
   }
   if (!state->silent) {
     // The version is shown like a path: in the console's code page on a
     // Windows console, as its bytes elsewhere.
     const std::string& version = state->runtime_version;
-    print_message(kStandardOutput, "Vorlax %S installed successfully\n",
+    print_message(kStandardOutput, kInstalled,
                   decode_utf8(version.data(), version.size()).c_str());
   }
 }

@@ -3,6 +3,7 @@
 #include "installer/deploy.h"
 #include "installer/descriptor.h"
 #include "installer/launcher_config.h"
+#include "installer/own_window.h"
 #include "installer/question.h"
 
 int wmain(int argc, wchar_t* argv[]) {

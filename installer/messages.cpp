@@ -4,7 +4,48 @@
 
 using namespace vlx;
 
+const char kPrompt[] = "Do you want a minimal startup instead of tavrel [No]: ";
+const char kInstalled[] = "Vorlax %S installed successfully\n";
+const char kPressEnterToClose[] = "Press Enter to close this window.\n";
+const char kUsage[] =
+    "Usage: vlxinstall [-s] [ROOT]\n"
+    "Completes the installation of the Vorlax runtime distribution unpacked in\n"
+    "ROOT: copies the launcher programs and boot files into its bin directory,\n"
+    "installs start.boot and writes the launcher configuration vlx.ini. Without\n"
+    "ROOT, the directory that holds vlxinstall is the root.\n"
+    "\n"
+    "  -s          silent: ask nothing, choose the minimal start-up, print no\n"
+    "              success line (errors and warnings are still printed)\n"
+    "  -h, --help  show this help and exit\n"
+    "  --version   show the version and exit\n"
+    "\n"
+    "The exit status is 0 when the installation is complete, 1 after an error.\n"
+    "Documentation: README.md and docs/messages.md, installed beside the tool.\n";
+const char kVersion[] = "vlxinstall " VLX_VERSION "\n";
+
+const char kUnknownSwitch[] = "Unknown command switch %S\n";
+const char kTryHelp[] = "Try 'vlxinstall --help' for more information.\n";
+const char kSecondRoot[] = "Only one root directory can be specified, parameter %S is illegal\n";
+const char kNoModuleHandle[] = "Cannot GetModuleHandle()\n";
+const char kNoModuleFileName[] = "Could not GetModuleFileName()\n";
+const char kBrokenModulePath[] = "GetModuleFileName returned broken path\n";
+const char kNoAnswer[] = "Could not read answer from user.\n";
+const char kPathTooLong[] = "Path too long: %S\n";
+
+const char kCannotOpenDescriptor[] = "Cannot open init file %S\n";
+const char kNoInstallSection[] = "No [Install] section in init file %S\n";
+const char kNoVsn[] = "No key VSN in init file %S\n";
+const char kNoSystemVsn[] = "No key SYSTEM_VSN in init file %S\n";
+
+const char kWaitingForOtherRun[] = "Waiting for another installation on %S to finish...\n";
+const char kOtherRunTooLong[] = "Another installation on %S has not finished after 5 minutes, bailing out.\n";
+
+const char kMissingFile[] = "Could not find file %S\n";
+const char kCopyFailed[] = "Could not copy file %S to %S\n";
+const char kCreateFailed[] = "Could not create file %S\n";
+const char kContinuing[] = "Continuing installation anyway...\n";
 const char kBailingOut[] = "Cannot continue installation, bailing out.\n";
+const char kReason[] = "  %S\n";
 
 void print_message(ConsoleStream stream, const char* format, const wchar_t* first,
                    const wchar_t* second) {
@@ -20,6 +61,10 @@ void print_message(ConsoleStream stream, const char* format, const wchar_t* firs
     }
   }
   write_console(stream, text.data(), text.size());
+}
+
+void print_reason(const std::wstring& reason) {
+  if (!reason.empty()) print_message(kStandardError, kReason, reason.c_str());
 }
 
 void fail(const char* format, const wchar_t* first, const wchar_t* second) {

@@ -1,16 +1,54 @@
-// Console messages of the installer.
+// Every message of the installer, and how messages are written. In the
+// texts "%S" stands for a wide argument (a path or a command-line argument),
+// rendered for the stream the message goes to.
 #ifndef VLX_INSTALLER_MESSAGES_H
 #define VLX_INSTALLER_MESSAGES_H
 
 #include "platform/platform.h"
+
+// ---- Standard output ----
+extern const char kPrompt[];            // the start profile question, without a line end
+extern const char kInstalled[];         // the success line, with the runtime version
+extern const char kPressEnterToClose[];  // last line of a window of the tool's own
+extern const char kUsage[];             // what -h, -?, --help show
+extern const char kVersion[];           // what --version shows
+
+// ---- Standard error: the command line and the tool's location ----
+extern const char kUnknownSwitch[];
+extern const char kTryHelp[];  // the line after kUnknownSwitch
+extern const char kSecondRoot[];
+extern const char kNoModuleHandle[];
+extern const char kNoModuleFileName[];
+extern const char kBrokenModulePath[];
+extern const char kNoAnswer[];
+extern const char kPathTooLong[];
+
+// ---- Standard error: the release descriptor ----
+extern const char kCannotOpenDescriptor[];
+extern const char kNoInstallSection[];
+extern const char kNoVsn[];
+extern const char kNoSystemVsn[];
+
+// ---- Standard error: another run on the root ----
+extern const char kWaitingForOtherRun[];
+extern const char kOtherRunTooLong[];
+
+// ---- Standard error: files ----
+extern const char kMissingFile[];
+extern const char kCopyFailed[];
+extern const char kCreateFailed[];
+extern const char kContinuing[];  // after a launcher's failed copy
+extern const char kBailingOut[];  // after a failed copy or write that ends the run
+extern const char kReason[];      // under a failure: the system's or the loader's reason
 
 // Writes format to stream with each "%S" replaced by the next wide argument,
 // rendered for that stream.
 void print_message(vlx::ConsoleStream stream, const char* format, const wchar_t* first = nullptr,
                    const wchar_t* second = nullptr);
 
-// The line that follows the report of a failed copy or write that ends the run.
-extern const char kBailingOut[];
+// Writes the reason line kReason to standard error; nothing when reason is
+// empty.
+void print_reason(const std::wstring& reason);
 
 // Writes the message to standard error and ends the run with status 1.
 [[noreturn]] void fail(const char* format, const wchar_t* first = nullptr,

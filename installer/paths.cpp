@@ -32,5 +32,5 @@ void format_path(wchar_t* buffer, int capacity, const wchar_t* format, ...) {
   size_t length = path.size() < room ? path.size() : room;
   wmemcpy(buffer, path.data(), length);
   buffer[length] = L'\0';
-  if (path.size() > room) fail("Path too long: %S\n", buffer);
+  if (path.size() > room) fail(kPathTooLong, buffer);
 }

@@ -1,5 +1,4 @@
-// The console dialogue of an interactive run: the start profile question, and
-// the closing prompt of a console window that is the tool's alone.
+// The start profile question of an interactive run.
 #ifndef VLX_INSTALLER_QUESTION_H
 #define VLX_INSTALLER_QUESTION_H
 
@@ -10,11 +9,8 @@
 // ends the run with "Could not read answer from user.\n" and status 1.
 void ask_start_profile(RunState* state);
 
-// When the console is a window of the tool's own (it was double-clicked),
-// Windows closes it the moment the tool ends, with the success line or the
-// error that says why. In that case this makes the end of the run, whatever
-// its status, write "Press Enter to close this window.\n" after the last
-// message and wait for Enter or the end of input. Nothing otherwise.
-void hold_own_window_at_exit();
+// Reads and drops standard input up to and including the next line feed, or
+// to its end: the rest of an answer that was too long.
+void discard_rest_of_line();
 
 #endif  // VLX_INSTALLER_QUESTION_H

@@ -16,10 +16,10 @@ void lock_root(const RunState* state) {
   while (lock_directory(state->bin_dir, nullptr) == kLockHeld) {
     Clock::duration waited = Clock::now() - started;
     if (waited >= std::chrono::minutes(5)) {
-      fail("Another installation on %S has not finished after 5 minutes, bailing out.\n", state->root_dir);
+      fail(kOtherRunTooLong, state->root_dir);
     }
     if (!told && waited >= std::chrono::seconds(1)) {
-      print_message(kStandardError, "Waiting for another installation on %S to finish...\n", state->root_dir);
+      print_message(kStandardError, kWaitingForOtherRun, state->root_dir);
       told = true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -8,9 +8,10 @@
 #include "platform/platform.h"
 
 struct RunState {
-  // The installation root: the command-line argument as typed, or the
-  // directory part of module_path.
+  // The installation root: the command-line argument as typed, made absolute
+  // (absolute_root), or the directory part of module_path.
   const wchar_t* root_dir = nullptr;
+  std::wstring absolute_root;
   bool silent = false;
   // True selects the standard start-up boot file, false the minimal one.
   bool tavrel_start = false;

@@ -25,6 +25,12 @@ namespace {
 std::string to_native(const wchar_t* path) { return encode_utf8(path); }
 std::wstring from_native(const std::string& path) { return decode_utf8(path.data(), path.size()); }
 
+// Keeps errno, the error of a failed service, across the clean-up after it.
+struct KeepError {
+  int saved = errno;
+  ~KeepError() { errno = saved; }
+};
+
 // Repeats a system call that a signal interrupted before it did anything.
 template <typename Call>
 auto retry_interrupted(Call call) -> decltype(call()) {
@@ -48,6 +54,7 @@ bool close_written(int fd) { return close(fd) == 0 || errno == EINTR; }
 bool write_all(int fd, const char* data, size_t size) {
   while (size > 0) {
     ssize_t put = retry_interrupted([&] { return write(fd, data, size); });
+    if (put == 0) errno = EIO;  // a write that takes nothing and says nothing
     if (put <= 0) return false;
     data += put;
     size -= static_cast<size_t>(put);
@@ -164,8 +171,11 @@ bool write_in_place(const std::string& target, FileReplacement* replacement) {
 // Forces the written bytes to the disk. File systems without the operation
 // (some FUSE mounts) have nothing to force.
 bool flush_to_disk(int fd) {
-  return retry_interrupted([&] { return fsync(fd); }) == 0 || errno == EINVAL ||
-         errno == ENOSYS || errno == EOPNOTSUPP;
+  KeepError kept;  // a file without the operation leaves the error of before
+  if (retry_interrupted([&] { return fsync(fd); }) == 0) return true;
+  if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) return true;
+  kept.saved = errno;
+  return false;
 }
 
 
@@ -203,10 +213,14 @@ bool copy_file(const wchar_t* source, const wchar_t* target) {
   if (in < 0) return false;
   struct stat info, there;
   FileReplacement replacement;
-  bool ok = retry_interrupted([&] { return fstat(in, &info); }) == 0 && S_ISREG(info.st_mode);
+  bool ok = retry_interrupted([&] { return fstat(in, &info); }) == 0;
+  if (ok && !S_ISREG(info.st_mode)) {
+    errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    ok = false;
+  }
   // A target that is its source (through a link) is already a whole copy;
   // writing it in place would cut its own source short.
-  bool target_exists = retry_interrupted([&] { return stat(to_native(target).c_str(), &there); }) == 0;
+  bool target_exists = ok && retry_interrupted([&] { return stat(to_native(target).c_str(), &there); }) == 0;
   if (ok && target_exists && there.st_dev == info.st_dev && there.st_ino == info.st_ino) {
     close(in);
     return true;
@@ -220,6 +234,7 @@ bool copy_file(const wchar_t* source, const wchar_t* target) {
     ok = close_replacement(&replacement) && ok && commit_replacement(&replacement);
     if (!ok) discard_replacement(&replacement);
   }
+  KeepError kept;
   close(in);
   return ok;
 }
@@ -230,7 +245,10 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement) {
   struct stat existing;
   bool exists = retry_interrupted([&] { return lstat(target.c_str(), &existing); }) == 0;
   if (!exists && errno != ENOENT) return false;
-  if (exists && S_ISDIR(existing.st_mode)) return false;
+  if (exists && S_ISDIR(existing.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
   replacement->target = from_native(target);
   replacement->temporary.clear();
   // A rename over a device would replace the node (as root), and over a file
@@ -243,7 +261,7 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement) {
     return exists && (errno == EACCES || errno == EPERM) && write_in_place(target, replacement);
   }
   if (exists && !keep_identity(fd, target, existing)) {
-    close(fd);
+    close(fd);  // what write_in_place says of the file counts, not this
     retry_interrupted([&] { return unlink(to_native(temporary.c_str()).c_str()); });
     return write_in_place(target, replacement);
   }
@@ -268,6 +286,7 @@ bool commit_replacement(FileReplacement* replacement) {
 }
 
 void discard_replacement(FileReplacement* replacement) {
+  KeepError kept;
   if (replacement->file != kInvalidFile) close(static_cast<int>(replacement->file));
   replacement->file = kInvalidFile;
   std::string temporary = to_native(replacement->temporary.c_str());
@@ -316,7 +335,9 @@ FileHandle open_file_for_reading(const wchar_t* path) {
   if (fd < 0) return kInvalidFile;
   struct stat info;
   if (retry_interrupted([&] { return fstat(fd, &info); }) != 0 || S_ISDIR(info.st_mode)) {
+    int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
     close(fd);
+    errno = error;
     return kInvalidFile;
   }
   return fd;
@@ -330,13 +351,29 @@ bool read_file(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t*
 }
 
 bool write_file(FileHandle file, const void* data, std::uint32_t size, std::uint32_t* count) {
-  ssize_t n = retry_interrupted([&] { return write(static_cast<int>(file), data, size); });
-  if (n < 0) return false;
-  *count = static_cast<std::uint32_t>(n);
+  // A short write is followed by another for the rest, so that a write that
+  // cannot take everything ends in an error that says why (ENOSPC, EFBIG).
+  if (!write_all(static_cast<int>(file), static_cast<const char*>(data), size)) return false;
+  *count = size;
   return true;
 }
 
 bool close_file(FileHandle file) { return close_written(static_cast<int>(file)); }
+
+std::wstring make_absolute(const wchar_t* path) {
+  if (!*path || *path == L'/') return path;
+  char directory[PATH_MAX];
+  if (!getcwd(directory, sizeof directory)) return path;
+  std::wstring absolute = from_native(directory);
+  if (absolute.back() != L'/') absolute += L'/';
+  return absolute + path;
+}
+
+std::wstring describe_last_error() {
+  if (errno == 0) return std::wstring();
+  const char* text = strerror(errno);
+  return decode_utf8(text, strlen(text));
+}
 
 std::string convert_path_to_utf8(const wchar_t* path) { return encode_utf8(path); }
 

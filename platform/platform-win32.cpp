@@ -13,6 +13,12 @@ namespace vlx {
 
 namespace {
 
+// Keeps the error of a failed service across the clean-up after it.
+struct KeepError {
+  DWORD saved = GetLastError();
+  ~KeepError() { SetLastError(saved); }
+};
+
 HANDLE to_handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
 FileHandle from_handle(HANDLE handle) {
@@ -105,6 +111,7 @@ TargetKind examine_target(const wchar_t* path, std::wstring* target) {
   } else if (!GetFileInformationByHandle(existing, &info) ||
              (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     kind = kRefuse;
+    SetLastError(ERROR_ACCESS_DENIED);  // what writing a directory gives
   } else if (is_reparse_point(path)) {
     std::wstring final_name(32768, L'\0');
     DWORD length = GetFinalPathNameByHandleW(existing, &final_name[0], 32768, FILE_NAME_NORMALIZED);
@@ -114,6 +121,7 @@ TargetKind examine_target(const wchar_t* path, std::wstring* target) {
       target->assign(final_name, 0, length);
     }
   }
+  KeepError kept;
   CloseHandle(existing);
   return kind;
 }
@@ -312,7 +320,11 @@ bool file_exists(const wchar_t* path) { return GetFileAttributesW(path) != INVAL
 bool copy_file(const wchar_t* source, const wchar_t* target) {
   // A directory is refused with ERROR_ACCESS_DENIED, which is no brief hold.
   DWORD attributes = GetFileAttributesW(source);
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    SetLastError(ERROR_ACCESS_DENIED);  // what copying a directory gives
+    return false;
+  }
   FileReplacement replacement;
   if (!begin_plain_replacement(target, &replacement)) return false;
   CloseHandle(to_handle(replacement.file));  // CopyFileExW writes the file itself
@@ -359,6 +371,7 @@ bool commit_replacement(FileReplacement* replacement) {
 }
 
 void discard_replacement(FileReplacement* replacement) {
+  KeepError kept;
   if (replacement->file != kInvalidFile) CloseHandle(to_handle(replacement->file));
   replacement->file = kInvalidFile;
   if (!replacement->temporary.empty()) {
@@ -420,6 +433,33 @@ bool write_file(FileHandle file, const void* data, std::uint32_t size, std::uint
 }
 
 bool close_file(FileHandle file) { return CloseHandle(to_handle(file)) != 0; }
+
+std::wstring make_absolute(const wchar_t* path) {
+  if (!*path) return path;
+  DWORD size = GetFullPathNameW(path, 0, nullptr, nullptr);
+  if (size == 0) return path;
+  std::wstring absolute(size, L'\0');
+  DWORD length = GetFullPathNameW(path, size, &absolute[0], nullptr);
+  if (length == 0 || length >= size) return path;
+  absolute.resize(length);
+  return absolute;
+}
+
+std::wstring describe_last_error() {
+  DWORD error = GetLastError();
+  if (error == ERROR_SUCCESS) return std::wstring();
+  wchar_t* text = nullptr;
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                    FORMAT_MESSAGE_IGNORE_INSERTS,
+                                nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring description = length ? std::wstring(text, length) : L"Error " + std::to_wstring(error);
+  LocalFree(text);
+  while (!description.empty() && (description.back() == L'\n' || description.back() == L'\r' ||
+                                  description.back() == L' ')) {
+    description.pop_back();
+  }
+  return description;
+}
 
 std::string convert_path_to_utf8(const wchar_t* path) { return convert_wide(CP_UTF8, path, nullptr); }
 

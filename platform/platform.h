@@ -29,9 +29,11 @@ namespace vlx {
 #ifdef _WIN32
 constexpr wchar_t kPathSeparator = L'\\';
 constexpr int kPathCapacity = 260;  // MAX_PATH, terminator included
+constexpr bool kSlashQuestionIsHelp = true;  // Windows programs answer "/?" with their usage
 #else
 constexpr wchar_t kPathSeparator = L'/';
 constexpr int kPathCapacity = 4096;  // PATH_MAX, terminator included
+constexpr bool kSlashQuestionIsHelp = false;  // "/?" is a path
 #endif
 
 // ---- Program identity ----
@@ -45,6 +47,20 @@ void* get_module_handle();
 int get_module_file_name(void* module, wchar_t* buffer, int capacity);
 
 // ---- Files ----
+
+// path made absolute against the current directory; an absolute or empty
+// path as it is. On POSIX the two are only joined: a trailing separator stays
+// and "." and ".." stay as they are. On Windows the system's full path rules
+// apply (GetFullPathNameW), which resolve "." and ".." and drive-relative
+// forms and keep a trailing separator. path as it is when the current
+// directory cannot be had.
+std::wstring make_absolute(const wchar_t* path);
+
+// The system's own description of the error that made the last service of
+// this header fail ("No such file or directory"; on Windows FormatMessageW's
+// text in the system's language), without a line end; empty when there is
+// none. Ask before anything else is done: a later call may change it.
+std::wstring describe_last_error();
 
 // Creates one directory. Failure (it exists, the parent is missing, ...) is
 // not reported: callers find out through the operations that follow.

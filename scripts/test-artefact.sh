@@ -22,10 +22,11 @@ tool=$(ls "$top"/bin/vlxinstall*)
 [ -n "$(find "$top" -name README.md)" ] && [ -n "$(find "$top" -name LICENSE)" ] ||
   fail "README.md or LICENSE missing from the archive"
 
-# The Windows executable must run on a bare system and show its version.
+# The Windows executable must run on a bare system (it imports only DLLs of
+# every Windows: ADVAPI32 for security descriptors) and show its version.
 case "$tool" in *.exe)
   dlls=$(x86_64-w64-mingw32-objdump -p "$tool" | sed -n 's/.*DLL Name: //p' | sort | tr '\n' ' ')
-  [ "$dlls" = "KERNEL32.dll msvcrt.dll " ] || fail "the executable imports $dlls"
+  [ "$dlls" = "ADVAPI32.dll KERNEL32.dll msvcrt.dll " ] || fail "the executable imports $dlls"
   version=$(basename "$top" | cut -d- -f2)
   [ "$(strings -el "$tool" | grep -A1 -x FileVersion | tail -1)" = "$version" ] ||
     fail "no version resource for $version"

@@ -2,6 +2,7 @@
 // failure policies. Failures are injected in ways that stop root too.
 #include <thread>
 
+#include "installer/messages.h"
 #include "platform/temporary_name.h"
 #include "tests/distribution.h"
 
@@ -14,8 +15,9 @@ class DeployTest : public DistributionTest {
   std::string source(const fs::path& dir, const wchar_t* name) {
     return encode_utf8(native_path(dir, {name}).c_str());
   }
-  std::string copy_failed(const fs::path& from, const wchar_t* name) {
-    return "Could not copy file " + source(from, name) + " to " + source(bin_dir, name) + "\n";
+  // The report of a failed copy of name from from into bin, for error.
+  std::string copy_failed(const fs::path& from, const wchar_t* name, SystemError error) {
+    return message(kCopyFailed, source(from, name), source(bin_dir, name)) + reason_line(error);
   }
 };
 
@@ -29,12 +31,10 @@ int count_entries_without_temporaries(const fs::path& directory) {
   return entries;
 }
 
-const char kContinuing[] = "Continuing installation anyway...\n";
-const char kBailingOut[] = "Cannot continue installation, bailing out.\n";
 
 TEST_F(DeployTest, MissingLauncherIsFatalAfterTheOnesBefore) {
   fs::remove(runtime_bin_dir / "sigscan.exe");
-  expect_failure(run_silent(), "Could not find file " + source(runtime_bin_dir, L"sigscan.exe") + "\n");
+  expect_failure(run_silent(), message(kMissingFile, source(runtime_bin_dir, L"sigscan.exe")));
   for (int i = 0; i < 4; ++i) EXPECT_TRUE(fs::exists(bin_dir / kLaunchers[i]));
   EXPECT_FALSE(fs::exists(bin_dir / "vlxrun.exe"));
   EXPECT_FALSE(fs::exists(bin_dir / "start_minimal.boot"));
@@ -49,8 +49,8 @@ TEST_F(DeployTest, LauncherThatCannotBeCopiedIsAWarning) {
   ProcessResult result = run_interactive("\n");
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, success_output());
-  EXPECT_EQ(result.err, console_text(copy_failed(runtime_bin_dir, L"vlxwin.exe") + kContinuing +
-                                     copy_failed(runtime_bin_dir, L"testdrv.exe") + kContinuing));
+  EXPECT_EQ(result.err, console_text(copy_failed(runtime_bin_dir, L"vlxwin.exe", kIsADirectory) + kContinuing +
+                                     copy_failed(runtime_bin_dir, L"testdrv.exe", kIsADirectory) + kContinuing));
   EXPECT_EQ(read_contents(bin_dir / "vlxrun.exe"), read_contents(runtime_bin_dir / "vlxrun.exe"));
   EXPECT_EQ(read_contents(bin_dir / "start.boot"), "boot start_tavrel.boot\n");
   EXPECT_EQ(read_contents(bin_dir / "vlx.ini"), expected_config(to_wide(root)));
@@ -63,7 +63,7 @@ TEST_F(DeployTest, FailedCopyLeavesTheExistingTargetIntact) {
   ProcessResult result = run_silent();
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, console_text(copy_failed(runtime_bin_dir, L"vlx.exe") + kContinuing));
+  EXPECT_EQ(result.err, console_text(copy_failed(runtime_bin_dir, L"vlx.exe", kIsADirectory) + kContinuing));
   EXPECT_EQ(read_contents(bin_dir / "vlx.exe"), "installed before");
   EXPECT_EQ(count_entries_without_temporaries(bin_dir), 7 + 3 + 2);
 }
@@ -91,11 +91,11 @@ TEST_F(DeployTest, TargetsHeldOpenAreWaitedForAndThenGivenUp) {
   close_file(held);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, success_output());
-  EXPECT_EQ(result.err, console_text(copy_failed(runtime_bin_dir, L"vlxwin.exe") + kContinuing));
+  EXPECT_EQ(result.err, console_text(copy_failed(runtime_bin_dir, L"vlxwin.exe", kHeldElsewhere) + kContinuing));
   EXPECT_EQ(read_contents(bin_dir / "vlxwin.exe"), "launcher vlxwin.exe\n");
 
   held = hold_file_unshared(to_wide(bin_dir / "start_tavrel.boot"));
-  expect_failure(run_silent(), copy_failed(release_dir, L"start_tavrel.boot") + kBailingOut);
+  expect_failure(run_silent(), copy_failed(release_dir, L"start_tavrel.boot", kHeldElsewhere) + kBailingOut);
   close_file(held);
   EXPECT_EQ(count_entries_without_temporaries(bin_dir), 7 + 3 + 2);
 }
@@ -149,33 +149,35 @@ TEST_F(DeployTest, ReadOnlyFilesOfAnEarlierInstallationAreReplaced) {
 
 TEST_F(DeployTest, BootFileProblemsAreFatal) {
   fs::remove(release_dir / "start_tavrel.boot");
-  expect_failure(run_silent(), "Could not find file " + source(release_dir, L"start_tavrel.boot") + "\n");
+  expect_failure(run_silent(), message(kMissingFile, source(release_dir, L"start_tavrel.boot")));
   EXPECT_TRUE(fs::exists(bin_dir / "start_minimal.boot"));
   EXPECT_FALSE(fs::exists(bin_dir / "start.boot"));
 
   fs::create_directory(release_dir / "start_tavrel.boot");
-  expect_failure(run_silent(), copy_failed(release_dir, L"start_tavrel.boot") + kBailingOut);
+  expect_failure(run_silent(), copy_failed(release_dir, L"start_tavrel.boot", kIsADirectory) + kBailingOut);
   fs::remove(release_dir / "start_tavrel.boot");
   write_contents(release_dir / "start_tavrel.boot", "boot start_tavrel.boot\n");
 
   fs::create_directories(bin_dir / "no_dot_vorlax.boot");
-  expect_failure(run_silent(), copy_failed(release_dir, L"no_dot_vorlax.boot") + kBailingOut);
+  expect_failure(run_silent(), copy_failed(release_dir, L"no_dot_vorlax.boot", kIsADirectory) + kBailingOut);
   EXPECT_FALSE(fs::exists(runtime_bin_dir / "vlx.ini"));
 }
 
 TEST_F(DeployTest, StartBootIsCopiedFromBin) {
   fs::create_directories(bin_dir / "start.boot");
   std::string from = source(bin_dir, L"start_minimal.boot");
-  expect_failure(run_silent(), "Could not copy file " + from + " to " + source(bin_dir, L"start.boot") +
-                                   "\n" + kBailingOut);
+  expect_failure(run_silent(), message(kCopyFailed, from, source(bin_dir, L"start.boot")) +
+                                   reason_line(kIsADirectory) + kBailingOut);
   EXPECT_EQ(read_contents(bin_dir / "start_minimal.boot"), "boot start_minimal.boot\n");
 }
 
 TEST_F(DeployTest, BinThatIsAFileFailsEveryCopy) {
   write_contents(bin_dir, "not a directory");
   std::string expected;
-  for (const std::wstring& name : kLaunchers) expected += copy_failed(runtime_bin_dir, name.c_str()) + kContinuing;
-  expected += copy_failed(release_dir, L"start_minimal.boot") + kBailingOut;
+  for (const std::wstring& name : kLaunchers) {
+    expected += copy_failed(runtime_bin_dir, name.c_str(), kNotADirectory) + kContinuing;
+  }
+  expected += copy_failed(release_dir, L"start_minimal.boot", kNotADirectory) + kBailingOut;
   expect_failure(run_silent(), expected);
   EXPECT_EQ(read_contents(bin_dir), "not a directory");
 }

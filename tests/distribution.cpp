@@ -1,8 +1,9 @@
 #include "tests/distribution.h"
 
+#include "installer/messages.h"
+
 using namespace vlx;
 
-const char kPrompt[] = "Do you want a minimal startup instead of tavrel [No]: ";
 const std::vector<std::wstring> kLaunchers = {L"vlx.exe",     L"vlxwin.exe", L"vlxcomp.exe",
                                               L"lintvet.exe", L"sigscan.exe", L"vlxrun.exe",
                                               L"testdrv.exe"};
@@ -66,5 +67,5 @@ void DistributionTest::expect_installed(bool tavrel_start) {
 }
 
 std::string DistributionTest::success_output() const {
-  return std::string(kPrompt) + console_text("Vorlax 2.4.1 installed successfully\n");
+  return std::string(kPrompt) + console_text(message(kInstalled, "2.4.1"));
 }

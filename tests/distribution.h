@@ -34,7 +34,6 @@ class DistributionTest : public ScratchTest {
 std::string expected_config(const std::wstring& root);
 std::string expected_config(const std::wstring& root, const std::wstring& runtime_bin_dir);
 
-extern const char kPrompt[];
 extern const std::vector<std::wstring> kLaunchers;
 extern const std::vector<std::wstring> kBootFileNames;
 

@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "installer/messages.h"
 #include "platform/temporary_name.h"
 #include "tests/distribution.h"
 
@@ -92,8 +93,7 @@ TEST_F(InstallTest, RunWaitsForTheRunThatHoldsTheRoot) {
   ProcessResult result = run_silent();
   release.join();
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, console_text("Waiting for another installation on " + encode_utf8(to_wide(root).c_str()) +
-                                     " to finish...\n"));
+  EXPECT_EQ(result.err, console_text(message(kWaitingForOtherRun, encode_utf8(to_wide(root).c_str()))));
   expect_installed(false);
 }
 
@@ -103,6 +103,26 @@ TEST_F(InstallTest, RunAsAnotherUserWritesTheFilesItMayWriteInPlace) {
   if (file_owner(to_wide(scratch)) != 0 || !fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs root and setpriv";
   ASSERT_EQ(run_silent().status, 0);
   fs::permissions(scratch, fs::perms::others_exec, fs::perm_options::add);
+  // A copy of the tool where nobody may run it, wherever the build is.
+  fs::copy_file(to_path(locate_sibling_program(L"vlxinstall")), scratch / "vlxinstall");
+  auto run_as_nobody = [&] {
+    return run_process(L"/usr/bin/setpriv",
+                       {L"--reuid=65534", L"--regid=65534", L"--clear-groups", to_wide(scratch / "vlxinstall"),
+                        L"-s", to_wide(root)},
+                       to_wide(scratch), "");
+  };
+  // First a bin that nobody may write, and files it may not either: each
+  // failure says why.
+  std::string expected;
+  for (const std::wstring& name : kLaunchers) {
+    expected += message(kCopyFailed, encode_utf8(native_path(runtime_bin_dir, {name.c_str()}).c_str()),
+                        encode_utf8(native_path(bin_dir, {name.c_str()}).c_str())) +
+                reason_line(kPermissionDenied) + kContinuing;
+  }
+  expected += message(kCopyFailed, encode_utf8(native_path(release_dir, {L"start_minimal.boot"}).c_str()),
+                      encode_utf8(native_path(bin_dir, {L"start_minimal.boot"}).c_str())) +
+              reason_line(kPermissionDenied) + kBailingOut;
+  expect_failure(run_as_nobody(), expected);
   for (const fs::path& directory : {bin_dir, runtime_bin_dir}) {
     for (const auto& entry : fs::directory_iterator(directory)) {
       fs::permissions(entry.path(), fs::perms::all & ~fs::perms::owner_exec & ~fs::perms::group_exec &
@@ -110,12 +130,7 @@ TEST_F(InstallTest, RunAsAnotherUserWritesTheFilesItMayWriteInPlace) {
     }
   }
   write_contents(runtime_bin_dir / "vlxrun.exe", "launcher, release two\n");
-  // A copy of the tool where nobody may run it, wherever the build is.
-  fs::copy_file(to_path(locate_sibling_program(L"vlxinstall")), scratch / "vlxinstall");
-  ProcessResult result = run_process(L"/usr/bin/setpriv",
-                                     {L"--reuid=65534", L"--regid=65534", L"--clear-groups",
-                                      to_wide(scratch / "vlxinstall"), L"-s", to_wide(root)},
-                                     to_wide(scratch), "");
+  ProcessResult result = run_as_nobody();
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
   expect_installed(false);
@@ -173,7 +188,18 @@ TEST_F(InstallTest, RootIsUsedExactlyAsTyped) {
   // A root that does not exist surfaces at the descriptor.
   std::wstring absent = to_wide(scratch / "absent");
   expect_failure(run_tool({L"-s", absent}),
-                 "Cannot open init file " + encode_utf8(native_path(absent, {L"Install.ini"}).c_str()) + "\n");
+                 message(kCannotOpenDescriptor, encode_utf8(native_path(absent, {L"Install.ini"}).c_str())) +
+                     reason_line(kNoSuchDirectory));
+
+  // A relative root is made absolute: vlx.ini names the installation from
+  // anywhere. Only that: a trailing separator still doubles.
+  fs::remove_all(bin_dir);
+  std::wstring relative = std::wstring(L"root") + kPathSeparator;
+  result = run_tool({relative, L"-s"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(read_contents(bin_dir / "vlx.ini"), expected_config(typed));
+  EXPECT_EQ(read_contents(runtime_bin_dir / "vlx.ini"), expected_config(typed));
 }
 
 TEST_F(InstallTest, RootsBeyondAsciiAndWithSemicolons) {
@@ -210,9 +236,6 @@ TEST_F(InstallTest, DescriptorProblemsEndTheRun) {
       {"[Install]\nvsn=1\nSYSTEM_VSN=2\n", "No key VSN in init file "},
       {"[Other]\nVSN=1\n[Install]\nSYSTEM_VSN=2\n", "No key VSN in init file "},
       {"[Install]\nVSN=2.4.1\n", "No key SYSTEM_VSN in init file "},
-      {"\xef\xbb\xbf[Install]\nVSN=2.4.1\nSYSTEM_VSN=9\n", "Cannot open init file "},
-      {"VSN=2.4.1\n[Install]\nSYSTEM_VSN=9\n", "Cannot open init file "},
-      {"[Install]\nVSN=2.4.1\nSYSTEM_VSN\n", "Cannot open init file "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.descriptor);
@@ -220,10 +243,25 @@ TEST_F(InstallTest, DescriptorProblemsEndTheRun) {
     expect_failure(run_silent(), c.message + path + "\n");
     EXPECT_FALSE(fs::exists(bin_dir));
   }
+  // A descriptor that cannot be opened, or is malformed, says why and where.
+  struct Rejected {
+    const char* descriptor;
+    std::string reason;
+  } rejected[] = {
+      {"\xef\xbb\xbf[Install]\nVSN=2.4.1\nSYSTEM_VSN=9\n",
+       "  line 1: the file starts with a UTF-8 byte-order mark, which the format keeps as text\n"},
+      {"; release 9\nVSN=2.4.1\n[Install]\nSYSTEM_VSN=9\n", "  line 2: an entry before the first section header\n"},
+      {"[Install]\nVSN 2.4.1\nSYSTEM_VSN=9\n", "  line 2: a line that is neither a section header nor an entry\n"},
+  };
+  for (const Rejected& c : rejected) {
+    SCOPED_TRACE(c.descriptor);
+    write_contents(root / "Install.ini", c.descriptor);
+    expect_failure(run_silent(), message(kCannotOpenDescriptor, path) + c.reason);
+  }
   fs::remove(root / "Install.ini");
-  expect_failure(run_silent(), "Cannot open init file " + path + "\n");
+  expect_failure(run_silent(), message(kCannotOpenDescriptor, path) + reason_line(kNoSuchFile));
   fs::create_directory(root / "Install.ini");
-  expect_failure(run_silent(), "Cannot open init file " + path + "\n");
+  expect_failure(run_silent(), message(kCannotOpenDescriptor, path) + reason_line(kIsADirectory));
 }
 
 TEST_F(InstallTest, DescriptorValuesAreReadByTheInitFileRules) {
@@ -289,23 +327,19 @@ TEST_F(InstallTest, LauncherConfigurationFailuresEndTheRun) {
   std::string first = encode_utf8(native_path(runtime_bin_dir, {L"vlx.ini"}).c_str());
   std::string second = encode_utf8(native_path(bin_dir, {L"vlx.ini"}).c_str());
   fs::create_directory(runtime_bin_dir / "vlx.ini");
-  expect_failure(run_silent(),
-                 "Could not create file " + first + "\nCannot continue installation, bailing out.\n");
+  expect_failure(run_silent(), message(kCreateFailed, first) + reason_line(kIsADirectory) + kBailingOut);
   fs::remove(runtime_bin_dir / "vlx.ini");
 
   fs::create_directories(bin_dir / "vlx.ini");
   expect_failure(run_interactive("\n"),
-                 "Could not copy file " + first + " to " + second +
-                     "\nCannot continue installation, bailing out.\n",
-                 kPrompt);
+                 message(kCopyFailed, first, second) + reason_line(kIsADirectory) + kBailingOut, kPrompt);
   EXPECT_EQ(read_contents(runtime_bin_dir / "vlx.ini"), expected_config(to_wide(root)));
   fs::remove(bin_dir / "vlx.ini");
 
   if (kPathSeparator == L'/' && fs::exists("/dev/full")) {
     fs::remove(runtime_bin_dir / "vlx.ini");
     fs::create_symlink("/dev/full", runtime_bin_dir / "vlx.ini");
-    expect_failure(run_silent(),
-                   "Could not create file " + first + "\nCannot continue installation, bailing out.\n");
+    expect_failure(run_silent(), message(kCreateFailed, first) + reason_line(kNoSpace) + kBailingOut);
   }
 }
 

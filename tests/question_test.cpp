@@ -1,4 +1,5 @@
 // The start profile question through the real executable.
+#include "installer/messages.h"
 #include "tests/distribution.h"
 
 using namespace vlx;
@@ -43,7 +44,7 @@ TEST_F(QuestionTest, RestOfALongLineIsDiscardedUpToEndOfInput) {
 
 TEST_F(QuestionTest, NoInputAtAllEndsTheRunBeforeTheDescriptor) {
   fs::remove(root / "Install.ini");
-  expect_failure(run_interactive(""), "Could not read answer from user.\n", kPrompt);
+  expect_failure(run_interactive(""), kNoAnswer, kPrompt);
   EXPECT_FALSE(fs::exists(bin_dir));
 }
 

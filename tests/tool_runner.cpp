@@ -64,6 +64,21 @@ std::string read_contents(const fs::path& path) {
          << "\n  expected ..." << ::testing::PrintToString(expected.substr(from, 60));
 }
 
+std::string message(const char* format, const std::string& first, const std::string& second) {
+  const std::string* arguments[] = {&first, &second};
+  std::string text;
+  int next = 0;
+  for (const char* p = format; *p; ++p) {
+    if (p[0] == '%' && p[1] == 'S' && next < 2) {
+      text += *arguments[next++];
+      ++p;
+    } else {
+      text += *p;
+    }
+  }
+  return text;
+}
+
 void expect_failure(const ProcessResult& result, const std::string& message,
                     const std::string& out) {
   EXPECT_EQ(result.status, 1);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/testing.h"
+#include "tests/support/testing.h"
 
 namespace fs = std::filesystem;
 
@@ -42,6 +42,10 @@ std::string read_contents(const fs::path& path);
 // they first differ, with a little of each around it, so that a failure on
 // megabytes prints lines, not megabytes.
 ::testing::AssertionResult same_bytes(const std::string& actual, const std::string& expected);
+
+// A message of the tool (installer/messages.h) with each "%S" replaced by the
+// next argument.
+std::string message(const char* format, const std::string& first = "", const std::string& second = "");
 
 // The result of a run that is expected to fail: status 1, nothing on
 // standard output, exactly message (with console line ends) on standard error.

@@ -279,9 +279,32 @@ class Installation:
                 for i, name in enumerate(LAUNCHERS)}
 
 
+# Failures from a system call have a line under them with the reason.
+REASONED = ("Could not copy file ", "Could not create file ", "Cannot open init file ")
+
+
+def strip_reasons(err):
+    """Standard error without the reason lines under failures, and the
+    failures that lack one."""
+    lines, kept, bare = err.split("\n"), [], []
+    i = 0
+    while i < len(lines):
+        kept.append(lines[i])
+        if lines[i].startswith(REASONED):
+            if i + 1 < len(lines) and lines[i + 1].startswith("  ") and lines[i + 1].strip():
+                i += 1
+            else:
+                bare.append(lines[i])
+        i += 1
+    return "\n".join(kept), bare
+
+
 def parse_errors(installation, status, err):
     """The launchers that were warned about and the first target a fatal
     message leaves unchanged (None when the run ended well), or a problem."""
+    err, bare = strip_reasons(err)
+    if bare:
+        return "failures without their reason: %r" % bare
     warnings, fatals = installation.warnings(), installation.fatal_messages()
     warned, rest = [], err
     while rest:

@@ -15,7 +15,7 @@
 
 #include "initfile/initfile.h"
 #include "initfile/initfile.hpp"
-#include "platform/testing.h"
+#include "tests/support/testing.h"
 
 namespace ini = vlx::initfile;
 

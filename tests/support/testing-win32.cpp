@@ -1,6 +1,6 @@
 // Windows implementation of the test services. Only code specific to Windows
 // belongs here.
-#include "platform/testing.h"
+#include "tests/support/testing.h"
 
 #include <windows.h>
 
@@ -163,6 +163,14 @@ bool set_hidden(const std::wstring& path) {
 bool is_hidden(const std::wstring& path) {
   DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN);
+}
+
+std::string reason_line(SystemError error) {
+  static const DWORD codes[] = {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED,
+                                ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED,  ERROR_DISK_FULL,
+                                ERROR_DISK_FULL,      ERROR_SHARING_VIOLATION};
+  SetLastError(codes[error]);
+  return "  " + encode_utf8(describe_last_error().c_str()) + "\n";
 }
 
 }  // namespace vlx

@@ -1,6 +1,8 @@
-// Services for the test suite only: running the built tool as a user would.
-#ifndef VLX_PLATFORM_TESTING_H
-#define VLX_PLATFORM_TESTING_H
+// Services for the test suite only: running the built tool as a user would,
+// and causing the conditions it meets. Two backends implement this header:
+// testing-posix.cpp and testing-win32.cpp.
+#ifndef VLX_TESTS_SUPPORT_TESTING_H
+#define VLX_TESTS_SUPPORT_TESTING_H
 
 #include <cstdint>
 #include <functional>
@@ -71,6 +73,22 @@ bool set_hidden(const std::wstring& path);
 // True when path has the hidden attribute.
 bool is_hidden(const std::wstring& path);
 
+// Errors the tool reports, by what happened; each platform has its own code.
+enum SystemError {
+  kNoSuchFile,        // ENOENT; ERROR_FILE_NOT_FOUND
+  kNoSuchDirectory,   // ENOENT; ERROR_PATH_NOT_FOUND
+  kIsADirectory,      // EISDIR; ERROR_ACCESS_DENIED
+  kNotADirectory,     // ENOTDIR; ERROR_PATH_NOT_FOUND
+  kPermissionDenied,  // EACCES; ERROR_ACCESS_DENIED
+  kNoSpace,           // ENOSPC; ERROR_DISK_FULL
+  kFileTooLarge,      // EFBIG; ERROR_DISK_FULL
+  kHeldElsewhere,     // EBUSY; ERROR_SHARING_VIOLATION
+};
+
+// The line the tool writes under a failure for error: two spaces, the
+// system's own description, a line feed.
+std::string reason_line(SystemError error);
+
 // Creates a new, empty directory of its own in the system's temporary
 // directory, its name starting with prefix, and returns its path; suites
 // running at the same time never share one.
@@ -82,4 +100,4 @@ std::string console_text(const std::string& text);
 
 }  // namespace vlx
 
-#endif  // VLX_PLATFORM_TESTING_H
+#endif  // VLX_TESTS_SUPPORT_TESTING_H

@@ -1,10 +1,12 @@
 // POSIX implementation of the test services. Only code specific to POSIX
 // systems belongs here.
-#include "platform/testing.h"
+#include "tests/support/testing.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -129,6 +131,11 @@ std::wstring make_scratch_directory(const std::wstring& prefix) {
 }
 
 FileHandle hold_file_unshared(const std::wstring&) { return kInvalidFile; }
+
+std::string reason_line(SystemError error) {
+  static const int codes[] = {ENOENT, ENOENT, EISDIR, ENOTDIR, EACCES, ENOSPC, EFBIG, EBUSY};
+  return std::string("  ") + strerror(codes[error]) + "\n";
+}
 
 bool set_extended_attribute(const std::wstring& path, const char* name, const std::string& value) {
   return setxattr(encode_utf8(path.c_str()).c_str(), name, value.data(), value.size(), 0) == 0;
