@@ -44,7 +44,7 @@ fuzz: sanitize
 
 # Benchmarks of the init file library and of an installation, in one table.
 bench:
-	@scripts/require-packages.sh $(BUILD_PACKAGES) libbenchmark-dev libinih-dev pkg-config python3 valgrind
+	@scripts/require-packages.sh $(BUILD_PACKAGES) libbenchmark-dev libinih-dev libglib2.0-dev pkg-config python3 valgrind
 	$(CONFIGURE) -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DVLX_BUILD_TESTS=OFF \
 	  -DVLX_BUILD_BENCHMARKS=ON
 	cmake --build build/bench

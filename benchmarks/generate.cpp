@@ -79,6 +79,23 @@ std::string shared_file() {
   });
 }
 
+std::string plain_file() {
+  return make_file("plain.ini", [](std::ofstream& out) {
+    for (int s = 0; s < kSections; ++s) {
+      out << "[component." << s << "]\n";
+      for (int e = 0; e < kEntriesPerSection; ++e) {
+        int n = s * kEntriesPerSection + e;
+        switch (e % 4) {
+          case 0: out << "name_" << e << " = component " << s << " entry " << e << " of the generated set\n"; break;
+          case 1: out << "path_" << e << "=/opt/vorlax/lib/release-" << n << "/modules/bin\n"; break;
+          case 2: out << "size_" << e << " = " << n * 7 << " kilobytes in all\n"; break;
+          default: out << "flag_" << e << "=enabled by default for component " << s << "\n"; break;
+        }
+      }
+    }
+  });
+}
+
 std::string long_line_file(std::size_t megabytes) {
   return make_file("line-" + std::to_string(megabytes) + "mb.ini", [megabytes](std::ofstream& out) {
     out << "[s]\nk=";

@@ -15,6 +15,11 @@ std::string realistic_file();
 // bytes, ';' comments after a space.
 std::string shared_file();
 
+// The same shape in what every peer reads alike, GLib's GKeyFile included: no
+// comments, no escapes, each key once in its section; lines of about 54
+// bytes.
+std::string plain_file();
+
 // One header and one entry whose value is megabytes long.
 std::string long_line_file(std::size_t megabytes);
 

@@ -54,6 +54,7 @@ void load_file(benchmark::State& state, const std::string& path) {
 
 void BM_LoadRealistic(benchmark::State& state) { load_file(state, realistic_file()); }
 void BM_LoadShared(benchmark::State& state) { load_file(state, shared_file()); }
+void BM_LoadPlain(benchmark::State& state) { load_file(state, plain_file()); }
 void BM_LoadLongLine(benchmark::State& state) { load_file(state, long_line_file(state.range(0))); }
 void BM_LoadTinyLines(benchmark::State& state) { load_file(state, tiny_lines_file(state.range(0))); }
 
@@ -200,6 +201,7 @@ void BM_LookupValue(benchmark::State& state) {
 BENCHMARK(BM_LoadRealistic)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadShared)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AnchorShared)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadPlain)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadLongLine)->Arg(50)->Arg(100)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadTinyLines)->Arg(1000000)->Arg(2000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Store)->Arg(1000000)->Arg(2000000)->Unit(benchmark::kMillisecond);

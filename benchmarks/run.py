@@ -10,8 +10,10 @@ usage: run.py BUILD_DIR DATA_DIR"""
 import json
 import os
 import re
+import statistics
 import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import install_benchmark  # noqa: E402
@@ -19,6 +21,7 @@ import install_benchmark  # noqa: E402
 LABELS = {
     "BM_LoadRealistic": "load_init_file, realistic file (CR LF, escapes, continuations)",
     "BM_LoadShared": "load_init_file, plain file both parsers read alike",
+    "BM_LoadPlain": "load_init_file, file every peer reads alike (GKeyFile too)",
     "BM_AnchorShared": "anchor: inih parsing the same plain file",
     "BM_LoadLongLine/50": "load_init_file, one 50 MB line",
     "BM_LoadLongLine/100": "load_init_file, one 100 MB line",
@@ -66,6 +69,28 @@ def run_case(binary, name, data):
     raise RuntimeError("no median for " + name)
 
 
+def fresh_processes(program, path, rounds=11):
+    """Each reader of user_program run afresh on path, rounds times, the
+    readers taking turns: median wall time and peak memory (VmHWM, MB) of
+    each. A reader the program was built without is left out."""
+    readers = ["vlx", "inih", "gkeyfile"]
+    times = {reader: [] for reader in readers}
+    peaks = {reader: 0.0 for reader in readers}
+    for _ in range(rounds + 1):  # the first round only warms the page cache
+        for reader in list(readers):
+            start = time.perf_counter()
+            process = subprocess.Popen([program, reader, path], stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
+            _, status, usage = os.wait4(process.pid, 0)
+            elapsed = time.perf_counter() - start
+            if status != 0:
+                readers.remove(reader)
+                continue
+            times[reader].append(elapsed)
+            peaks[reader] = max(peaks[reader], usage.ru_maxrss / 1024)
+    return {reader: (statistics.median(times[reader][1:]), peaks[reader]) for reader in readers}
+
+
 def seconds(run):
     scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[run["time_unit"]]
     return run["real_time"] * scale
@@ -109,6 +134,24 @@ def main():
         rows.append((LABELS.get(name, name), show_time(seconds(run)),
                      "%.0f" % (rate / 2**20) if rate else "", compare,
                      "%.0f MB" % run["peak_MB"] if "peak_MB" in run else ""))
+
+    print("running a user's program in fresh processes ...", file=sys.stderr)
+    plain = os.path.join(data, "plain.ini")
+    megabytes = os.path.getsize(plain) / 2**20
+    user = fresh_processes(os.path.join(build, "bin", "user_program"), plain)
+    vlx_time, vlx_peak = user["vlx"]
+    inih_time, inih_peak = user["inih"]
+    rows.append(("fresh process: load, walk every entry, free (plain file)", show_time(vlx_time),
+                 "%.0f" % (megabytes / vlx_time), "%.2fx the time of inih" % (vlx_time / inih_time),
+                 "%.0f MB (%.2fx the file)" % (vlx_peak, vlx_peak / megabytes)))
+    rows.append(("anchor: fresh process, inih counting the same entries", show_time(inih_time),
+                 "%.0f" % (megabytes / inih_time), "1.00 (anchor)", "%.0f MB" % inih_peak))
+    if "gkeyfile" in user:
+        gkeyfile_time, gkeyfile_peak = user["gkeyfile"]
+        rows.append(("fresh process: GKeyFile load, walk, free (plain file)", show_time(gkeyfile_time),
+                     "%.0f" % (megabytes / gkeyfile_time),
+                     "this library: %.2fx this time" % (vlx_time / gkeyfile_time),
+                     "%.0f MB" % gkeyfile_peak))
 
     print("running the installation against cp ...", file=sys.stderr)
     install = install_benchmark.measure(os.path.join(build, "bin", "vlxinstall"), data, 11)

@@ -52,8 +52,12 @@ int delete_slot(T** items, int32_t* count, int index, Release release) {
   return 0;
 }
 
+// An entry's text follows its record in the same block, unless set gave it
+// a block of its own.
+bool has_own_text_block(const InitEntry* entry) { return entry->key != reinterpret_cast<const char*>(entry + 1); }
+
 void free_entry(InitEntry* entry) {
-  free(entry->key);
+  if (has_own_text_block(entry)) free(entry->key);
   free(entry);
 }
 
@@ -96,14 +100,10 @@ void free_init_section(InitSection* section) {
   free(section);
 }
 
-void vlx::append_init_section(InitFile* file, InitSection* section) {
-  append_slot(&file->sections, &file->count, &file->capacity, section);
-}
-
 int add_init_section(InitFile* file, InitSection* section) {
   int i = find_section(file, section->name);
   if (i < 0) {
-    append_init_section(file, section);
+    append_slot(&file->sections, &file->count, &file->capacity, section);
     return 1;
   }
   InitSection* old = file->sections[i];
@@ -135,32 +135,33 @@ InitSection* copy_init_section(InitSection* section, const char* new_name) {
   return copy;
 }
 
-InitEntry* vlx::make_init_entry(char* key, char* value) {
-  InitEntry* entry = static_cast<InitEntry*>(malloc(sizeof(InitEntry)));
-  entry->key = key;
-  entry->value = value;
+InitEntry* vlx::allocate_init_entry(size_t text_size) {
+  InitEntry* entry = static_cast<InitEntry*>(malloc(sizeof(InitEntry) + text_size));
+  entry->key = reinterpret_cast<char*>(entry + 1);
   return entry;
 }
 
 int set_init_entry(InitSection* section, const char* key, const char* value) {
-  // The block is built before the search, so key and value may point into the
-  // entry that is about to be replaced.
+  // Nothing changes before the text is copied, so key and value may point
+  // into the entry that is about to be replaced.
   size_t key_size = strlen(key) + 1, value_size = strlen(value) + 1;
-  char* block = static_cast<char*>(malloc(key_size + value_size));
-  memcpy(block, key, key_size);
-  memcpy(block + key_size, value, value_size);
-
-  int i = find_entry(section, block);
+  int i = find_entry(section, key);
+  char* text;
   if (i < 0) {
-    append_slot(&section->entries, &section->count, &section->capacity,
-                make_init_entry(block, block + key_size));
-    return 1;
+    InitEntry* entry = allocate_init_entry(key_size + value_size);
+    text = entry->key;
+    append_slot(&section->entries, &section->count, &section->capacity, entry);
+  } else {
+    // The record keeps its place; the new text gets a block of its own.
+    text = static_cast<char*>(malloc(key_size + value_size));
   }
-  InitEntry* entry = section->entries[i];
-  free(entry->key);
-  entry->key = block;
-  entry->value = block + key_size;
-  return 0;
+  memcpy(text, key, key_size);
+  memcpy(text + key_size, value, value_size);
+  InitEntry* entry = section->entries[i < 0 ? section->count - 1 : i];
+  if (i >= 0 && has_own_text_block(entry)) free(entry->key);
+  entry->key = text;
+  entry->value = text + key_size;
+  return i < 0 ? 1 : 0;
 }
 
 char* lookup_init_value(InitSection* section, const char* key) {

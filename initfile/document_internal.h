@@ -13,15 +13,14 @@ constexpr int32_t kInitGrowth = 10;
 // A new empty section that takes ownership of name (a malloc'd string).
 InitSection* adopt_init_section_name(char* name);
 
-// Appends section to the document, even when its name is already there.
-void append_init_section(InitFile* file, InitSection* section);
-
 // Releases the entry at index (below count) and moves the last entry into
 // its slot.
 void remove_init_entry_at(InitSection* section, int32_t index);
 
-// A new entry whose key owns the malloc'd block that value points into.
-InitEntry* make_init_entry(char* key, char* value);
+// A new entry whose text of text_size bytes shares its heap block: key
+// points to the text, right after the record; value is left for the caller
+// to point into it. Releasing the entry releases both at once.
+InitEntry* allocate_init_entry(size_t text_size);
 
 }  // namespace vlx
 

@@ -38,12 +38,11 @@ Refill refill(InitLineReader* reader, const InitByteSource& source) {
 }
 
 // Trailing spaces go, escaped ones included; a line that fills its room
-// grows once more for the terminator. The caller gets exactly that room.
-char* finish_line(TextBuffer* line) {
+// grows once more for the terminator.
+void finish_line(TextBuffer* line) {
   while (line->length > 0 && line->text[line->length - 1] == ' ') --line->length;
   if (line->length == line->room) reserve_text(line, 1);
   line->text[line->length] = '\0';
-  return take_text(line);
 }
 
 // Takes the run of plain bytes at the reader's position, appending it to the
@@ -95,9 +94,17 @@ char* vlx::read_init_line(InitLineReader* reader) {
 }
 
 char* vlx::read_init_line_from(InitLineReader* reader, const InitByteSource& source) {
-  if (reader->at_end) return nullptr;
   TextBuffer line;
   start_text(&line);
+  if (read_init_line_into(reader, source, &line)) return take_text(&line);
+  free_text(&line);
+  return nullptr;
+}
+
+bool vlx::read_init_line_into(InitLineReader* reader, const InitByteSource& source, TextBuffer* buffer) {
+  if (reader->at_end) return false;
+  TextBuffer& line = *buffer;
+  clear_text(&line);
   bool escape = false, comment = false;
   reader->line_start = reader->line_feeds + 1;
   for (;;) {
@@ -127,7 +134,8 @@ char* vlx::read_init_line_from(InitLineReader* reader, const InitByteSource& sou
         } else if (line.length == 0) {
           comment = false;  // nothing on this line
         } else {
-          return finish_line(&line);
+          finish_line(&line);
+          return true;
         }
         break;
       case '\r':
@@ -154,9 +162,7 @@ char* vlx::read_init_line_from(InitLineReader* reader, const InitByteSource& sou
         break;
     }
   }
-  if (line.length == 0) {
-    free_text(&line);
-    return nullptr;
-  }
-  return finish_line(&line);
+  if (line.length == 0) return false;
+  finish_line(&line);
+  return true;
 }

@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+struct TextBuffer;
+
 namespace vlx {
 
 struct InitLineReader {
@@ -40,6 +42,12 @@ char* read_init_line(InitLineReader* reader);
 
 // The same, with the bytes taken from source instead of the reader's file.
 char* read_init_line_from(InitLineReader* reader, const InitByteSource& source);
+
+// The same into line, a buffer started with start_text and kept from call
+// to call, so that reading allocates nothing for lines that fit what it
+// holds: true with the terminated line in it (line->length bytes before the
+// terminator), false when no line is left.
+bool read_init_line_into(InitLineReader* reader, const InitByteSource& source, TextBuffer* line);
 
 }  // namespace vlx
 

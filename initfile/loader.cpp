@@ -6,6 +6,7 @@
 #include "initfile/initfile.h"
 #include "line_reader.h"
 #include "platform/platform.h"
+#include "text_buffer.h"
 
 using namespace vlx;
 
@@ -21,63 +22,72 @@ const char kInitHeaderWithoutName[] = "a section header without a name";
 const char kInitHeaderWithoutBracket[] = "a section header that does not end with ']'";
 const char kInitNeitherHeaderNorEntry[] = "a line that is neither a section header nor an entry";
 
-// The section being filled from the file. Its entries array grows by doubling
-// while lines come, so a section of millions of entries is not copied over
-// and over, and is cut back to the capacity the growth rule gives (the next
-// multiple of 10) when the section is complete.
-struct SectionBuilder {
-  InitSection* section;
-  int32_t allocated;  // slots allocated for entries, at least capacity
+// The items of an array of the document while the file is read: a scratch
+// array that doubles as items come and is reused for every section, so that
+// the heap sees no block grown and freed over and over. finish_array then
+// gives the array its slots once, exactly the capacity the growth rule gives
+// (the smallest multiple of 10 that holds them, at least 10).
+template <typename T>
+struct Pending {
+  T** items;
+  int32_t count;
+  int32_t allocated;
 };
 
-void start_section(SectionBuilder* builder, InitSection* section) {
-  builder->section = section;
-  builder->allocated = section->capacity;
-}
-
-void append_entry(SectionBuilder* builder, InitEntry* entry) {
-  InitSection* section = builder->section;
-  if (section->count == builder->allocated) {
-    builder->allocated *= 2;
-    section->entries = static_cast<InitEntry**>(
-        realloc(section->entries, sizeof(InitEntry*) * static_cast<size_t>(builder->allocated)));
+template <typename T>
+void add_pending(Pending<T>* pending, T* item) {
+  if (pending->count == pending->allocated) {
+    pending->allocated = pending->allocated ? 2 * pending->allocated : 64;
+    pending->items =
+        static_cast<T**>(realloc(pending->items, sizeof(T*) * static_cast<size_t>(pending->allocated)));
   }
-  section->entries[section->count++] = entry;
-  if (section->count > section->capacity) section->capacity += kInitGrowth;
+  pending->items[pending->count++] = item;
 }
 
-void finish_section(SectionBuilder* builder) {
-  InitSection* section = builder->section;
-  if (!section || builder->allocated == section->capacity) return;
-  section->entries = static_cast<InitEntry**>(
-      realloc(section->entries, sizeof(InitEntry*) * static_cast<size_t>(section->capacity)));
-  builder->allocated = section->capacity;
+// Hands the pending items over to an array (slots, count, capacity) whose
+// slots are released first, and empties pending.
+template <typename T>
+void finish_array(Pending<T>* pending, T*** slots, int32_t* count, int32_t* capacity) {
+  int32_t needed = pending->count > kInitGrowth ? pending->count : kInitGrowth;
+  *capacity = (needed + kInitGrowth - 1) / kInitGrowth * kInitGrowth;
+  free(*slots);
+  *slots = static_cast<T**>(malloc(sizeof(T*) * static_cast<size_t>(*capacity)));
+  if (pending->count > 0) memcpy(*slots, pending->items, sizeof(T*) * static_cast<size_t>(pending->count));
+  *count = pending->count;
+  pending->count = 0;
 }
 
 bool is_header_line(const char* line, size_t length) {
   return length > 2 && line[0] == '[' && line[length - 1] == ']';
 }
 
-// Splits an entry line in place and appends it to the section: the key ends
-// at the first '=' (spaces before it dropped), the value starts after it
-// (spaces after it skipped). False when the line is no entry line.
-bool take_entry_line(SectionBuilder* builder, char* line) {
-  char* equals = strchr(line, '=');
+// Appends the entry of an entry line to the section: the key ends at the
+// first '=' (spaces before it dropped), the value starts after it (spaces
+// after it skipped). Record and text share one block of exactly their size.
+// False when the line is no entry line.
+bool take_entry_line(Pending<InitEntry>* entries, const char* line, size_t length) {
+  const char* equals = static_cast<const char*>(memchr(line, '=', length));
   if (!equals || equals == line) return false;
-  for (char* p = equals; p > line && p[-1] == ' ';) *--p = '\0';
-  *equals = '\0';
-  char* value = equals + 1;
+  size_t key_length = static_cast<size_t>(equals - line);
+  while (key_length > 0 && line[key_length - 1] == ' ') --key_length;
+  const char* value = equals + 1;
   while (*value == ' ') ++value;
-  append_entry(builder, make_init_entry(line, value));
+  size_t value_size = length - static_cast<size_t>(value - line) + 1;  // with its terminator
+  InitEntry* entry = allocate_init_entry(key_length + 1 + value_size);
+  memcpy(entry->key, line, key_length);
+  entry->key[key_length] = '\0';
+  entry->value = entry->key + key_length + 1;
+  memcpy(entry->value, value, value_size);
+  add_pending(entries, entry);
   return true;
 }
 
-// Turns a header line into a new section named by what stands between the
-// brackets; the line becomes the name.
-InitSection* take_header_line(char* line, size_t length) {
-  memmove(line, line + 1, length - 2);
-  line[length - 2] = '\0';
-  return adopt_init_section_name(line);
+// A new section named by what stands between the brackets of a header line.
+InitSection* take_header_line(const char* line, size_t length) {
+  char* name = static_cast<char*>(malloc(length - 1));
+  memcpy(name, line + 1, length - 2);
+  name[length - 2] = '\0';
+  return adopt_init_section_name(name);
 }
 
 // What is wrong with line, which is neither an entry of the section before
@@ -96,29 +106,43 @@ const char* diagnose_line(const char* line, size_t length, bool first) {
 // (when not null). The document is built as the lines come: after the first
 // line the entry test comes first, so '[a=b]' there is an entry.
 InitFile* load_lines(InitLineReader* reader, const InitByteSource& source, InitLoadError* error) {
-  InitFile* file = create_init_file();
-  SectionBuilder current = {nullptr, 0};
+  Pending<InitSection> sections = {nullptr, 0, 0};
+  Pending<InitEntry> entries = {nullptr, 0, 0};  // of the last section
   InitLoadError report = {0, nullptr};
-  while (char* line = read_init_line_from(reader, source)) {
-    if (current.section && take_entry_line(&current, line)) continue;
-    size_t length = strlen(line);
-    if (!is_header_line(line, length)) {
-      report = {reader->line_start, diagnose_line(line, length, !current.section)};
-      free(line);
+  // One buffer serves every line: what the document keeps is copied out of it.
+  TextBuffer line;
+  start_text(&line);
+  while (read_init_line_into(reader, source, &line)) {
+    size_t length = strlen(line.text);  // a zero byte ends the line's text
+    if (sections.count > 0 && take_entry_line(&entries, line.text, length)) continue;
+    if (!is_header_line(line.text, length)) {
+      report = {reader->line_start, diagnose_line(line.text, length, sections.count == 0)};
       break;
     }
-    finish_section(&current);
-    start_section(&current, take_header_line(line, length));
-    append_init_section(file, current.section);
+    if (sections.count > 0) {
+      InitSection* last = sections.items[sections.count - 1];
+      finish_array(&entries, &last->entries, &last->count, &last->capacity);
+    }
+    add_pending(&sections, take_header_line(line.text, length));
   }
-  finish_section(&current);
+  free_text(&line);
   // A read error ends the file: the lines before it make the document.
   if (!report.reason && reader->read_failed) report.reason = kInitReadError;
   if (error) *error = report;
+  InitFile* file = nullptr;
   if (report.line != 0) {
-    free_init_file(file);
-    return nullptr;
+    for (int32_t i = 0; i < entries.count; ++i) free(entries.items[i]);
+    for (int32_t i = 0; i < sections.count; ++i) free_init_section(sections.items[i]);
+  } else {
+    if (sections.count > 0) {
+      InitSection* last = sections.items[sections.count - 1];
+      finish_array(&entries, &last->entries, &last->count, &last->capacity);
+    }
+    file = create_init_file();
+    finish_array(&sections, &file->sections, &file->count, &file->capacity);
   }
+  free(entries.items);
+  free(sections.items);
   return file;
 }
 

@@ -30,6 +30,12 @@ inline void start_text(TextBuffer* buffer) {
   buffer->allocated = sizeof buffer->local;
 }
 
+// Empties the buffer for the next text, keeping the block it has.
+inline void clear_text(TextBuffer* buffer) {
+  buffer->length = 0;
+  buffer->room = kTextGrowth;
+}
+
 inline void free_text(TextBuffer* buffer) {
   if (buffer->text != buffer->local) free(buffer->text);
 }

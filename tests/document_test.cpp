@@ -74,6 +74,24 @@ TEST(DocumentTest, SettingAnExistingKeyKeepsItsPlace) {
   EXPECT_STREQ(lookup_init_value(section, "A"), "");
   EXPECT_EQ(lookup_init_value(section, "B"), nullptr);  // case-sensitive
   free_init_section(section);
+
+  // A loaded or new entry's text follows its record in one block; a replaced
+  // value gets a block of its own, and again, each released with the entry.
+  const char text[] = "[s]\nk = v\nj=w\n";
+  InitFile* file = load_init_text(text, sizeof text - 1);
+  section = lookup_init_section(file, "s");
+  InitEntry* entry = section->entries[0];
+  EXPECT_EQ(entry->key, reinterpret_cast<char*>(entry + 1));
+  EXPECT_EQ(entry->value, entry->key + 2);
+  EXPECT_EQ(set_init_entry(section, "k", "longer value"), 0);
+  EXPECT_NE(entry->key, reinterpret_cast<char*>(entry + 1));
+  EXPECT_EQ(set_init_entry(section, "k", entry->value), 0);
+  EXPECT_STREQ(lookup_init_value(section, "k"), "longer value");
+  EXPECT_EQ(set_init_entry(section, "new", "x"), 1);
+  EXPECT_EQ(section->entries[2]->key, reinterpret_cast<char*>(section->entries[2] + 1));
+  EXPECT_EQ(delete_init_entry(section, "k"), 0);
+  EXPECT_EQ(delete_init_entry(section, "j"), 0);
+  free_init_file(file);
 }
 
 TEST(DocumentTest, DeletingMovesTheLastElementIntoTheGap) {
