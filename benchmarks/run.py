@@ -41,7 +41,7 @@ LABELS = {
 DOUBLES = {"BM_LoadLongLine/100": "BM_LoadLongLine/50",
            "BM_LoadTinyLines/2000000": "BM_LoadTinyLines/1000000",
            "BM_Store/2000000": "BM_Store/1000000"}
-COUNTED = {"BM_LoadLongLine": "load_init_file", "BM_LoadTinyLines": "load_init_file",
+COUNTED = {"BM_LoadLongLine": "load_init_file_reporting", "BM_LoadTinyLines": "load_init_file_reporting",
            "BM_Store": "store_init_file"}
 
 
