@@ -44,14 +44,13 @@ void add_pending(Pending<T>* pending, T* item) {
   pending->items[pending->count++] = item;
 }
 
-// Hands the pending items over to an array (slots, count, capacity) whose
-// slots are released first, and empties pending.
+// Hands the pending items over to an array (slots, count, capacity), whose
+// slots are resized to the capacity, and empties pending.
 template <typename T>
 void finish_array(Pending<T>* pending, T*** slots, int32_t* count, int32_t* capacity) {
   int32_t needed = pending->count > kInitGrowth ? pending->count : kInitGrowth;
   *capacity = (needed + kInitGrowth - 1) / kInitGrowth * kInitGrowth;
-  free(*slots);
-  *slots = static_cast<T**>(malloc(sizeof(T*) * static_cast<size_t>(*capacity)));
+  *slots = static_cast<T**>(realloc(*slots, sizeof(T*) * static_cast<size_t>(*capacity)));
   if (pending->count > 0) memcpy(*slots, pending->items, sizeof(T*) * static_cast<size_t>(pending->count));
   *count = pending->count;
   pending->count = 0;

@@ -1,7 +1,5 @@
 // File deployment through the real executable: the three stages and their
 // failure policies. Failures are injected in ways that stop root too.
-#include <thread>
-
 #include "installer/messages.h"
 #include "platform/temporary_name.h"
 #include "tests/distribution.h"
@@ -74,10 +72,7 @@ TEST_F(DeployTest, TargetsHeldOpenAreWaitedForAndThenGivenUp) {
   FileHandle held = hold_file_unshared(to_wide(bin_dir / "start_tavrel.boot"));
   if (held == kInvalidFile) GTEST_SKIP() << "files cannot be held unshared here";
   write_contents(release_dir / "start_tavrel.boot", "boot, release two\n");
-  std::thread release([held] {
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    close_file(held);
-  });
+  std::thread release = close_later(held, 1000);
   ProcessResult result = run_silent();
   release.join();
   EXPECT_EQ(result.status, 0);

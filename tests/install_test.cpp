@@ -2,8 +2,6 @@
 // descriptor and the launcher configuration.
 #include <string.h>
 
-#include <thread>
-
 #include "installer/messages.h"
 #include "platform/temporary_name.h"
 #include "tests/distribution.h"
@@ -86,10 +84,7 @@ TEST_F(InstallTest, RunWaitsForTheRunThatHoldsTheRoot) {
   ASSERT_EQ(lock_directory(to_wide(bin_dir).c_str(), &lock), kLockTaken);
   EXPECT_EQ(lock_directory(to_wide(bin_dir).c_str(), nullptr), kLockHeld);
   EXPECT_EQ(lock_directory(to_wide(scratch / "absent").c_str(), nullptr), kLockUnavailable);
-  std::thread release([lock] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    close_file(lock);
-  });
+  std::thread release = close_later(lock, 1500);
   ProcessResult result = run_silent();
   release.join();
   EXPECT_EQ(result.status, 0);

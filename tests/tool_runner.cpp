@@ -53,6 +53,13 @@ std::string read_contents(const fs::path& path) {
   return text.str();
 }
 
+std::thread close_later(vlx::FileHandle file, int milliseconds) {
+  return std::thread([file, milliseconds] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    vlx::close_file(file);
+  });
+}
+
 ::testing::AssertionResult same_bytes(const std::string& actual, const std::string& expected) {
   if (actual == expected) return ::testing::AssertionSuccess();
   size_t at = 0;

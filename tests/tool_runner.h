@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -37,6 +38,10 @@ class ScratchTest : public ::testing::Test {
 void write_contents(const fs::path& path, const std::string& contents);
 // The whole contents of path; empty when it cannot be read.
 std::string read_contents(const fs::path& path);
+
+// Closes file after milliseconds, on a thread of its own that the caller
+// joins: another program letting go of a file or a lock while a run waits.
+std::thread close_later(vlx::FileHandle file, int milliseconds);
 
 // Success when actual and expected hold the same bytes; otherwise says where
 // they first differ, with a little of each around it, so that a failure on
