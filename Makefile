@@ -32,7 +32,8 @@ test:
 	@MAKE="$(MAKE)" scripts/run-suites.sh test-native test-sanitize test-windows test-dist
 
 # The whole fault-injection sweep: every realistic error of every system call
-# of a run, and a kill at each, in every scenario (about 5,400 runs).
+# of a run, a kill at each, and the in-place path failed part-way, in every
+# scenario (about 7,700 runs).
 faults: native
 	@scripts/require-packages.sh strace python3
 	python3 tests/faults/fault_sweep.py --full build/native/bin/vlxinstall

@@ -50,6 +50,21 @@ void report_copy_failure(const wchar_t* source, const wchar_t* target) {
   std::wstring reason = describe_last_error();
   print_message(kStandardError, kCopyFailed, source, target);
   print_reason(reason);
+  print_target_damage(target);
+}
+
+void print_target_damage(const wchar_t* target) {
+  std::wstring moved_to;
+  switch (last_target_damage(&moved_to)) {
+    case kTargetIntact:
+      break;
+    case kTargetIncomplete:
+      print_message(kStandardError, kLeftIncomplete, target);
+      break;
+    case kTargetMovedAside:
+      print_message(kStandardError, kLeftMovedAside, target, moved_to.c_str());
+      break;
+  }
 }
 
 void copy_or_bail_out(const wchar_t* source, const wchar_t* target) {

@@ -15,8 +15,13 @@
 void deploy_files(const RunState* state);
 
 // Reports the failed copy of source to target (kCopyFailed) with the
-// system's reason under it; the caller says what follows.
+// system's reason under it, and what the failure left of target when that is
+// not target as it was; the caller says what follows.
 void report_copy_failure(const wchar_t* source, const wchar_t* target);
+
+// Writes, under a failure's reason, what the copy or write of target that
+// just failed left of it (last_target_damage); nothing when it is as it was.
+void print_target_damage(const wchar_t* target);
 
 // Copies source to target, replacing it. On failure reports both paths and
 // the reason and ends the run with status 1.

@@ -35,6 +35,7 @@ void write_launcher_config(const RunState* state) {
   if (stored != 0) {
     print_message(kStandardError, kCreateFailed, first);
     print_reason(reason);
+    print_target_damage(first);
     fail(kBailingOut);
   }
   copy_or_bail_out(first, second);

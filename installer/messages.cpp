@@ -46,6 +46,8 @@ const char kCreateFailed[] = "Could not create file %S\n";
 const char kContinuing[] = "Continuing installation anyway...\n";
 const char kBailingOut[] = "Cannot continue installation, bailing out.\n";
 const char kReason[] = "  %S\n";
+const char kLeftIncomplete[] = "  %S is now incomplete: its directory allows no new file, so it was written in place\n";
+const char kLeftMovedAside[] = "  the running program %S was moved to %S and could not be moved back\n";
 
 void print_message(ConsoleStream stream, const char* format, const wchar_t* first,
                    const wchar_t* second) {

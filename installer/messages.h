@@ -40,6 +40,11 @@ extern const char kCreateFailed[];
 extern const char kContinuing[];  // after a launcher's failed copy
 extern const char kBailingOut[];  // after a failed copy or write that ends the run
 extern const char kReason[];      // under a failure: the system's or the loader's reason
+// Under the reason, when a failed copy or write did not leave its target as
+// it was: written in place and cut short, or (Windows) a running program
+// moved aside and not back.
+extern const char kLeftIncomplete[];
+extern const char kLeftMovedAside[];
 
 // Writes format to stream with each "%S" replaced by the next wide argument,
 // rendered for that stream.

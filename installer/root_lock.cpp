@@ -20,6 +20,7 @@ void lock_root(const RunState* state) {
     }
     if (!told && waited >= std::chrono::seconds(1)) {
       print_message(kStandardError, kWaitingForOtherRun, state->root_dir);
+      flush_console(kStandardError);  // seen now, not when the run ends
       told = true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -1,8 +1,9 @@
 // Operating-system and run-time services used by the installer and the init
-// file library. Two backends implement this header: platform-win32.cpp
-// (KERNEL32) and platform-posix.cpp (Linux); console.cpp (the C runtime's
-// streams), temporary_name.cpp and utf8.cpp serve both. No system header is
-// exposed here; callers see only plain types.
+// file library. Two backends implement this header: platform-win32.cpp with
+// replacement-win32.cpp (KERNEL32) and platform-posix.cpp with
+// replacement-posix.cpp (Linux); console.cpp (the C runtime's streams),
+// replacement.cpp and utf8.cpp serve both. No system header is exposed here;
+// callers see only plain types.
 #ifndef VLX_PLATFORM_PLATFORM_H
 #define VLX_PLATFORM_PLATFORM_H
 
@@ -73,37 +74,50 @@ bool file_exists(const wchar_t* path);
 using FileHandle = std::intptr_t;
 constexpr FileHandle kInvalidFile = -1;
 
-// Copies the regular file source to target through a replacement (below), so
-// that target is at every moment either its old self or a whole copy, unless
-// the replacement writes in place. The copy keeps the source's modification
-// time and permission bits (on Windows its attributes, added to those of the
-// file it replaces) where the file system allows. A target that is the
-// source itself (through a link) is left as it is and counts as copied.
-// Returns true on success; on failure a target replaced by rename is left as
-// it was and no temporary file remains.
+// Copies the regular file source to target through a replacement (below):
+// target is at every moment either its old self or a whole copy, unless the
+// directory refuses a new file and target is written in place. The copy
+// keeps the source's modification time and permission bits (on Windows its
+// attributes, added to those of the file it replaces) where the file system
+// allows. A target that is the source itself (through a link) is left as it
+// is and counts as copied. Returns true on success; on failure a target
+// replaced by rename is left as it was, no temporary file remains, and
+// last_target_damage says what became of a target written in place.
 bool copy_file(const wchar_t* source, const wchar_t* target);
 
 // ---- Replacing files ----
 
-// A file being written to take the place of another. As a rule the bytes go
-// to a temporary file beside the target, which is renamed over the target
-// once it is complete and on the disk, and which is first given what makes
-// the old file that file to its users: on POSIX its owner and group,
-// extended attributes (access lists, security labels) and permission bits; on
-// Windows its attributes and security descriptor, where the caller may set
-// them. Where a rename would not keep that identity, the target is written
-// in place instead, which is not done in one step: on POSIX when it has
-// other hard links, when its owner, group or an extended attribute cannot be
-// given to a new file, or when no file can be made in its directory but the
-// target can be opened for writing. A target that exists but is not a
-// regular file (a device such as /dev/full or NUL, a FIFO) is written in
-// place too. A symbolic link is followed and the file it names is replaced,
-// so the link stays a link.
+// A file being written to take the place of another. A replacement is always
+// a new file, as package managers make: the bytes go to a temporary file
+// beside the target, which is given what made the old file that file to its
+// users, flushed to the disk and renamed over the target. Other names of the
+// old file (hard links, snapshots) keep the old contents.
+//
+// After the data and before the flush, the new file carries, each item
+// skipped where the system refuses it (a refusal never fails the
+// replacement): on POSIX the group, and the owner where the caller may give
+// it; the extended attributes (user.*, access lists, security labels) but
+// security.capability, which was granted to the old program and not to new
+// bytes; and last the permission bits, so that set-ID bits survive. On
+// Windows the owner and group (the group alone where the owner cannot be
+// given), the access list, and the attributes.
+//
+// Only where the directory refuses a new file (EACCES or EPERM; on Windows
+// ERROR_ACCESS_DENIED) and the target opens for writing is the target written
+// in place, which is not one step: a failure part-way leaves it incomplete.
+// A target that exists but is not a regular file (a device such as /dev/full
+// or NUL, a FIFO) is written in place too. A symbolic link is followed and
+// the file it names is replaced, so the link stays a link.
 struct FileReplacement {
-  FileHandle file = kInvalidFile;  // where the new contents go
-  std::wstring target;             // the file replaced, links followed
-  std::wstring temporary;          // beside target; empty when writing in place
-  std::uint64_t started = 0;       // when it began, in the backend's milliseconds
+  FileHandle file = kInvalidFile;       // where the new contents go
+  std::wstring target;                  // the file replaced, links followed
+  std::wstring temporary;               // the new file beside target; empty when written in place
+  FileHandle directory = kInvalidFile;  // POSIX: target's directory, where the names are made
+  bool replaces = false;                // an existing regular file is replaced by a new one
+  // The permission bits (POSIX) or attributes (Windows) that close_replacement
+  // gives the file last: the old file's, unless the caller sets others; -1
+  // for none (a new file keeps what it was created with).
+  long mode = -1;
 };
 
 // Opens a replacement for path. False when none could be opened: path names a
@@ -111,38 +125,54 @@ struct FileReplacement {
 // the target itself can be written.
 bool begin_replacement(const wchar_t* path, FileReplacement* replacement);
 
-// Flushes the new contents to the disk and closes the file. False when either
-// fails: the contents may not have reached the disk.
+// Gives a new file what it carries (above) and mode, flushes it to the disk
+// and closes it. False when the flush or the close fails: the contents may
+// not have reached the disk.
 bool close_replacement(FileReplacement* replacement);
 
 // Renames the closed temporary file over the target. False when that fails;
 // the target is then as it was. On Windows a target that is read-only has
 // the attribute cleared for the move, and a target that is a running program
-// (which Windows lets rename but not replace) is first renamed aside under a
-// temporary name, which a later sweep removes once the program has ended.
+// (which Windows lets rename but not replace) is first renamed aside under an
+// aside name, which a later sweep removes once the program has ended.
 bool commit_replacement(FileReplacement* replacement);
 
-// Abandons a replacement that failed: closes its file if still open and
-// removes the temporary file. A target replaced by rename stays as it was; one
-// written in place holds what was written of it.
+// Abandons a replacement that failed: closes its files if still open and
+// removes the temporary file. A target replaced by rename stays as it was;
+// one written in place holds what was written of it.
 void discard_replacement(FileReplacement* replacement);
+
+// What the copy or replacement that failed last on this thread left of its
+// target, for the lines under its failure; ask right after the failure, as
+// with describe_last_error.
+enum TargetDamage {
+  kTargetIntact,      // as it was
+  kTargetIncomplete,  // a regular file written in place and cut short
+  kTargetMovedAside   // Windows: a running program was moved aside and could not be moved back
+};
+// The damage, and for kTargetMovedAside where the program now is (in
+// *moved_to, when not null).
+TargetDamage last_target_damage(std::wstring* moved_to);
 
 // Makes the renames into the directory that holds path survive a power cut
 // (fsync of the directory on POSIX; on Windows each move is written through
-// already). False when the flush fails; a directory that cannot be opened,
-// or a file system that cannot flush one, is left as it is.
+// already, as far as the file system honours that). False when the flush
+// fails; a directory that cannot be opened, or a file system that cannot
+// flush one, is left as it is.
 bool flush_parent_directory(const wchar_t* path);
 
 // On Windows every step of a replacement or a copy, and the removal of its
 // temporary file, is repeated while another program's brief hold refuses it
 // (a virus scanner, the indexer or a backup agent opening a file just
-// closed): with pauses growing from 1 ms to 250 ms, for at most this long.
+// closed): with pauses growing from 1 ms to 250 ms, for at most this long
+// from the step's first refusal.
 constexpr int kHeldFileWaitMilliseconds = 2000;
 
 // Removes from directory the temporary files of replacements that a process
-// killed before their end left behind, and the programs that replacements
-// renamed aside: only names of their own pattern. A file still in use (a
-// program still running) stays for a later run, without a message.
+// killed before their end left behind: only names of their own pattern. On
+// Windows it also clears the programs that replacements renamed aside: one
+// whose name is empty again is moved back there, and any other is removed
+// once the program has ended (while it runs it stays, without a message).
 void remove_stale_replacements(const wchar_t* directory);
 
 // ---- One run at a time ----

@@ -1,7 +1,7 @@
 // File deployment through the real executable: the three stages and their
 // failure policies. Failures are injected in ways that stop root too.
 #include "installer/messages.h"
-#include "platform/temporary_name.h"
+#include "platform/replacement.h"
 #include "tests/distribution.h"
 
 using namespace vlx;
@@ -66,18 +66,38 @@ TEST_F(DeployTest, FailedCopyLeavesTheExistingTargetIntact) {
   EXPECT_EQ(count_entries_without_temporaries(bin_dir), 7 + 3 + 2);
 }
 
+// True when directory holds a temporary file with contents, closed by the
+// run that wrote it: what the run moves over its target next.
+bool holds_closed_temporary(const fs::path& directory, const std::string& contents) {
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(directory, error)) {
+    const fs::path& path = entry.path();
+    if (is_temporary_name(path.filename().string()) && fs::file_size(path, error) == contents.size() &&
+        !file_is_open_for_writing(to_wide(path)) && read_contents(path) == contents) {
+      return true;
+    }
+  }
+  return false;
+}
+
 TEST_F(DeployTest, TargetsHeldOpenAreWaitedForAndThenGivenUp) {
   ASSERT_EQ(run_silent().status, 0);
-  // A scanner's hold of a second: the run waits it out.
+  // A scanner's hold: let go only once the run has the new file ready to
+  // move over the held one, so that the run meets the hold however long its
+  // start took.
   FileHandle held = hold_file_unshared(to_wide(bin_dir / "start_tavrel.boot"));
   if (held == kInvalidFile) GTEST_SKIP() << "files cannot be held unshared here";
-  write_contents(release_dir / "start_tavrel.boot", "boot, release two\n");
-  std::thread release = close_later(held, 1000);
+  const std::string newer = "boot, release two\n";
+  write_contents(release_dir / "start_tavrel.boot", newer);
+  std::thread release([&] {
+    while (!holds_closed_temporary(bin_dir, newer)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    close_file(held);
+  });
   ProcessResult result = run_silent();
   release.join();
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(read_contents(bin_dir / "start_tavrel.boot"), "boot, release two\n");
+  EXPECT_EQ(read_contents(bin_dir / "start_tavrel.boot"), newer);
 
   // Held for longer than the wait: the failure policies as before.
   held = hold_file_unshared(to_wide(bin_dir / "vlxwin.exe"));
@@ -100,9 +120,8 @@ TEST_F(DeployTest, RunningLauncherIsReplaced) {
   fs::path program = to_path(locate_sibling_program(L"vlx_keep_running"));
   fs::copy_file(program, runtime_bin_dir / "vlx.exe", fs::copy_options::overwrite_existing);
   ASSERT_EQ(run_silent().status, 0);
-  // Long enough to outlast a run that first waits for the refusal to pass.
-  const wchar_t* milliseconds = kPathSeparator == L'/' ? L"1000" : L"6000";
-  ProcessHandle running = start_process(to_wide(bin_dir / "vlx.exe"), {milliseconds}, to_wide(scratch));
+  fs::path stop = scratch / "stop";  // the program runs until this file exists
+  ProcessHandle running = start_process(to_wide(bin_dir / "vlx.exe"), {to_wide(stop)}, to_wide(scratch));
   ASSERT_NE(running, -1);
   std::string newer = read_contents(program) + "release two";
   write_contents(runtime_bin_dir / "vlx.exe", newer);
@@ -111,10 +130,29 @@ TEST_F(DeployTest, RunningLauncherIsReplaced) {
   EXPECT_EQ(result.err, "");
   EXPECT_TRUE(same_bytes(read_contents(bin_dir / "vlx.exe"), newer));
   EXPECT_TRUE(process_is_running(running));
+  write_contents(stop, "");
   wait_for_process(running);
   // The next run removes the renamed program.
   ASSERT_EQ(run_silent().status, 0);
   EXPECT_EQ(count_entries_without_temporaries(bin_dir), 7 + 3 + 2);
+}
+
+TEST_F(DeployTest, OtherNamesOfAReplacedFileKeepItsOldContents) {
+  ASSERT_EQ(run_silent().status, 0);
+  // start.boot made another name of start_tavrel.boot by hand, and a backup
+  // kept of a launcher as another name of it (as cp -al makes snapshots).
+  fs::remove(bin_dir / "start.boot");
+  fs::create_hard_link(bin_dir / "start_tavrel.boot", bin_dir / "start.boot");
+  fs::create_hard_link(bin_dir / "vlx.exe", scratch / "vlx.exe.backup");
+  std::uint64_t identity = file_identity(to_wide(bin_dir / "vlx.exe"));
+  write_contents(runtime_bin_dir / "vlx.exe", "launcher, release two\n");
+  ProcessResult result = run_silent();
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  expect_installed(false);
+  EXPECT_EQ(read_contents(bin_dir / "start_tavrel.boot"), "boot start_tavrel.boot\n");
+  EXPECT_EQ(read_contents(scratch / "vlx.exe.backup"), "launcher vlx.exe\n");
+  EXPECT_NE(file_identity(to_wide(bin_dir / "vlx.exe")), identity);  // a new file, not the old one rewritten
 }
 
 TEST_F(DeployTest, ReadOnlyFilesOfAnEarlierInstallationAreReplaced) {

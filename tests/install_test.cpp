@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "installer/messages.h"
-#include "platform/temporary_name.h"
+#include "platform/replacement.h"
 #include "tests/distribution.h"
 
 using namespace vlx;
@@ -84,11 +84,18 @@ TEST_F(InstallTest, RunWaitsForTheRunThatHoldsTheRoot) {
   ASSERT_EQ(lock_directory(to_wide(bin_dir).c_str(), &lock), kLockTaken);
   EXPECT_EQ(lock_directory(to_wide(bin_dir).c_str(), nullptr), kLockHeld);
   EXPECT_EQ(lock_directory(to_wide(scratch / "absent").c_str(), nullptr), kLockUnavailable);
-  std::thread release = close_later(lock, 1500);
-  ProcessResult result = run_silent();
-  release.join();
+  // The other run lets go once this one says that it waits, however long
+  // its start took.
+  std::string waiting = console_text(message(kWaitingForOtherRun, encode_utf8(to_wide(root).c_str())));
+  ProcessResult result = run_tool_watching({L"-s", to_wide(root)}, [&](const std::string& err) {
+    if (lock != kInvalidFile && err == waiting) {
+      close_file(lock);
+      lock = kInvalidFile;
+    }
+  });
+  if (lock != kInvalidFile) close_file(lock);
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, console_text(message(kWaitingForOtherRun, encode_utf8(to_wide(root).c_str()))));
+  EXPECT_EQ(result.err, waiting);
   expect_installed(false);
 }
 
@@ -135,6 +142,75 @@ TEST_F(InstallTest, RunAsAnotherUserWritesTheFilesItMayWriteInPlace) {
       EXPECT_EQ(file_owner(to_wide(entry.path())), 0) << entry.path();
       EXPECT_FALSE(is_temporary_name(entry.path().filename().string())) << entry.path();
     }
+  }
+
+  // Written in place, a copy cut short by the disk leaves the target
+  // incomplete, and the run says so under the reason.
+  std::string big(200000, 'x');
+  write_contents(runtime_bin_dir / "vlx.exe", big);
+  run_with_file_size_limit(64 << 10, [&] { result = run_as_nobody(); });
+  std::string target = encode_utf8(native_path(bin_dir, {L"vlx.exe"}).c_str());
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, message(kCopyFailed, encode_utf8(native_path(runtime_bin_dir, {L"vlx.exe"}).c_str()), target) +
+                            reason_line(kFileTooLarge) + message(kLeftIncomplete, target) + kContinuing);
+  EXPECT_EQ(read_contents(bin_dir / "vlx.exe"), big.substr(0, 64 << 10));
+}
+
+TEST_F(InstallTest, GroupMemberReinstallsTheGroupsInstallation) {
+  // The installation of user 1000, shared with its group: directories 2775,
+  // files 0644. A member of the group may make, rename and remove files in
+  // bin, but not write the files of 1000 or give files to 1000.
+  if (!can_run_as_other_users() || !fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs root and setpriv";
+  ASSERT_EQ(run_silent().status, 0);
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    change_owner(to_wide(entry.path()), 1000);
+    fs::permissions(entry.path(), entry.is_directory() ? fs::perms::set_gid | fs::perms::owner_all |
+                                                             fs::perms::group_all | fs::perms::others_read |
+                                                             fs::perms::others_exec
+                                                       : fs::perms::owner_read | fs::perms::owner_write |
+                                                             fs::perms::group_read | fs::perms::others_read);
+  }
+  change_owner(to_wide(root), 1000);
+  fs::permissions(scratch, fs::perms::others_exec, fs::perm_options::add);
+  fs::copy_file(to_path(locate_sibling_program(L"vlxinstall")), scratch / "vlxinstall");
+  write_contents(runtime_bin_dir / "vlxrun.exe", "launcher, release two\n");
+  write_contents(release_dir / "start_minimal.boot", "boot, release two\n");
+  ProcessResult result = run_process(
+      L"/usr/bin/setpriv",
+      {L"--reuid=1001", L"--regid=1001", L"--groups=1000", to_wide(scratch / "vlxinstall"), L"-s", to_wide(root)},
+      to_wide(scratch), "");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  expect_installed(false);
+  EXPECT_EQ(read_contents(bin_dir / "start.boot"), "boot, release two\n");
+  std::vector<fs::path> targets = {runtime_bin_dir / "vlx.ini"};
+  for (const auto& entry : fs::directory_iterator(bin_dir)) targets.push_back(entry.path());
+  EXPECT_EQ(targets.size(), 13u);
+  for (const fs::path& target : targets) EXPECT_EQ(file_owner(to_wide(target)), 1001) << target;  // each new
+}
+
+TEST_F(InstallTest, RootAtThePathLimitInstalls) {
+  // The longest path the tool formats, a launcher in the runtime's bin, just
+  // fits; the temporary names beside the targets are longer than that.
+  const size_t longest = std::wstring(L"/vlxcore-2.4.1/bin/testdrv.exe").size();
+  const size_t wanted = static_cast<size_t>(kPathCapacity) - 1 - longest;
+  fs::path deep = scratch;
+  while (to_wide(deep).size() < wanted) {
+    size_t room = wanted - to_wide(deep).size() - 1;  // after the separator
+    deep /= std::string(room > 200 ? 150 : room, 'd');
+  }
+  ASSERT_EQ(to_wide(deep).size(), wanted);
+  fs::create_directories(deep.parent_path());
+  fs::rename(root, deep);
+  root = deep;
+  runtime_bin_dir = to_path(native_path(root, {L"vlxcore-2.4.1", L"bin"}));
+  release_dir = to_path(native_path(root, {L"releases", L"9"}));
+  bin_dir = to_path(native_path(root, {L"bin"}));
+  for (int run = 0; run < 2; ++run) {  // a new installation, then the replacement of each file
+    ProcessResult result = run_silent();
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    expect_installed(false);
   }
 }
 

@@ -30,6 +30,11 @@ ProcessResult ScratchTest::run_tool(const std::vector<std::wstring>& arguments,
   return run_process(locate_sibling_program(L"vlxinstall"), arguments, to_wide(scratch), input);
 }
 
+ProcessResult ScratchTest::run_tool_watching(const std::vector<std::wstring>& arguments,
+                                             const std::function<void(const std::string& err)>& watch) {
+  return run_process_watching(locate_sibling_program(L"vlxinstall"), arguments, to_wide(scratch), "", watch);
+}
+
 ProcessResult ScratchTest::run_tool_copy(const fs::path& directory,
                                          const std::vector<std::wstring>& arguments,
                                          const std::string& input) {
@@ -51,13 +56,6 @@ std::string read_contents(const fs::path& path) {
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
-}
-
-std::thread close_later(vlx::FileHandle file, int milliseconds) {
-  return std::thread([file, milliseconds] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    vlx::close_file(file);
-  });
 }
 
 ::testing::AssertionResult same_bytes(const std::string& actual, const std::string& expected) {

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -27,6 +28,10 @@ class ScratchTest : public ::testing::Test {
 
   // Runs vlxinstall from the build with arguments and standard input.
   vlx::ProcessResult run_tool(const std::vector<std::wstring>& arguments, const std::string& input = "");
+  // Runs vlxinstall as run_tool does, calling watch with its standard error
+  // so far while it runs (run_process_watching).
+  vlx::ProcessResult run_tool_watching(const std::vector<std::wstring>& arguments,
+                                       const std::function<void(const std::string& err)>& watch);
   // Runs a copy of vlxinstall placed in directory.
   vlx::ProcessResult run_tool_copy(const fs::path& directory, const std::vector<std::wstring>& arguments,
                               const std::string& input = "");
@@ -38,10 +43,6 @@ class ScratchTest : public ::testing::Test {
 void write_contents(const fs::path& path, const std::string& contents);
 // The whole contents of path; empty when it cannot be read.
 std::string read_contents(const fs::path& path);
-
-// Closes file after milliseconds, on a thread of its own that the caller
-// joins: another program letting go of a file or a lock while a run waits.
-std::thread close_later(vlx::FileHandle file, int milliseconds);
 
 // Success when actual and expected hold the same bytes; otherwise says where
 // they first differ, with a little of each around it, so that a failure on

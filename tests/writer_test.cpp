@@ -144,26 +144,70 @@ TEST_F(WriterTest, ReplacesTheFileALinkNamesKeepingItsIdentity) {
   EXPECT_EQ(list_directory(scratch / "real"), (std::vector<std::string>{"config.ini", "new.ini"}));
 }
 
-TEST_F(WriterTest, ReplacedFileStaysTheFileItWas) {
+TEST_F(WriterTest, ReplacedFileIsANewFileCarryingWhatTheOldOneHad) {
   if (kPathSeparator != L'/') GTEST_SKIP() << "hard links, owners and extended attributes as POSIX has them";
   InitFile* file = build({{"s", {{"k", "v"}}}});
-  // Two names of one file both see the new text (written in place).
+  // Other names of the old file keep the old text: the name gets a new file.
   write_contents(scratch / "a.ini", "old");
   fs::create_hard_link(scratch / "a.ini", scratch / "b.ini");
+  std::uint64_t identity = file_identity(to_wide(scratch / "a.ini"));
   EXPECT_EQ(store_init_file(file, to_wide(scratch / "a.ini").c_str()), 0);
-  EXPECT_EQ(read_contents(scratch / "b.ini"), "[s]\nk=v\n");
-  EXPECT_EQ(fs::hard_link_count(scratch / "a.ini"), 2u);
-  // Extended attributes, and an owner other than the writer (as root).
+  EXPECT_EQ(read_contents(scratch / "a.ini"), "[s]\nk=v\n");
+  EXPECT_EQ(read_contents(scratch / "b.ini"), "old");
+  EXPECT_NE(file_identity(to_wide(scratch / "a.ini")), identity);
+  // Extended attributes, an owner other than the writer and permission bits
+  // go to the new file (as root); a capability does not.
   std::wstring owned = to_wide(scratch / "owned.ini");
   write_contents(scratch / "owned.ini", "old");
+  fs::permissions(scratch / "owned.ini", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   bool attributes = set_extended_attribute(owned, "user.origin", "kept");
+  const char capability[] = "\x00\x00\x00\x02\x00\x04\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00";
+  bool capable = set_extended_attribute(owned, "security.capability", std::string(capability, 20));
   bool given = change_owner(owned, 65534);
+  identity = file_identity(owned);
   EXPECT_EQ(store_init_file(file, owned.c_str()), 0);
   EXPECT_EQ(read_contents(scratch / "owned.ini"), "[s]\nk=v\n");
+  EXPECT_NE(file_identity(owned), identity);
   EXPECT_EQ(read_extended_attribute(owned, "user.origin"), attributes ? "kept" : "");
   EXPECT_EQ(file_owner(owned), given ? 65534 : file_owner(to_wide(scratch)));
+  EXPECT_EQ(fs::status(scratch / "owned.ini").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  if (capable) {
+    EXPECT_EQ(read_extended_attribute(owned, "security.capability"), "");
+  }
   free_init_file(file);
   EXPECT_EQ(list_directory(scratch), (std::vector<std::string>{"a.ini", "b.ini", "owned.ini"}));
+}
+
+TEST_F(WriterTest, StoresByOtherUsersKeepSetIdBits) {
+  if (!can_run_as_other_users()) GTEST_SKIP() << "needs root";
+  // A file of user 1000 and its group, in a directory they share: its owner
+  // stores it, then a member of the group. A write by either clears the
+  // set-group-ID bit, which the mode given last brings back.
+  fs::path shared = scratch / "shared", path = shared / "config.ini";
+  const fs::perms mode = fs::perms::set_gid | fs::perms::owner_all | fs::perms::group_all |
+                         fs::perms::others_read | fs::perms::others_exec;
+  write_contents(path, "old");
+  for (const fs::path& owned : {shared, path}) {
+    ASSERT_TRUE(change_owner(to_wide(owned), 1000));
+    fs::permissions(owned, mode);
+  }
+  fs::permissions(scratch, fs::perms::others_exec, fs::perm_options::add);
+  auto store_as = [&](long user, const std::string& value) {
+    return run_as_user(user, user, {1000}, [&] {
+      InitFile* file = build({{"s", {{"k", value}}}});
+      int stored = store_init_file(file, to_wide(path).c_str());
+      free_init_file(file);
+      return stored == 0;
+    });
+  };
+  EXPECT_TRUE(store_as(1000, "by its owner"));
+  EXPECT_EQ(read_contents(path), "[s]\nk=by its owner\n");
+  EXPECT_EQ(fs::status(path).permissions(), mode);
+  EXPECT_TRUE(store_as(1001, "by a member"));
+  EXPECT_EQ(read_contents(path), "[s]\nk=by a member\n");
+  EXPECT_EQ(fs::status(path).permissions(), mode);
+  EXPECT_EQ(file_owner(to_wide(path)), 1001);  // it may not give the file away
 }
 
 // What the format cannot carry: a name with ';', '\\', ']' or '=', a key

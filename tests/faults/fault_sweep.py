@@ -11,9 +11,16 @@ and separately with the process killed on entering call N. After each
 faulted run and after a clean rerun the invariants of docs/faults.md are
 checked.
 
+Then the in-place path is driven into its failure: for each temporary file a
+clean run of an earlier installation creates, a run in which the directory
+refuses it (EACCES), so that the target is written in place, is traced, and
+each call that writes that target is failed in a run of its own: two faults
+in one run. The target may then be incomplete, and the run must say so.
+
 usage: fault_sweep.py [--full] [--jobs N] [--scenario NAME] TOOL
-  --full   every error of each call's list (default: the first only) and the
-           kill at every call in every scenario (default: in two scenarios)"""
+  --full   every error of each call's list (default: the first only), the
+           kill at every call in every scenario (default: in two scenarios)
+           and the two-fault runs in every scenario (default: in one)"""
 
 import argparse
 import concurrent.futures
@@ -30,6 +37,7 @@ LAUNCHERS = ["vlx.exe", "vlxwin.exe", "vlxcomp.exe", "lintvet.exe", "sigscan.exe
 BOOT_FILES = ["start_minimal.boot", "start_tavrel.boot", "no_dot_vorlax.boot"]
 PROMPT = "Do you want a minimal startup instead of tavrel [No]: "
 CONTINUING = "Continuing installation anyway..."
+INCOMPLETE = "  %s is now incomplete: its directory allows no new file, so it was written in place"
 BAILING_OUT = "Cannot continue installation, bailing out."
 OLD_CONFIG = "[vorlax]\nBindir=old\nProgname=vlx\nRootdir=old\n"
 # An earlier installation's files belong to another user, with their own
@@ -54,7 +62,7 @@ ERRORS = {
     "close": ["EIO", "ENOSPC", "EINTR"],
     "copy_file_range": ["EIO", "ENOSPC", "EXDEV", "ENOSYS", "EOPNOTSUPP", "EINTR"],
     "fsync": ["EIO", "ENOSPC", "EINVAL", "EINTR"],
-    "rename": ["EACCES", "EIO", "ENOSPC", "EPERM", "EINTR"],
+    "renameat": ["EACCES", "EIO", "ENOSPC", "EPERM", "EINTR"],
     "mkdir": ["EACCES", "ENOSPC", "EIO", "EINTR"],
     "newfstatat": ["EACCES", "EIO", "EINTR"],
     "readlink": ["EIO", "EACCES", "EINTR"],
@@ -76,13 +84,14 @@ class Scenario:
     """A distribution in a given state and how the tool is run on it."""
 
     def __init__(self, name, installed=False, answer=None, tool_in_root=False, no_offload=False,
-                 kills=False):
+                 kills=False, in_place=False):
         self.name = name
         self.installed = installed        # an older installation is in place
         self.answer = answer              # the answer line; None for a silent run
         self.tool_in_root = tool_in_root  # the tool finds the root from its own location
         self.no_offload = no_offload      # copy_file_range always fails with EXDEV
         self.kills = kills                # killed at every call in the short form too
+        self.in_place = in_place          # two-fault runs in the short form too
 
     def tavrel_start(self):
         return self.answer is not None and self.answer.strip().lower() not in ("y", "yes")
@@ -90,7 +99,7 @@ class Scenario:
 
 SCENARIOS = [
     Scenario("fresh", kills=True),
-    Scenario("rerun", installed=True, kills=True),
+    Scenario("rerun", installed=True, kills=True, in_place=True),
     Scenario("interactive-yes", installed=True, answer="y\n"),
     Scenario("interactive-enter", answer="\n"),
     Scenario("tool-in-root"),
@@ -125,6 +134,11 @@ def read(path):
             return f.read()
     except FileNotFoundError:
         return None
+
+
+# What a target is: (contents, permission bits, owner), and which of these a
+# fault may leave unequal to what a complete run gives.
+FIELDS = ("contents", "mode", "owner")
 
 
 def state(path):
@@ -284,25 +298,31 @@ REASONED = ("Could not copy file ", "Could not create file ", "Cannot open init 
 
 
 def strip_reasons(err):
-    """Standard error without the reason lines under failures, and the
-    failures that lack one."""
-    lines, kept, bare = err.split("\n"), [], []
+    """Standard error without the reason lines under failures and the lines
+    that say a target was left incomplete; the failures that lack a reason,
+    and the targets said to be incomplete."""
+    lines, kept, bare, incomplete = err.split("\n"), [], [], []
     i = 0
     while i < len(lines):
         kept.append(lines[i])
         if lines[i].startswith(REASONED):
             if i + 1 < len(lines) and lines[i + 1].startswith("  ") and lines[i + 1].strip():
                 i += 1
+                said = re.match(r"  (.*) is now incomplete: its directory allows no new file, so it was written in "
+                                r"place$", lines[i + 1]) if i + 1 < len(lines) else None
+                if said:
+                    incomplete.append(said.group(1))
+                    i += 1
             else:
                 bare.append(lines[i])
         i += 1
-    return "\n".join(kept), bare
+    return "\n".join(kept), bare, incomplete
 
 
 def parse_errors(installation, status, err):
     """The launchers that were warned about and the first target a fatal
     message leaves unchanged (None when the run ended well), or a problem."""
-    err, bare = strip_reasons(err)
+    err, bare, _ = strip_reasons(err)
     if bare:
         return "failures without their reason: %r" % bare
     warnings, fatals = installation.warnings(), installation.fatal_messages()
@@ -323,29 +343,38 @@ def parse_errors(installation, status, err):
     return "status 1 without a fatal message of the tables: %r" % rest
 
 
-def without_mode(states):
-    return {path: None if state is None else state[:1] + state[2:] for path, state in states.items()}
+def without(states, fields):
+    """The states with the given fields left out of each."""
+    keep = [i for i, field in enumerate(FIELDS) if field not in fields]
+    return {path: None if state is None else tuple(state[i] for i in keep) for path, state in states.items()}
 
 
-def check_outcome(installation, status, out, err, killed, after_rename=False, mode_refused=False):
+def check_outcome(installation, status, out, err, killed, after_rename=False, not_kept=(), may_be_incomplete=None):
     """Problems with a faulted run's messages, status and files. after_rename:
     the fault came after the rename of the target it failed (the flush of its
-    directory), which may then be complete. mode_refused: the file system
-    refused permission bits, which are then not compared."""
+    directory), which may then be complete. not_kept: the fields (and
+    "attribute") of what a replacement carries that the fault kept from the
+    new files, which are then not compared. may_be_incomplete: the target
+    written in place that the run may leave incomplete, if it says so."""
     problems = []
     interactive = installation.scenario.answer is not None  # silent otherwise
     success = PROMPT + "Vorlax 2.4.1 installed successfully\n" if interactive else ""
     targets = installation.targets()
-    now = Installation.snapshot(targets)
-    if mode_refused:
-        now = without_mode(now)
-        installation.before = without_mode(installation.before)
-        installation.after = without_mode(installation.after)
-    changed = [now[t] != installation.before[t] for t in targets]
+    now = without(Installation.snapshot(targets), not_kept)
+    before, after = without(installation.before, not_kept), without(installation.after, not_kept)
+    _, _, incomplete = strip_reasons(err)
+    for t in incomplete:
+        if t != may_be_incomplete:
+            problems.append("%s is said to be incomplete" % t)
+    if may_be_incomplete is not None and not killed and may_be_incomplete not in incomplete:
+        problems.append("%s was written in place and failed, but no line says it is incomplete" % may_be_incomplete)
+    damaged = set(incomplete)
+    changed = [now[t] != before[t] for t in targets]
     for t in targets:
-        if now[t] not in (installation.before[t], installation.after[t]):
+        if now[t] not in (before[t], after[t]) and t not in damaged:
             problems.append("%s is neither as before nor complete: %r" % (t, str(now[t])[:120]))
-    problems += ["%s lost its extended attribute" % t for t in installation.attributes_kept()]
+    if "attribute" not in not_kept:
+        problems += ["%s lost its extended attribute" % t for t in installation.attributes_kept()]
     if killed:
         if status != -9:
             problems.append("expected a kill, got status %s" % status)
@@ -366,12 +395,12 @@ def check_outcome(installation, status, out, err, killed, after_rename=False, mo
         problems.append("standard output %r after a failure" % out)
     end = len(targets) if unchanged_from is None else unchanged_from
     for i, t in enumerate(targets):
-        if after_rename and i == end and now[t] == installation.after[t]:
+        if t in damaged or (after_rename and i == end and now[t] == after[t]):
             continue
         if i >= end or i in warned:
-            if now[t] != installation.before[t]:
+            if now[t] != before[t]:
                 problems.append("%s changed although the run did not get to it" % t)
-        elif now[t] != installation.after[t]:
+        elif now[t] != after[t]:
             problems.append("%s is not complete although the run went past it" % t)
     return problems
 
@@ -381,17 +410,38 @@ def is_directory_flush(name, line, written_fds):
     return name == "fsync" and fd is not None and int(fd.group(1)) not in written_fds
 
 
-def must_report(name, line, error, written_fds):
+def must_report(name, line, error, written_fds, scenario):
     """Faults that lose what the tool writes: the run must say so."""
-    if error == "EINTR" or must_complete(name, line, error):
+    if error == "EINTR" or must_complete(name, line, error, scenario):
         return False
-    if name in ("rename", "copy_file_range") or is_directory_flush(name, line, written_fds):
+    if name in ("renameat", "copy_file_range") or is_directory_flush(name, line, written_fds):
         return True
     fd = re.match(r"[a-z0-9_]+\((\d+)[,)]", line)
     return name in ("write", "fsync", "close") and fd is not None and int(fd.group(1)) in written_fds
 
 
-def must_complete(name, line, error):
+def is_carried_stat(name, line):
+    """The look at the file being replaced, for what its new file carries."""
+    return name == "newfstatat" and re.match(r'newfstatat\(\d+, "[^"]', line) is not None
+
+
+def not_kept(name, line, error):
+    """What a replacement carries that the fault keeps from the new file:
+    fields of a target's state, and "attribute"."""
+    if error == "EINTR":
+        return ()
+    if name == "fchmod":
+        return ("mode",)
+    if name == "fchown":
+        return ("owner",)
+    if name in ("listxattr", "getxattr", "fsetxattr"):
+        return ("attribute",)
+    if is_carried_stat(name, line):
+        return ("owner", "attribute")
+    return ()
+
+
+def must_complete(name, line, error, scenario):
     """Faults the tool absorbs: the run must end as a clean one does."""
     if error == "EINTR":
         return not line.startswith("read(0,")  # the C library's line input gives up
@@ -399,14 +449,17 @@ def must_complete(name, line, error):
         # Kept metadata, the clearing of leftovers and the lock on the root
         # (which only a second run at the same time needs) are best effort.
         return True
-    if name in ("fchown", "listxattr", "getxattr", "fsetxattr"):
-        return True  # what a new file cannot be given, the old one keeps: written in place
+    if name in ("fchown", "listxattr", "getxattr", "fsetxattr") or is_carried_stat(name, line):
+        return True  # what the new file cannot be given, it goes without
     if name == "copy_file_range":
         return error in ("EXDEV", "ENOSYS", "EOPNOTSUPP")
     if name == "fsync":
         return error == "EINVAL"
+    if name == "openat" and "O_EXCL" in line:
+        # A directory that refuses a new file: an earlier file is written in place.
+        return scenario.installed and error in ("EACCES", "EPERM")
     if name == "openat":
-        return "O_DIRECTORY" in line
+        return "O_DIRECTORY" in line and "O_PATH" not in line  # the lock and the directory flush
     return False
 
 
@@ -426,28 +479,78 @@ def trace_calls(scenario, tool):
         status, _, err = installation.run(prefix)
         if status != 0:
             raise SystemExit("%s: the clean run failed: %s" % (scenario.name, err))
-        calls, seen, written = [], {}, set()
-        with open(trace, encoding="utf-8", errors="replace") as f:
-            for line in f:
-                match = re.match(r"([a-z_0-9]+)\(", line)
-                if not match:
-                    continue
-                name = match.group(1)
-                seen[name] = seen.get(name, 0) + 1
-                if not (name in NOT_INJECTED or line.startswith(("write(1,", "write(2,")) or
-                        (scenario.no_offload and name == "copy_file_range")):
-                    # Console output that fails cannot be reported anywhere.
-                    calls.append((name, seen[name], line.strip(), frozenset(written)))
-                opened = re.match(r"openat\(.*O_(WRONLY|RDWR).*\) += (\d+)$", line.strip())
-                if opened:
-                    written.add(int(opened.group(2)))
-                closed = re.match(r"close\((\d+)\)", line)
-                if closed:
-                    written.discard(int(closed.group(1)))
+        calls = [call for call in read_calls(trace, scenario) if is_injectable(call, scenario)]
         check_durable(installation, trace)
         return calls
     finally:
         shutil.rmtree(base, ignore_errors=True)
+
+
+def read_calls(trace, scenario):
+    """The system calls of a trace: (name, occurrence of that name, line, the
+    descriptors open for writing when it was made)."""
+    calls, seen, written = [], {}, set()
+    with open(trace, encoding="utf-8", errors="replace") as f:
+        for line in f:
+            match = re.match(r"([a-z_0-9]+)\(", line)
+            if not match:
+                continue
+            name = match.group(1)
+            seen[name] = seen.get(name, 0) + 1
+            calls.append((name, seen[name], line.strip(), frozenset(written)))
+            opened = re.match(r"openat\(.*O_(WRONLY|RDWR).*\) += (\d+)$", line.strip())
+            if opened:
+                written.add(int(opened.group(2)))
+            closed = re.match(r"close\((\d+)\)", line)
+            if closed:
+                written.discard(int(closed.group(1)))
+    return calls
+
+
+def is_injectable(call, scenario):
+    """Calls of process start-up and memory management are the C library's;
+    console output that fails cannot be reported anywhere."""
+    name, _, line, _ = call
+    return not (name in NOT_INJECTED or line.startswith(("write(1,", "write(2,")) or
+                (scenario.no_offload and name == "copy_file_range"))
+
+
+def in_place_points(scenario, tool, calls):
+    """For each temporary file the clean run creates: the creation, a run
+    with it refused (so that the target is written in place) traced, the
+    target, and the calls of that run that write the target (copy offload,
+    writes, flush and close)."""
+    points = []
+    for name, occurrence, line, _ in calls:
+        if name != "openat" or "O_EXCL" not in line:
+            continue
+        base = tempfile.mkdtemp(prefix="vlx-faults-", dir=SCRATCH)
+        try:
+            installation = Installation(scenario, tool, base)
+            trace = os.path.join(base, "trace")
+            installation.run(["strace", "-qq", "-o", trace] + offload_injection(scenario)
+                             + ["-e", "inject=openat:error=EACCES:when=%d" % occurrence])
+            traced = read_calls(trace, scenario)
+        finally:
+            shutil.rmtree(base, ignore_errors=True)
+        rest = traced[[c[:2] for c in traced].index((name, occurrence)) + 1:]
+        at = next(i for i, c in enumerate(rest) if c[0] == "openat")
+        opened = re.match(r'openat\(AT_FDCWD, "(.*)", .*O_TRUNC.*\) = (\d+)$', rest[at][2])
+        if not opened:
+            raise SystemExit("%s: a refused temporary file did not lead to writing in place" % scenario.name)
+        fd = opened.group(2)
+        writes = []
+        for call in rest[at + 1:]:
+            target = {"write": 0, "fsync": 0, "close": 0, "copy_file_range": 2}.get(call[0])
+            arguments = re.match(r"[a-z_0-9]+\((.*)\)", call[2].split(" = ")[0])
+            if target is None or not arguments or arguments.group(1).split(", ")[target] != fd:
+                continue
+            if is_injectable(call, scenario):
+                writes.append(call)
+            if call[0] == "close":
+                break
+        points.append(((name, occurrence, line), opened.group(1).replace(installation.root, "{root}"), writes))
+    return points
 
 
 def check_durable(installation, trace):
@@ -455,14 +558,21 @@ def check_durable(installation, trace):
     into each, before it reports success."""
     with open(trace, encoding="utf-8", errors="replace") as f:
         lines = f.read().splitlines()
+    # The replacements name the files relative to a descriptor of their directory.
+    descriptors = {}
+    for line in lines:
+        match = re.match(r'openat\(AT_FDCWD, "(.*?)/?", .*O_PATH.*\) = (\d+)$', line)
+        if match:
+            descriptors[match.group(2)] = match.group(1)
     for directory in (installation.bin, installation.runtime_bin):
         renamed = [i for i, line in enumerate(lines)
-                   if line.startswith("rename(") and '", "%s/' % directory in line]
+                   if re.match(r"renameat\((\d+),", line) and
+                   descriptors.get(re.match(r"renameat\((\d+),", line).group(1)) == directory]
         opened = {}
         flushed = False
         for line in lines[renamed[-1] + 1 if renamed else 0:]:
             match = re.match(r'openat\(AT_FDCWD, "%s/?", .*O_DIRECTORY.*\) = (\d+)$' % re.escape(directory), line)
-            if match:
+            if match and "O_PATH" not in line:
                 opened[match.group(1)] = True
             match = re.match(r"fsync\((\d+)\) += 0$", line)
             flushed = flushed or (match is not None and match.group(1) in opened)
@@ -490,29 +600,61 @@ def run_point(scenario, tool, call, fault):
         prefix = (["strace"] + seccomp + ["-qq", "-o", "/dev/null", "-e", "trace=" + traced]
                   + offload_injection(scenario) + ["-e", "inject=%s:%s:when=%d" % (name, tampering, occurrence)])
         status, out, err = installation.run(prefix)
-        mode_refused = name == "fchmod" and not killed  # bits refused once stay as they were
+        kept_from_new = () if killed else not_kept(name, line, fault)  # and from them in the rerun
         problems = check_outcome(installation, status, out, err, killed,
-                                 is_directory_flush(name, line, written_fds), mode_refused)
+                                 is_directory_flush(name, line, written_fds), kept_from_new)
         if not killed:
             left = [p for p in installation.temporaries() if p not in installation.stale]
             if left:
                 problems.append("temporary files left by a run that was not killed: %s" % left)
-            if must_complete(name, line, fault) and (status, err) != (0, ""):
+            if must_complete(name, line, fault, scenario) and (status, err) != (0, ""):
                 problems.append("this fault must not fail the run: status %s, %r" % (status, err))
-            if must_report(name, line, fault, written_fds) and not err:
+            if must_report(name, line, fault, written_fds, scenario) and not err:
                 problems.append("a failure to write was not reported: status %s" % status)
-        status, out, err = installation.run()
-        if status != 0 or err:
-            problems.append("the clean rerun failed: status %s, %r" % (status, err))
-        now = Installation.snapshot(installation.targets())
-        if (without_mode(now) if mode_refused else now) != installation.after:
-            problems.append("the clean rerun left an incomplete installation")
-        if installation.temporaries():
-            problems.append("temporary files after the clean rerun: %s" % installation.temporaries())
-        if Installation.snapshot(installation.source_paths()) != installation.sources:
-            problems.append("the distribution itself changed")
+        problems += check_rerun(installation, kept_from_new)
         return ["%s, %s #%d (%s) %s: %s" % (scenario.name, name, occurrence, line[:100], fault, p)
                 for p in problems]
+    finally:
+        shutil.rmtree(base, ignore_errors=True)
+
+
+def check_rerun(installation, kept_from_new=()):
+    """Runs the scenario again without faults: it must complete and leave
+    nothing behind, and the distribution itself must be unchanged."""
+    problems = []
+    status, _, err = installation.run()
+    if status != 0 or err:
+        problems.append("the clean rerun failed: status %s, %r" % (status, err))
+    now = without(Installation.snapshot(installation.targets()), kept_from_new)
+    if now != without(installation.after, kept_from_new):
+        problems.append("the clean rerun left an incomplete installation")
+    if installation.temporaries():
+        problems.append("temporary files after the clean rerun: %s" % installation.temporaries())
+    if Installation.snapshot(installation.source_paths()) != installation.sources:
+        problems.append("the distribution itself changed")
+    return problems
+
+
+def run_two_faults(scenario, tool, refused, target, write, fault):
+    """Runs one run with the temporary file refused and then the write of the
+    target in place failing, and its clean rerun; returns the problems."""
+    base = tempfile.mkdtemp(prefix="vlx-faults-", dir=SCRATCH)
+    try:
+        installation = Installation(scenario, tool, base)
+        target = target.replace("{root}", installation.root)
+        traced = ",".join(sorted({"openat", write[0]} | ({"copy_file_range"} if scenario.no_offload else set())))
+        prefix = (["strace", "-f", "--seccomp-bpf", "-qq", "-o", "/dev/null", "-e", "trace=" + traced]
+                  + offload_injection(scenario)
+                  + ["-e", "inject=openat:error=EACCES:when=%d" % refused[1],
+                     "-e", "inject=%s:error=%s:when=%d" % (write[0], fault, write[1])])
+        status, out, err = installation.run(prefix)
+        problems = check_outcome(installation, status, out, err, False, may_be_incomplete=target)
+        left = [p for p in installation.temporaries() if p not in installation.stale]
+        if left:
+            problems.append("temporary files left by a run that was not killed: %s" % left)
+        problems += check_rerun(installation)
+        return ["%s, %s refused, then %s #%d (%s) %s: %s" % (scenario.name, refused[2][:60], write[0], write[1],
+                                                              write[2][:60], fault, p) for p in problems]
     finally:
         shutil.rmtree(base, ignore_errors=True)
 
@@ -528,7 +670,7 @@ def main():
     if not shutil.which("strace"):
         raise SystemExit("strace is needed (Debian package strace)")
 
-    work = []
+    work, two_faults = [], []
     for scenario in SCENARIOS:
         if options.scenario and scenario.name != options.scenario:
             continue
@@ -542,16 +684,27 @@ def main():
             if options.full or scenario.kills:
                 work.append((scenario, call, "kill"))
         print("%s: %d system calls" % (scenario.name, len(calls)), flush=True)
+        if scenario.installed and (options.full or scenario.in_place):
+            points = in_place_points(scenario, tool, calls)
+            for refused, target, writes in points:
+                for write in writes:
+                    errors = ERRORS.get(write[0], DEFAULT_ERRORS)
+                    failing = [e for e in errors if e != "EINTR" and not must_complete(write[0], write[2], e, scenario)]
+                    for fault in failing[:None if options.full else 1]:
+                        two_faults.append((scenario, refused, target, write, fault))
+            print("%s: %d targets written in place" % (scenario.name, len(points)), flush=True)
 
     problems = []
     with concurrent.futures.ThreadPoolExecutor(options.jobs) as pool:
         futures = [pool.submit(run_point, scenario, tool, call, fault) for scenario, call, fault in work]
+        futures += [pool.submit(run_two_faults, tool=tool, scenario=scenario, refused=refused, target=target,
+                                write=write, fault=fault) for scenario, refused, target, write, fault in two_faults]
         for future in concurrent.futures.as_completed(futures):
             problems += future.result()
     for problem in sorted(problems):
         print(problem)
-    print("%d faulted runs, each with a clean rerun: %s" % (
-        len(work), "%d problems" % len(problems) if problems else "nothing unsound"))
+    print("%d faulted runs and %d with two faults, each with a clean rerun: %s" % (
+        len(work), len(two_faults), "%d problems" % len(problems) if problems else "nothing unsound"))
     return 1 if problems else 0
 
 

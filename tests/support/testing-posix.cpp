@@ -3,6 +3,7 @@
 #include "tests/support/testing.h"
 
 #include <errno.h>
+#include <grp.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "platform/platform.h"
@@ -69,8 +71,9 @@ pid_t spawn(const std::wstring& program, const std::vector<std::wstring>& argume
 
 }  // namespace
 
-ProcessResult run_process(const std::wstring& program, const std::vector<std::wstring>& arguments,
-                          const std::wstring& directory, const std::string& input) {
+ProcessResult run_process_watching(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                                   const std::wstring& directory, const std::string& input,
+                                   const std::function<void(const std::string& err)>& watch) {
   std::string in = make_temp_file(input), out = make_temp_file(""), err = make_temp_file("");
   pid_t child = spawn(program, arguments, directory, [&] {
     redirect(in, O_RDONLY, 0);
@@ -78,10 +81,19 @@ ProcessResult run_process(const std::wstring& program, const std::vector<std::ws
     redirect(err, O_WRONLY, 2);
   });
   int status = 0;
-  waitpid(child, &status, 0);
+  while (waitpid(child, &status, watch ? WNOHANG : 0) == 0) {
+    std::ifstream written(err, std::ios::binary);
+    watch(std::string(std::istreambuf_iterator<char>(written), std::istreambuf_iterator<char>()));
+    usleep(5000);
+  }
   unlink(in.c_str());
   int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return ProcessResult{code, take_file(out), take_file(err)};
+}
+
+ProcessResult run_process(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                          const std::wstring& directory, const std::string& input) {
+  return run_process_watching(program, arguments, directory, input, nullptr);
 }
 
 ProcessHandle start_process(const std::wstring& program, const std::vector<std::wstring>& arguments,
@@ -132,6 +144,8 @@ std::wstring make_scratch_directory(const std::wstring& prefix) {
 
 FileHandle hold_file_unshared(const std::wstring&) { return kInvalidFile; }
 
+bool file_is_open_for_writing(const std::wstring&) { return false; }
+
 std::string reason_line(SystemError error) {
   static const int codes[] = {ENOENT, ENOENT, EISDIR, ENOTDIR, EACCES, ENOSPC, EFBIG, EBUSY};
   return std::string("  ") + strerror(codes[error]) + "\n";
@@ -154,6 +168,27 @@ long file_owner(const std::wstring& path) {
 
 bool change_owner(const std::wstring& path, long owner) {
   return chown(encode_utf8(path.c_str()).c_str(), static_cast<uid_t>(owner), static_cast<gid_t>(owner)) == 0;
+}
+
+bool can_run_as_other_users() { return geteuid() == 0; }
+
+bool run_as_user(long user, long group, const std::vector<long>& groups, const std::function<bool()>& action) {
+  if (!can_run_as_other_users()) return false;
+  std::vector<gid_t> supplementary(groups.begin(), groups.end());
+  pid_t child = fork();
+  if (child == 0) {
+    bool changed = setgroups(supplementary.size(), supplementary.data()) == 0 &&
+                   setresgid(static_cast<gid_t>(group), static_cast<gid_t>(group), static_cast<gid_t>(group)) == 0 &&
+                   setresuid(static_cast<uid_t>(user), static_cast<uid_t>(user), static_cast<uid_t>(user)) == 0;
+    _exit(changed && action() ? 0 : 1);
+  }
+  int status = 0;
+  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::uint64_t file_identity(const std::wstring& path) {
+  struct stat info;
+  return stat(encode_utf8(path.c_str()).c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_ino) : 0;
 }
 
 bool set_hidden(const std::wstring&) { return false; }

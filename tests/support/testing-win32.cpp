@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "platform/platform.h"
-#include "platform/temporary_name.h"
+#include "platform/replacement.h"
 
 namespace vlx {
 
@@ -43,22 +43,29 @@ HANDLE open_inheritable(const std::wstring& name, DWORD access, DWORD dispositio
                      disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-std::string take_file(const std::wstring& name) {
+// The whole contents of the file name, which others may be writing.
+std::string read_whole_file(const std::wstring& name) {
   std::string text;
-  HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   char buffer[4096];
   DWORD n;
   while (ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0) text.append(buffer, n);
   CloseHandle(file);
+  return text;
+}
+
+std::string take_file(const std::wstring& name) {
+  std::string text = read_whole_file(name);
   DeleteFileW(name.c_str());
   return text;
 }
 
 }  // namespace
 
-ProcessResult run_process(const std::wstring& program, const std::vector<std::wstring>& arguments,
-                          const std::wstring& directory, const std::string& input) {
+ProcessResult run_process_watching(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                                   const std::wstring& directory, const std::string& input,
+                                   const std::function<void(const std::string& err)>& watch) {
   std::wstring in = make_temp_file(), out = make_temp_file(), err = make_temp_file();
   HANDLE input_file = open_inheritable(in, GENERIC_WRITE | GENERIC_READ, CREATE_ALWAYS);
   DWORD written;
@@ -78,7 +85,7 @@ ProcessResult run_process(const std::wstring& program, const std::vector<std::ws
   DWORD code = 127;
   if (CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr,
                      directory.c_str(), &startup, &process)) {
-    WaitForSingleObject(process.hProcess, INFINITE);
+    while (WaitForSingleObject(process.hProcess, watch ? 5 : INFINITE) == WAIT_TIMEOUT) watch(read_whole_file(err));
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
@@ -88,6 +95,11 @@ ProcessResult run_process(const std::wstring& program, const std::vector<std::ws
   CloseHandle(startup.hStdError);
   DeleteFileW(in.c_str());
   return ProcessResult{static_cast<int>(code), take_file(out), take_file(err)};
+}
+
+ProcessResult run_process(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                          const std::wstring& directory, const std::string& input) {
+  return run_process_watching(program, arguments, directory, input, nullptr);
 }
 
 ProcessHandle start_process(const std::wstring& program, const std::vector<std::wstring>& arguments,
@@ -147,6 +159,15 @@ FileHandle hold_file_unshared(const std::wstring& path) {
   return file == INVALID_HANDLE_VALUE ? kInvalidFile : reinterpret_cast<FileHandle>(file);
 }
 
+bool file_is_open_for_writing(const std::wstring& path) {
+  // Sharing read access only, the open fails while a writer holds the file.
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
+  CloseHandle(file);
+  return false;
+}
+
 bool set_extended_attribute(const std::wstring&, const char*, const std::string&) { return false; }
 
 std::string read_extended_attribute(const std::wstring&, const char*) { return std::string(); }
@@ -154,6 +175,19 @@ std::string read_extended_attribute(const std::wstring&, const char*) { return s
 long file_owner(const std::wstring&) { return -1; }
 
 bool change_owner(const std::wstring&, long) { return false; }
+
+bool can_run_as_other_users() { return false; }
+
+bool run_as_user(long, long, const std::vector<long>&, const std::function<bool()>&) { return false; }
+
+std::uint64_t file_identity(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  BY_HANDLE_FILE_INFORMATION info;
+  bool known = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  return known ? (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow : 0;
+}
 
 bool set_hidden(const std::wstring& path) {
   DWORD attributes = GetFileAttributesW(path.c_str());

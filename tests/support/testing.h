@@ -24,6 +24,13 @@ struct ProcessResult {
 ProcessResult run_process(const std::wstring& program, const std::vector<std::wstring>& arguments,
                           const std::wstring& directory, const std::string& input);
 
+// run_process, calling watch with all that the program has written to
+// standard error so far, every few milliseconds while it runs: the test
+// acts on what the program says (releases a lock once it waits for it).
+ProcessResult run_process_watching(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                                   const std::wstring& directory, const std::string& input,
+                                   const std::function<void(const std::string& err)>& watch);
+
 // A program started by start_process that runs on its own.
 using ProcessHandle = std::intptr_t;
 
@@ -53,6 +60,10 @@ bool run_with_file_size_limit(std::uint64_t limit, const std::function<void()>& 
 // held so (POSIX systems).
 FileHandle hold_file_unshared(const std::wstring& path);
 
+// True while another process has path open for writing (Windows); false
+// where that cannot be told (POSIX).
+bool file_is_open_for_writing(const std::wstring& path);
+
 // Sets the extended attribute name of path to value; false where the file
 // system or the platform (Windows) has none.
 bool set_extended_attribute(const std::wstring& path, const char* name, const std::string& value);
@@ -66,6 +77,18 @@ long file_owner(const std::wstring& path);
 // Gives path to the user id owner (and its group of the same number); false
 // where that is not allowed (only root may) or the platform has no owners.
 bool change_owner(const std::wstring& path, long owner);
+
+// True where this process may run code as another user (root on POSIX).
+bool can_run_as_other_users();
+
+// Runs action in a child process with the user id user, the group id group
+// and the supplementary groups groups: true when action returned true there.
+// False where can_run_as_other_users is false.
+bool run_as_user(long user, long group, const std::vector<long>& groups, const std::function<bool()>& action);
+
+// What tells one file from another on its file system (the inode number;
+// the file index on Windows); 0 when path cannot be examined.
+std::uint64_t file_identity(const std::wstring& path);
 
 // Gives path the hidden attribute; false where files have none (POSIX).
 bool set_hidden(const std::wstring& path);

@@ -1,5 +1,5 @@
-// Temporary file names for both backends.
-#include "platform/temporary_name.h"
+// Names and the damage note of replacements, for both backends.
+#include "platform/replacement.h"
 
 #include "platform/platform.h"
 
@@ -50,11 +50,41 @@ bool is_temporary_name(const std::string& name) {
   return true;
 }
 
+std::wstring make_aside_name(const std::wstring& temporary, const std::wstring& original) {
+  return temporary + L'-' + original;
+}
+
+std::wstring original_of_aside_name(const std::wstring& name) {
+  std::wstring::size_type length = sizeof kPrefix - 1 + kRandomLength;
+  if (name.size() <= length + 1 || name[length] != L'-') return std::wstring();
+  std::wstring temporary = name.substr(0, length);
+  if (!is_temporary_name(encode_utf8(temporary.c_str()))) return std::wstring();
+  return name.substr(length + 1);
+}
+
 std::wstring directory_of(const std::wstring& path) {
   // Windows takes '/' as a separator too.
   const wchar_t separators[] = {kPathSeparator, L'/', L'\0'};
   std::wstring::size_type separator = path.find_last_of(separators);
   return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
+}
+
+namespace {
+
+// What the replacement that failed last on this thread left of its target.
+thread_local TargetDamage last_damage = kTargetIntact;
+thread_local std::wstring last_moved_to;
+
+}  // namespace
+
+void note_target_damage(TargetDamage damage, const std::wstring& moved_to) {
+  last_damage = damage;
+  last_moved_to = moved_to;
+}
+
+TargetDamage last_target_damage(std::wstring* moved_to) {
+  if (moved_to) *moved_to = last_moved_to;
+  return last_damage;
 }
 
 }  // namespace vlx

@@ -1,0 +1,271 @@
+// POSIX (Linux) implementation of copying and replacing files. Only code
+// specific to POSIX systems belongs here.
+//
+// One rule: a replacement is a new file, made and renamed relative to a
+// descriptor of its directory (so that names near PATH_MAX still work),
+// given what the old file carried, flushed, and renamed over the old name.
+// In place only where the directory refuses a new file.
+#include <dirent.h>
+#include <limits.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/replacement.h"
+#include "platform/system-posix.h"
+
+namespace vlx {
+
+namespace {
+
+// A capability was granted to the program it is on, not to the new bytes
+// that replace it.
+const char kCapabilityAttribute[] = "security.capability";
+
+// The name of path within its directory.
+std::string base_name(const std::wstring& path) {
+  return to_native(path.substr(directory_of(path).size()).c_str());
+}
+
+// Moves every byte of source into target, with the kernel's copy offload
+// where the file systems allow it and plain reads and writes where not.
+bool copy_contents(int source, int target, off_t size) {
+  for (off_t left = size; left > 0;) {
+    ssize_t n = retry_interrupted(
+        [&] { return copy_file_range(source, nullptr, target, nullptr, static_cast<size_t>(left), 0); });
+    if (n == 0) break;  // the source shrank under us; take what remains below
+    if (n < 0) {
+      if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return false;
+      break;  // no offload between these files: plain reads and writes
+    }
+    left -= n;
+  }
+  char buffer[1 << 16];
+  for (;;) {
+    ssize_t got = retry_interrupted([&] { return read(source, buffer, sizeof buffer); });
+    if (got <= 0) return got == 0;
+    if (!write_all(target, buffer, static_cast<size_t>(got))) return false;
+  }
+}
+
+// Follows symbolic links in the last component of path to the name of the
+// file they lead to (or would create). False when a link cannot be read or
+// the links loop: replacing the link itself would turn it into a file.
+bool follow_links(std::string* path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    char text[PATH_MAX];
+    ssize_t n = retry_interrupted([&] { return readlink(path->c_str(), text, sizeof text); });
+    if (n < 0) return errno == EINVAL || errno == ENOENT;  // not a link, or nothing there yet
+    if (n == static_cast<ssize_t>(sizeof text)) return false;
+    std::string link(text, static_cast<size_t>(n));
+    *path = link[0] == '/' ? link : to_native(directory_of(from_native(*path)).c_str()) + link;
+  }
+  return false;
+}
+
+// Gives the new file the extended attributes of the file at path that the
+// caller may set, but its capability. What cannot be read or set is left.
+void carry_extended_attributes(int target, const std::string& path) {
+  ssize_t size = retry_interrupted([&] { return listxattr(path.c_str(), nullptr, 0); });
+  if (size <= 0) return;
+  std::string names(static_cast<size_t>(size), '\0');
+  size = retry_interrupted([&] { return listxattr(path.c_str(), &names[0], names.size()); });
+  for (const char* name = names.data(); size > 0 && name < names.data() + size; name += strlen(name) + 1) {
+    if (strcmp(name, kCapabilityAttribute) == 0) continue;
+    ssize_t length = retry_interrupted([&] { return getxattr(path.c_str(), name, nullptr, 0); });
+    if (length < 0) continue;
+    std::string value(static_cast<size_t>(length), '\0');
+    length = retry_interrupted([&] { return getxattr(path.c_str(), name, &value[0], value.size()); });
+    if (length < 0) continue;
+    retry_interrupted([&] { return fsetxattr(target, name, value.data(), static_cast<size_t>(length), 0); });
+  }
+}
+
+// Gives the new file the group of the file it replaces, and its owner where
+// the caller may give a file away, and its extended attributes. The mode
+// follows in close_replacement, after the owner: a change of owner clears
+// set-ID bits.
+void carry_identity(int target, const FileReplacement& replacement) {
+  struct stat old;
+  std::string name = base_name(replacement.target);
+  if (retry_interrupted([&] { return fstatat(static_cast<int>(replacement.directory), name.c_str(), &old, 0); }) !=
+      0) {
+    return;
+  }
+  if (retry_interrupted([&] { return fchown(target, old.st_uid, old.st_gid); }) != 0) {
+    retry_interrupted([&] { return fchown(target, static_cast<uid_t>(-1), old.st_gid); });
+  }
+  carry_extended_attributes(target, to_native(replacement.target.c_str()));
+}
+
+// Creates a new temporary file in the directory open as directory, with the
+// permission bits a newly created file gets (0666 less the umask). On
+// failure errno says why.
+int create_temporary(int directory, std::wstring* name) {
+  int fd = -1;
+  with_temporary_name(name, [&](const std::wstring& candidate) {
+    std::string native = to_native(candidate.c_str());
+    fd = retry_interrupted(
+        [&] { return openat(directory, native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
+    return fd >= 0 ? kNameUsed : errno == EEXIST ? kNameTaken : kNameFailed;
+  });
+  return fd;
+}
+
+// Sets replacement up to write over the existing file target itself.
+bool open_in_place(const std::string& target, FileReplacement* replacement) {
+  replacement->file = open_retrying(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  return replacement->file >= 0;
+}
+
+// Forces the written bytes to the disk. File systems without the operation
+// (some FUSE mounts) have nothing to force.
+bool flush_to_disk(int fd) {
+  KeepError kept;  // a file without the operation leaves the error of before
+  if (retry_interrupted([&] { return fsync(fd); }) == 0) return true;
+  if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) return true;
+  kept.saved = errno;
+  return false;
+}
+
+void close_directory(FileReplacement* replacement) {
+  if (replacement->directory != kInvalidFile) close(static_cast<int>(replacement->directory));
+  replacement->directory = kInvalidFile;
+}
+
+}  // namespace
+
+bool copy_file(const wchar_t* source, const wchar_t* target) {
+  note_target_damage(kTargetIntact);
+  int in = open_retrying(to_native(source).c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  struct stat info, there;
+  FileReplacement replacement;
+  bool ok = retry_interrupted([&] { return fstat(in, &info); }) == 0;
+  if (ok && !S_ISREG(info.st_mode)) {
+    errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    ok = false;
+  }
+  // A target that is its source (through a link) is already a whole copy.
+  bool target_exists = ok && retry_interrupted([&] { return stat(to_native(target).c_str(), &there); }) == 0;
+  if (ok && target_exists && there.st_dev == info.st_dev && there.st_ino == info.st_ino) {
+    close(in);
+    return true;
+  }
+  ok = ok && begin_replacement(target, &replacement);
+  if (ok) {
+    ok = copy_contents(in, static_cast<int>(replacement.file), info.st_size);
+    // A copy has its source's mode and times, also when written in place,
+    // but a device is left as it is. The times go after the last write.
+    if (ok && (!target_exists || S_ISREG(there.st_mode))) {
+      struct timespec times[2] = {info.st_atim, info.st_mtim};
+      retry_interrupted([&] { return futimens(static_cast<int>(replacement.file), times); });
+      replacement.mode = info.st_mode & 07777;
+    }
+    ok = ok && close_replacement(&replacement) && commit_replacement(&replacement);
+    if (!ok) discard_replacement(&replacement);
+  }
+  KeepError kept;
+  close(in);
+  return ok;
+}
+
+bool begin_replacement(const wchar_t* path, FileReplacement* replacement) {
+  note_target_damage(kTargetIntact);
+  *replacement = FileReplacement();
+  std::string target = to_native(path);
+  if (!follow_links(&target)) return false;
+  struct stat existing;
+  bool exists = retry_interrupted([&] { return lstat(target.c_str(), &existing); }) == 0;
+  if (!exists && errno != ENOENT) return false;
+  if (exists && S_ISDIR(existing.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
+  replacement->target = from_native(target);
+  // A rename over a device would replace the node (as root).
+  if (exists && !S_ISREG(existing.st_mode)) return open_in_place(target, replacement);
+  std::wstring directory = directory_of(replacement->target);
+  int dir = open_retrying(directory.empty() ? "." : to_native(directory.c_str()).c_str(),
+                          O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return false;
+  replacement->replaces = exists;
+  std::wstring name;
+  int fd = create_temporary(dir, &name);
+  if (fd < 0) {
+    KeepError kept;
+    close(dir);
+    // A directory the caller may not write can hold a file it may write.
+    return exists && (errno == EACCES || errno == EPERM) && open_in_place(target, replacement);
+  }
+  replacement->file = fd;
+  replacement->directory = dir;
+  replacement->temporary = directory + name;
+  if (exists) replacement->mode = existing.st_mode & 07777;
+  return true;
+}
+
+bool close_replacement(FileReplacement* replacement) {
+  int fd = static_cast<int>(replacement->file);
+  replacement->file = kInvalidFile;
+  if (!replacement->temporary.empty() && replacement->replaces) carry_identity(fd, *replacement);
+  if (replacement->mode >= 0) {
+    retry_interrupted([&] { return fchmod(fd, static_cast<mode_t>(replacement->mode)); });
+  }
+  bool flushed = flush_to_disk(fd);
+  return close_written(fd) && flushed;
+}
+
+bool commit_replacement(FileReplacement* replacement) {
+  if (replacement->temporary.empty()) return true;
+  int dir = static_cast<int>(replacement->directory);
+  std::string from = base_name(replacement->temporary), to = base_name(replacement->target);
+  if (retry_interrupted([&] { return renameat(dir, from.c_str(), dir, to.c_str()); }) != 0) return false;
+  replacement->temporary.clear();
+  close_directory(replacement);
+  return true;
+}
+
+void discard_replacement(FileReplacement* replacement) {
+  KeepError kept;
+  if (replacement->file != kInvalidFile) close(static_cast<int>(replacement->file));
+  replacement->file = kInvalidFile;
+  if (!replacement->temporary.empty()) {
+    std::string name = base_name(replacement->temporary);
+    retry_interrupted([&] { return unlinkat(static_cast<int>(replacement->directory), name.c_str(), 0); });
+  } else if (replacement->replaces) {
+    note_target_damage(kTargetIncomplete);  // it was cut short by the open
+  }
+  replacement->temporary.clear();
+  close_directory(replacement);
+}
+
+bool flush_parent_directory(const wchar_t* path) {
+  std::wstring directory = directory_of(path);
+  std::string native = directory.empty() ? "." : to_native(directory.c_str());
+  // A directory the caller may write into but not read (mode 0333) cannot be
+  // opened to be flushed, and some file systems cannot flush a directory
+  // (EINVAL): what the renames did stands, as durable as the system makes it.
+  int fd = open_retrying(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return true;
+  bool flushed = retry_interrupted([&] { return fsync(fd); }) == 0 || errno == EINVAL;
+  close(fd);
+  return flushed;
+}
+
+void remove_stale_replacements(const wchar_t* directory) {
+  DIR* listing = opendir(to_native(directory).c_str());
+  if (!listing) return;
+  while (struct dirent* entry = readdir(listing)) {
+    if (is_temporary_name(entry->d_name)) {
+      retry_interrupted([&] { return unlinkat(dirfd(listing), entry->d_name, 0); });
+    }
+  }
+  closedir(listing);
+}
+
+}  // namespace vlx

@@ -1,0 +1,446 @@
+// Windows implementation of copying and replacing files. Only code specific
+// to Windows belongs here.
+//
+// One rule, as on POSIX: a replacement is a new file beside the target,
+// given what the old file carried, flushed, and moved over it; in place only
+// where the directory refuses a new file. Windows adds files held for a
+// moment by other programs (each step is repeated while they refuse it),
+// read-only targets, and running programs, which can be renamed but not
+// replaced. The names made beside a target go through the "\\?\" form, so
+// that a target within MAX_PATH never fails for a longer temporary name.
+#include <stddef.h>
+#include <string.h>
+
+#include <aclapi.h>
+#include <winioctl.h>
+
+#include "platform/platform.h"
+#include "platform/replacement.h"
+#include "platform/system-win32.h"
+
+namespace vlx {
+
+namespace {
+
+// True when path itself (not what it leads to) is a link or another reparse
+// point.
+bool is_reparse_point(const wchar_t* path) {
+  DWORD attributes = GetFileAttributesW(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// The name a symbolic link at path holds, read from its reparse data, made
+// absolute against the link's directory when it is relative. False when path
+// is no symbolic link or its data cannot be read.
+bool read_symbolic_link(const std::wstring& path, std::wstring* target) {
+  HANDLE link = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (link == INVALID_HANDLE_VALUE) return false;
+  // The layout of a symbolic link's reparse data (REPARSE_DATA_BUFFER).
+  struct SymbolicLinkData {
+    ULONG tag;
+    USHORT data_length, reserved;
+    USHORT substitute_offset, substitute_length, print_offset, print_length;
+    ULONG flags;
+    WCHAR names[1];
+  };
+  static_assert(offsetof(SymbolicLinkData, names) == 20, "reparse data layout");
+  std::string buffer(MAXIMUM_REPARSE_DATA_BUFFER_SIZE, '\0');
+  DWORD size = 0;
+  bool read = DeviceIoControl(link, FSCTL_GET_REPARSE_POINT, nullptr, 0, &buffer[0],
+                              static_cast<DWORD>(buffer.size()), &size, nullptr);
+  CloseHandle(link);
+  const SymbolicLinkData* data = reinterpret_cast<const SymbolicLinkData*>(buffer.data());
+  if (!read || size < offsetof(SymbolicLinkData, names) || data->tag != IO_REPARSE_TAG_SYMLINK) return false;
+  // The print name is the link as it was made; the substitute name is the
+  // object manager's, which an absolute link always has.
+  bool printable = data->print_length > 0;
+  USHORT offset = printable ? data->print_offset : data->substitute_offset;
+  USHORT length = printable ? data->print_length : data->substitute_length;
+  if (offsetof(SymbolicLinkData, names) + offset + length > size) return false;
+  std::wstring name(data->names + offset / sizeof(WCHAR), length / sizeof(WCHAR));
+  if (!printable) name = name_from_nt_path(name);
+  const ULONG kRelative = 1;  // SYMLINK_FLAG_RELATIVE
+  *target = (data->flags & kRelative) ? directory_of(path) + name : name;
+  return true;
+}
+
+// The file a dangling symbolic link names, through links that lead on to
+// other links; false when a link cannot be read or the links loop.
+bool follow_dangling_link(std::wstring* target) {
+  for (int hops = 0; hops < 40; ++hops) {
+    if (!is_reparse_point(target->c_str())) return true;
+    if (!read_symbolic_link(*target, target)) return false;
+  }
+  return false;
+}
+
+// What a replacement of path has to do: write in place (a device), replace
+// the named file, make it anew, or nothing (a directory, or the path cannot
+// be examined).
+enum TargetKind { kWriteInPlace, kReplaceFile, kNewFile, kRefuse };
+
+// Examines what path names, following reparse points to the final file whose
+// full name then goes to target. Opening without access rights conflicts with
+// no other process's sharing, so a file held open elsewhere is examined too.
+TargetKind examine_target(const wchar_t* path, std::wstring* target) {
+  *target = full_path(path);
+  HANDLE existing = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (existing == INVALID_HANDLE_VALUE) {
+    // A link to a file not there yet creates that file, as on POSIX; the link
+    // itself is never replaced by a plain file.
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND && follow_dangling_link(target) ? kNewFile : kRefuse;
+  }
+  TargetKind kind = kReplaceFile;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(existing) != FILE_TYPE_DISK) {
+    kind = kWriteInPlace;
+  } else if (!GetFileInformationByHandle(existing, &info) ||
+             (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    kind = kRefuse;
+    SetLastError(ERROR_ACCESS_DENIED);  // what writing a directory gives
+  } else if (is_reparse_point(path)) {
+    std::wstring final_name(32768, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(existing, &final_name[0], 32768, FILE_NAME_NORMALIZED);
+    if (length == 0 || length >= 32768) {
+      kind = kRefuse;
+    } else {
+      target->assign(final_name, 0, length);
+    }
+  }
+  KeepError kept;
+  CloseHandle(existing);
+  return kind;
+}
+
+// The attributes that a copy takes from its source.
+constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Refusals that another program's brief hold on a file explains.
+bool is_transient_refusal(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// Calls attempt until it succeeds, fails for another reason, or refusals have
+// gone on for the wait a held file is given, counted from the first of them:
+// a long copy before it takes nothing from the wait. GetLastError() after a
+// failure is attempt's own.
+template <typename Attempt>
+bool retry_while_held(Attempt attempt) {
+  ULONGLONG first_refusal = 0;
+  for (DWORD pause = 1;; pause = pause < 125 ? 2 * pause : 250) {
+    if (attempt()) return true;
+    DWORD error = GetLastError();
+    if (!is_transient_refusal(error)) return false;
+    ULONGLONG now = GetTickCount64();
+    if (first_refusal == 0) first_refusal = now;
+    if (now - first_refusal >= static_cast<ULONGLONG>(kHeldFileWaitMilliseconds)) {
+      SetLastError(error);
+      return false;
+    }
+    Sleep(pause);
+  }
+}
+
+// What an attempt to make a file of a temporary name came to.
+NameUse name_use(bool made) {
+  if (made) return kNameUsed;
+  DWORD error = GetLastError();
+  return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? kNameTaken : kNameFailed;
+}
+
+// Creates a new temporary file in directory (in "\\?\" form), its whole path
+// left in *path. Not repeated: no other program holds a name that does not
+// exist yet, so a refusal is the directory's, and final.
+HANDLE create_temporary(const std::wstring& directory, std::wstring* path) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  std::wstring name;
+  with_temporary_name(&name, [&](const std::wstring& candidate) {
+    *path = directory + candidate;
+    file = CreateFileW(path->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return name_use(file != INVALID_HANDLE_VALUE);
+  });
+  return file;
+}
+
+// Runs action on path with its read-only attribute cleared, when it has one.
+// The attribute comes back when the action fails: Windows refuses to replace
+// a read-only file, and once it is replaced the new file has its own.
+template <typename Action>
+bool with_read_only_cleared(const wchar_t* path, Action action) {
+  DWORD attributes = GetFileAttributesW(path);
+  bool read_only = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+  if (read_only) SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+  bool done = action();
+  KeepError kept;
+  if (read_only && !done) SetFileAttributesW(path, attributes);
+  return done;
+}
+
+// Moves from over to, written through. A read-only target has its attribute
+// cleared for the move.
+bool move_over(const std::wstring& from, const std::wstring& to) {
+  const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  if (MoveFileExW(from.c_str(), to.c_str(), flags)) return true;
+  if (GetLastError() != ERROR_ACCESS_DENIED) return false;
+  return with_read_only_cleared(to.c_str(), [&] { return MoveFileExW(from.c_str(), to.c_str(), flags) != 0; });
+}
+
+// A running program cannot be replaced or deleted, but it can be renamed: it
+// goes aside under an aside name and the new file takes its place. If that
+// fails the old file comes back; if even that fails, the damage note says
+// where it is (shown is the name the target is known by), and a later sweep
+// moves it back once its name is free.
+bool move_past_running_program(const std::wstring& from, const std::wstring& to, const std::wstring& shown) {
+  std::wstring directory = directory_of(to), original = to.substr(directory.size()), aside, name;
+  if (!with_temporary_name(&name, [&](const std::wstring& candidate) {
+        aside = directory + make_aside_name(candidate, original);
+        return name_use(retry_while_held([&] { return MoveFileExW(to.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH); }));
+      })) {
+    return false;
+  }
+  if (retry_while_held([&] { return move_over(from, to); })) {
+    DeleteFileW(aside.c_str());  // refused while the program runs; a later sweep removes it
+    return true;
+  }
+  KeepError kept;
+  if (!retry_while_held([&] { return MoveFileExW(aside.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0; })) {
+    note_target_damage(kTargetMovedAside, directory_of(shown) + aside.substr(directory.size()));
+  }
+  return false;
+}
+
+// Gives the new file at path the owner, group and access list of the file
+// target, through a handle opened for just that. Owner and group go first:
+// the access list could take away the right to set them. Where the owner
+// cannot be given (only an administrator gives files away) the group is
+// given alone; whatever is refused keeps what the directory gave.
+void carry_security(const std::wstring& path, const std::wstring& target) {
+  PSID owner = nullptr, group = nullptr;
+  PACL access = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(target.c_str(), SE_FILE_OBJECT,
+                            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                            &owner, &group, &access, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return;
+  }
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE file = CreateFileW(path.c_str(), WRITE_OWNER | WRITE_DAC, share, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    file = CreateFileW(path.c_str(), WRITE_DAC, share, nullptr, OPEN_EXISTING, 0, nullptr);
+  } else if (SetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, owner,
+                             group, nullptr, nullptr) != ERROR_SUCCESS) {
+    SetSecurityInfo(file, SE_FILE_OBJECT, GROUP_SECURITY_INFORMATION, nullptr, group, nullptr, nullptr);
+  }
+  if (file != INVALID_HANDLE_VALUE) {
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    // An access list that inherits nothing from the directory stays so.
+    SECURITY_INFORMATION inheritance =
+        (control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION;
+    SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | inheritance, nullptr, nullptr, access, nullptr);
+    CloseHandle(file);
+  }
+  LocalFree(descriptor);
+}
+
+// Copies the rest of source into target through their handles.
+bool copy_contents(HANDLE source, HANDLE target) {
+  char buffer[1 << 16];
+  for (;;) {
+    DWORD got = 0, put = 0;
+    if (!ReadFile(source, buffer, sizeof buffer, &got, nullptr)) return false;
+    if (got == 0) return true;
+    if (!WriteFile(target, buffer, got, &put, nullptr)) return false;
+    if (put != got) {
+      SetLastError(ERROR_DISK_FULL);
+      return false;
+    }
+  }
+}
+
+// Copies source, whose attributes are attributes, into the replacement: its
+// bytes and modification time, and the attributes the copy gets at the close
+// (the source's added to the replaced file's). The new file stays open from
+// its creation to its move, so that nothing but the move follows its close.
+bool copy_into(const wchar_t* source, DWORD attributes, FileReplacement* replacement) {
+  HANDLE in = INVALID_HANDLE_VALUE;
+  if (!retry_while_held([&] {
+        in = CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        return in != INVALID_HANDLE_VALUE;
+      })) {
+    return false;
+  }
+  HANDLE out = to_handle(replacement->file);
+  FILETIME written;
+  bool ok = copy_contents(in, out) && GetFileTime(in, nullptr, nullptr, &written);
+  KeepError kept;
+  CloseHandle(in);
+  if (!ok) return false;
+  SetFileTime(out, nullptr, nullptr, &written);  // a file system without times keeps the copy
+  if (replacement->temporary.empty()) return true;  // in place the file keeps its attributes
+  DWORD replaced = replacement->mode >= 0 ? static_cast<DWORD>(replacement->mode) : 0;
+  replacement->mode = static_cast<long>((attributes | replaced) & kCopiedAttributes);
+  return true;
+}
+
+// Deletes a file that may carry the read-only attribute (a copy takes it from
+// its source).
+bool delete_file(const wchar_t* path) {
+  SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+  return DeleteFileW(path) != 0;
+}
+
+// Clears one leftover of a killed run in directory (ending in a separator):
+// a temporary file is removed; a program moved aside goes back to its name
+// when that is empty, and is removed otherwise once it no longer runs.
+void clear_leftover(const std::wstring& directory, const std::wstring& name) {
+  std::wstring path = directory + name;
+  if (is_temporary_name(encode_utf8(name.c_str()))) {
+    delete_file(path.c_str());
+    return;
+  }
+  std::wstring original = original_of_aside_name(name);
+  if (original.empty()) return;
+  std::wstring home = directory + original;
+  if (GetFileAttributesW(home.c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND) {
+    MoveFileExW(path.c_str(), home.c_str(), MOVEFILE_WRITE_THROUGH);
+  } else {
+    delete_file(path.c_str());
+  }
+}
+
+}  // namespace
+
+std::wstring full_path(const std::wstring& path) {
+  DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return path;
+  std::wstring full(size, L'\0');
+  DWORD length = GetFullPathNameW(path.c_str(), size, &full[0], nullptr);
+  if (length == 0 || length >= size) return path;
+  full.resize(length);
+  return full;
+}
+
+std::wstring extended_path(const std::wstring& path) {
+  if (path.compare(0, 4, L"\\\\?\\") == 0 || path.compare(0, 4, L"\\\\.\\") == 0) return path;
+  std::wstring full = full_path(path);
+  if (full.compare(0, 4, L"\\\\.\\") == 0) return full;
+  if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+std::wstring name_from_nt_path(const std::wstring& name) {
+  if (name.compare(0, 8, L"\\??\\UNC\\") == 0) return L"\\\\" + name.substr(8);
+  if (name.compare(0, 4, L"\\??\\") == 0) return name.substr(4);
+  return name;
+}
+
+bool copy_file(const wchar_t* source, const wchar_t* target) {
+  note_target_damage(kTargetIntact);
+  // A directory is refused with ERROR_ACCESS_DENIED, which is no brief hold.
+  DWORD attributes = GetFileAttributesW(source);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    SetLastError(ERROR_ACCESS_DENIED);  // what copying a directory gives
+    return false;
+  }
+  FileReplacement replacement;
+  if (!begin_replacement(target, &replacement)) return false;
+  bool ok = copy_into(source, attributes, &replacement);
+  ok = ok && close_replacement(&replacement) && commit_replacement(&replacement);
+  if (!ok) discard_replacement(&replacement);
+  return ok;
+}
+
+bool begin_replacement(const wchar_t* path, FileReplacement* replacement) {
+  note_target_damage(kTargetIntact);
+  *replacement = FileReplacement();
+  TargetKind kind = examine_target(path, &replacement->target);
+  if (kind == kRefuse) return false;
+  if (kind == kWriteInPlace) {
+    replacement->file = from_handle(
+        CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return replacement->file != kInvalidFile;
+  }
+  replacement->replaces = kind == kReplaceFile;
+  std::wstring directory = directory_of(extended_path(replacement->target));
+  HANDLE file = create_temporary(directory, &replacement->temporary);
+  if (file == INVALID_HANDLE_VALUE) {
+    replacement->temporary.clear();
+    // A directory the caller may not write can hold a file it may write.
+    if (!replacement->replaces || GetLastError() != ERROR_ACCESS_DENIED) return false;
+    file = CreateFileW(replacement->target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
+                       0, nullptr);
+  } else if (replacement->replaces) {
+    DWORD attributes = GetFileAttributesW(replacement->target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) replacement->mode = static_cast<long>(attributes & kCopiedAttributes);
+  }
+  replacement->file = from_handle(file);
+  return replacement->file != kInvalidFile;
+}
+
+bool close_replacement(FileReplacement* replacement) {
+  HANDLE file = to_handle(replacement->file);
+  replacement->file = kInvalidFile;
+  bool flushed = true;
+  if (GetFileType(file) == FILE_TYPE_DISK) {
+    if (!replacement->temporary.empty() && replacement->replaces) {
+      carry_security(replacement->temporary, replacement->target);
+    }
+    if (replacement->mode >= 0) {
+      FILE_BASIC_INFO basic = {};  // zero times are left as they are
+      basic.FileAttributes = replacement->mode ? static_cast<DWORD>(replacement->mode) : FILE_ATTRIBUTE_NORMAL;
+      SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+    }
+    flushed = FlushFileBuffers(file) != 0;
+  }
+  DWORD error = GetLastError();
+  bool closed = CloseHandle(file) != 0;
+  if (!flushed) SetLastError(error);  // the flush's error says more than the close's
+  return flushed && closed;
+}
+
+bool commit_replacement(FileReplacement* replacement) {
+  if (replacement->temporary.empty()) return true;
+  const std::wstring& from = replacement->temporary;
+  std::wstring to = extended_path(replacement->target);
+  // A refusal that outlasts the wait may be a running program's.
+  bool moved = retry_while_held([&] { return move_over(from, to); }) ||
+               (GetLastError() == ERROR_ACCESS_DENIED && move_past_running_program(from, to, replacement->target));
+  if (moved) replacement->temporary.clear();
+  return moved;
+}
+
+void discard_replacement(FileReplacement* replacement) {
+  KeepError kept;
+  if (replacement->file != kInvalidFile) CloseHandle(to_handle(replacement->file));
+  replacement->file = kInvalidFile;
+  if (!replacement->temporary.empty()) {
+    const wchar_t* temporary = replacement->temporary.c_str();
+    retry_while_held([&] { return delete_file(temporary); });
+  } else if (replacement->replaces) {
+    note_target_damage(kTargetIncomplete);
+  }
+  replacement->temporary.clear();
+}
+
+bool flush_parent_directory(const wchar_t*) { return true; }
+
+void remove_stale_replacements(const wchar_t* directory) {
+  std::wstring folder = extended_path(directory);
+  if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L".vlxinstall-*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) clear_leftover(folder, found.cFileName);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+}  // namespace vlx

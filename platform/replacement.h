@@ -1,0 +1,58 @@
+// What the replacement services of both backends share: the names of the
+// files a replacement makes beside its target, and the note of what a failed
+// replacement left of its target.
+//
+// A temporary file is named ".vlxinstall-" and six letters or digits. A
+// running program that Windows lets rename but not replace goes aside as
+// ".vlxinstall-", six letters or digits, '-' and the name it had, so that a
+// later run can tell where it belongs.
+#ifndef VLX_PLATFORM_REPLACEMENT_H
+#define VLX_PLATFORM_REPLACEMENT_H
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace vlx {
+
+// A new random temporary file name, without a directory.
+std::string make_temporary_name();
+
+// True when name (without a directory) has the form make_temporary_name gives.
+bool is_temporary_name(const std::string& name);
+
+// The name of a temporary file (temporary, from make_temporary_name) that
+// holds what was named original.
+std::wstring make_aside_name(const std::wstring& temporary, const std::wstring& original);
+
+// The name that name (without a directory), made by make_aside_name, had
+// before it went aside; empty when name is no such name.
+std::wstring original_of_aside_name(const std::wstring& name);
+
+// The directory part of path, with its separator; empty when there is none.
+std::wstring directory_of(const std::wstring& path);
+
+// What a use of a temporary name came to.
+enum NameUse { kNameUsed, kNameTaken, kNameFailed };
+
+// Gives use new temporary names (without a directory, also left in *name)
+// until it reports one used (true) or a failure other than a name already
+// taken (false); false also after 100 taken names.
+template <typename Use>
+bool with_temporary_name(std::wstring* name, Use use) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string random = make_temporary_name();
+    *name = std::wstring(random.begin(), random.end());
+    NameUse result = use(*name);
+    if (result != kNameTaken) return result == kNameUsed;
+  }
+  return false;
+}
+
+// Records, for last_target_damage, what the replacement failing on this
+// thread left of its target; moved_to is where a program moved aside is.
+void note_target_damage(TargetDamage damage, const std::wstring& moved_to = std::wstring());
+
+}  // namespace vlx
+
+#endif  // VLX_PLATFORM_REPLACEMENT_H

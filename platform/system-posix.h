@@ -1,0 +1,51 @@
+// Helpers shared by the files of the POSIX (Linux) backend. Only code
+// specific to POSIX systems belongs here; nothing outside platform/ includes
+// this header.
+#ifndef VLX_PLATFORM_SYSTEM_POSIX_H
+#define VLX_PLATFORM_SYSTEM_POSIX_H
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/types.h>
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace vlx {
+
+// The byte form of a path for system calls, and back.
+inline std::string to_native(const wchar_t* path) { return encode_utf8(path); }
+inline std::wstring from_native(const std::string& path) { return decode_utf8(path.data(), path.size()); }
+
+// Keeps errno, the error of a failed service, across the clean-up after it.
+struct KeepError {
+  int saved = errno;
+  ~KeepError() { errno = saved; }
+};
+
+// Repeats a system call that a signal interrupted before it did anything.
+template <typename Call>
+auto retry_interrupted(Call call) -> decltype(call()) {
+  decltype(call()) result;
+  do {
+    result = call();
+  } while (result < 0 && errno == EINTR);
+  return result;
+}
+
+inline int open_retrying(const char* path, int flags, mode_t mode = 0) {
+  return retry_interrupted([&] { return open(path, flags, mode); });
+}
+
+// Closes a file that was written. Linux releases the descriptor even when the
+// close is interrupted, so only other errors (a network file system's delayed
+// write error) mean the contents may be lost.
+bool close_written(int fd);
+
+// Writes all of size bytes, continuing after short writes.
+bool write_all(int fd, const char* data, size_t size);
+
+}  // namespace vlx
+
+#endif  // VLX_PLATFORM_SYSTEM_POSIX_H

@@ -1,0 +1,43 @@
+// Helpers shared by the files of the Windows backend. Only code specific to
+// Windows belongs here; nothing outside platform/ and the Windows tests
+// includes this header.
+#ifndef VLX_PLATFORM_SYSTEM_WIN32_H
+#define VLX_PLATFORM_SYSTEM_WIN32_H
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace vlx {
+
+// Keeps the error of a failed service across the clean-up after it.
+struct KeepError {
+  DWORD saved = GetLastError();
+  ~KeepError() { SetLastError(saved); }
+};
+
+inline HANDLE to_handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+inline FileHandle from_handle(HANDLE handle) {
+  return handle == INVALID_HANDLE_VALUE ? kInvalidFile : reinterpret_cast<FileHandle>(handle);
+}
+
+// path by the system's full path rules (GetFullPathNameW): made absolute
+// against the current directory, or the drive's own for "D:name"; "." and
+// ".." resolved. path as it is when the rules cannot be applied.
+std::wstring full_path(const std::wstring& path);
+
+// The "\\?\" form of path, which no MAX_PATH limit applies to: what a name
+// beside a file that fits the limit needs when it is longer than that file's.
+std::wstring extended_path(const std::wstring& path);
+
+// The Win32 name for a name of the object manager's, as a link's substitute
+// name holds it: "\??\C:\x" is "C:\x" and "\??\UNC\server\share\x" is
+// "\\server\share\x"; any other name as it is.
+std::wstring name_from_nt_path(const std::wstring& name);
+
+}  // namespace vlx
+
+#endif  // VLX_PLATFORM_SYSTEM_WIN32_H
