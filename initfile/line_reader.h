@@ -16,9 +16,12 @@ struct InitLineReader {
   int32_t position;    // next unread byte of buffer
   char buffer[1024];
   int32_t read_failed;  // set when a read error ended the input
-  int32_t line_feeds;   // line feeds taken so far
-  int32_t line_start;   // the physical line (from 1) where the last line returned starts
+  uint64_t line_feeds;  // line feeds taken so far: no input makes it overflow
+  uint64_t line_start;  // the physical line (from 1) where the last line returned starts
 };
+
+// The physical line a report gives for line: INT32_MAX for a line beyond it.
+int32_t reported_line(uint64_t line);
 
 // Where a reader's bytes come from: read places up to size bytes in buffer
 // and stores how many in *count (0 at the end); false on a read error.

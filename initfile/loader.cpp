@@ -5,6 +5,7 @@
 #include "document_internal.h"
 #include "initfile/initfile.h"
 #include "line_reader.h"
+#include "loader.h"
 #include "platform/platform.h"
 #include "text_buffer.h"
 
@@ -16,6 +17,7 @@ namespace {
 const char kInitCannotOpen[] = "the file cannot be opened";
 const char kInitReadError[] = "a read error ended the file early";
 const char kInitByteOrderMark[] = "the file starts with a UTF-8 byte-order mark, which the format keeps as text";
+const char kInitUtf16[] = "the file is UTF-16 text; it must be saved as UTF-8 or ANSI";
 const char kInitEntryBeforeSection[] = "an entry before the first section header";
 const char kInitEntryWithoutKey[] = "an entry without a key";
 const char kInitHeaderWithoutName[] = "a section header without a name";
@@ -93,6 +95,8 @@ InitSection* take_header_line(const char* line, size_t length) {
 // it nor a section header; first: it is the file's first line.
 const char* diagnose_line(const char* line, size_t length, bool first) {
   if (first && strncmp(line, "\xEF\xBB\xBF", 3) == 0) return kInitByteOrderMark;
+  // UTF-16's byte-order mark, little- or big-endian: "Unicode" in Notepad.
+  if (first && (strncmp(line, "\xFF\xFE", 2) == 0 || strncmp(line, "\xFE\xFF", 2) == 0)) return kInitUtf16;
   if (line[0] == '=') return kInitEntryWithoutKey;
   if (first && strchr(line, '=')) return kInitEntryBeforeSection;
   if (length == 2 && strcmp(line, "[]") == 0) return kInitHeaderWithoutName;
@@ -115,7 +119,7 @@ InitFile* load_lines(InitLineReader* reader, const InitByteSource& source, InitL
     size_t length = strlen(line.text);  // a zero byte ends the line's text
     if (sections.count > 0 && take_entry_line(&entries, line.text, length)) continue;
     if (!is_header_line(line.text, length)) {
-      report = {reader->line_start, diagnose_line(line.text, length, sections.count == 0)};
+      report = {reported_line(reader->line_start), diagnose_line(line.text, length, sections.count == 0)};
       break;
     }
     if (sections.count > 0) {
@@ -163,6 +167,12 @@ bool read_from_text(void* context, char* buffer, uint32_t size, uint32_t* count)
 
 }  // namespace
 
+InitFile* vlx::load_init_source(const InitByteSource& source, InitLoadError* error) {
+  InitLineReader reader;
+  start_init_line_reader(&reader, kInvalidFile);
+  return load_lines(&reader, source, error);
+}
+
 InitFile* load_init_file_reporting(const wchar_t* path, InitLoadError* error) {
   FileHandle handle = open_file_for_reading(path);
   if (handle == kInvalidFile) {
@@ -177,10 +187,8 @@ InitFile* load_init_file_reporting(const wchar_t* path, InitLoadError* error) {
 }
 
 InitFile* load_init_text_reporting(const char* text, size_t length, InitLoadError* error) {
-  InitLineReader reader;
-  start_init_line_reader(&reader, kInvalidFile);
   TextSource source = {text, length};
-  return load_lines(&reader, InitByteSource{read_from_text, &source}, error);
+  return load_init_source(InitByteSource{read_from_text, &source}, error);
 }
 
 InitFile* load_init_file(const wchar_t* path) { return load_init_file_reporting(path, nullptr); }

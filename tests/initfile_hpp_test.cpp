@@ -92,8 +92,8 @@ TEST_F(InitFileHppTest, SaysWhereATextIsWrong) {
 TEST_F(InitFileHppTest, ReadsTypedValuesWithinTheirLimits) {
   std::optional<ini::Document> document = ini::load_text(
       "[n]\nmax=2147483647\nover=2147483648\nmin=-2147483648\nplus=+1\nhex=0x10\nword=12ab\nempty=\n"
-      "byte=255\nbig=256\nnegative=-1\nhuge=9223372036854775807\n"
-      "[d]\nhalf=0.5\nexp=-1.25e3\ncomma=1,5\ntoo=1e400\n"
+      "short=65535\nbig=65536\nnegative=-1\nhuge=9223372036854775807\n"
+      "[d]\nhalf=0.5\nexp=-1.25e3\ncomma=1,5\ntoo=1e400\ninf=inf\nINF=-INFINITY\nnan=nan\nnanq=nan(1)\n"
       "[b]\nT=TRUE\ny=Yes\non=on\none=1\nf=False\nn=NO\noff=Off\nzero=0\ntwo=2\nyess=yess\n");
   ASSERT_TRUE(document);
   ini::ConstSection n = *std::as_const(*document).section("n");
@@ -102,14 +102,17 @@ TEST_F(InitFileHppTest, ReadsTypedValuesWithinTheirLimits) {
   EXPECT_EQ(n.value_as<long long>("over"), 2147483648LL);
   EXPECT_EQ(n.value_as<int>("min"), std::numeric_limits<int>::min());
   for (const char* key : {"plus", "hex", "word", "empty", "absent"}) EXPECT_EQ(n.value_as<int>(key), std::nullopt) << key;
-  EXPECT_EQ(n.value_as<std::uint8_t>("byte"), 255);
-  EXPECT_EQ(n.value_as<std::uint8_t>("big"), std::nullopt);
+  EXPECT_EQ(n.value_as<std::uint16_t>("short"), 65535);
+  EXPECT_EQ(n.value_as<std::uint16_t>("big"), std::nullopt);
   EXPECT_EQ(n.value_as<unsigned>("negative"), std::nullopt);
   EXPECT_EQ(n.value_as<std::int64_t>("huge"), std::numeric_limits<std::int64_t>::max());
   EXPECT_EQ(document->value_as<double>("d", "half"), 0.5);
   EXPECT_EQ(document->value_as<double>("d", "exp"), -1250.0);
   EXPECT_EQ(document->value_as<double>("d", "comma"), std::nullopt);
   EXPECT_EQ(document->value_as<double>("d", "too"), std::nullopt);
+  for (const char* key : {"inf", "INF", "nan", "nanq"}) {
+    EXPECT_EQ(document->value_as<double>("d", key), std::nullopt) << key;  // no number is no setting
+  }
   for (const char* key : {"T", "y", "on", "one"}) EXPECT_EQ(document->value_as<bool>("b", key), true) << key;
   for (const char* key : {"f", "n", "off", "zero"}) EXPECT_EQ(document->value_as<bool>("b", key), false) << key;
   for (const char* key : {"two", "yess"}) EXPECT_EQ(document->value_as<bool>("b", key), std::nullopt) << key;
@@ -132,6 +135,24 @@ TEST_F(InitFileHppTest, RemovesWhileWalkingWithoutTouchingFreedMemory) {
   EXPECT_FALSE(document->empty());
   EXPECT_TRUE(document->section("u")->empty());
   EXPECT_FALSE(document->contains("s") || document->contains("t"));
+}
+
+TEST_F(InitFileHppTest, LoopsThatAddElementsEnd) {
+  std::optional<ini::Document> document = ini::load_text("[a]\nk=1\n[b]\n");
+  ASSERT_TRUE(document);
+  int visited = 0;
+  for (ini::Section section : document->sections()) {
+    document->copy_section(section.name(), std::string(section.name()) + ".bak");
+    ASSERT_LT(++visited, 3);
+  }
+  EXPECT_EQ(walk(*document), "[a]k=1;[b][a.bak]k=1;[b.bak]");
+  ini::Section a = *document->section("a");
+  visited = 0;
+  for (ini::Entry entry : a.entries()) {
+    a.set(std::string(entry.key) + "x", "2");
+    ASSERT_LT(++visited, 2);
+  }
+  EXPECT_EQ(walk(*document), "[a]k=1;kx=2;[b][a.bak]k=1;[b.bak]");
 }
 
 TEST_F(InitFileHppTest, CopiesOntoTheSectionItReads) {

@@ -1,6 +1,7 @@
 // Loading whole files: document shape and rejection of malformed files.
 #include <string.h>
 
+#include "initfile/loader.h"
 #include "tests/initfile_test_util.h"
 #include "tests/tool_runner.h"
 
@@ -67,6 +68,9 @@ TEST_F(LoaderTest, RejectsMalformedFilesAsAWholeSayingWhereAndWhy) {
       {"[s]\n=value\n", 2, "an entry without a key"},
       {"[s]\r\n\r\norphan\r\n", 3, kNeither},
       {"\xef\xbb\xbf[s]\n", 1, "the file starts with a UTF-8 byte-order mark, which the format keeps as text"},
+      // "Unicode" as Notepad saves it, little- and big-endian.
+      {"\xff\xfe[\0s\0]\0\n\0", 1, "the file is UTF-16 text; it must be saved as UTF-8 or ANSI"},
+      {"\xfe\xff\0[\0s\0]\0\n", 1, "the file is UTF-16 text; it must be saved as UTF-8 or ANSI"},
       {"[s\n", 1, kNoBracket},
       {"s]\n", 1, kNeither},
       {"[s]\nk=v\n[x\n", 3, kNoBracket},
@@ -77,9 +81,11 @@ TEST_F(LoaderTest, RejectsMalformedFilesAsAWholeSayingWhereAndWhy) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.bytes);
-    EXPECT_EQ(load(c.bytes), nullptr);
+    // The UTF-16 texts hold zero bytes: they run to their last line feed.
+    std::string bytes(c.bytes, c.bytes[0] == '\xff' ? 10 : c.bytes[0] == '\xfe' ? 9 : strlen(c.bytes));
+    EXPECT_EQ(load(bytes), nullptr);
     InitLoadError text_error = {-1, nullptr}, file_error = {-1, nullptr};
-    EXPECT_EQ(load_init_text_reporting(c.bytes, strlen(c.bytes), &text_error), nullptr);
+    EXPECT_EQ(load_init_text_reporting(bytes.data(), bytes.size(), &text_error), nullptr);
     EXPECT_EQ(load_init_file_reporting(to_wide(scratch / "load.ini").c_str(), &file_error), nullptr);
     EXPECT_EQ(text_error.line, c.line);
     EXPECT_STREQ(text_error.reason, c.reason);
@@ -92,6 +98,40 @@ TEST_F(LoaderTest, RejectsMalformedFilesAsAWholeSayingWhereAndWhy) {
   EXPECT_EQ(error.line, 0);
   EXPECT_EQ(error.reason, nullptr);
   free_init_file(file);
+}
+
+// Gives lines line feeds, then the text after them: a text of gigabytes
+// without the memory.
+struct LineFeedSource {
+  uint64_t lines;
+  std::string after;
+  static bool read(void* context, char* buffer, uint32_t size, uint32_t* count) {
+    LineFeedSource* source = static_cast<LineFeedSource*>(context);
+    if (source->lines > 0) {
+      *count = source->lines < size ? static_cast<uint32_t>(source->lines) : size;
+      memset(buffer, '\n', *count);
+      source->lines -= *count;
+    } else {
+      *count = static_cast<uint32_t>(source->after.copy(buffer, size));
+      source->after.erase(0, *count);
+    }
+    return true;
+  }
+};
+
+TEST_F(LoaderTest, LinesBeyondTheCounterAreReportedAtItsLimit) {
+  // "orphan" stands on the line after the line feeds and the header.
+  struct Case {
+    uint64_t line_feeds;
+    int32_t reported;
+  } cases[] = {{5, 7}, {(1ull << 31) - 3, INT32_MAX}, {(1ull << 31) + 5, INT32_MAX}};
+  for (const Case& c : cases) {
+    LineFeedSource source{c.line_feeds, "[s]\norphan\n"};
+    InitLoadError error = {0, nullptr};
+    EXPECT_EQ(load_init_source(InitByteSource{LineFeedSource::read, &source}, &error), nullptr);
+    EXPECT_EQ(error.line, c.reported) << c.line_feeds;
+    EXPECT_STREQ(error.reason, "a line that is neither a section header nor an entry");
+  }
 }
 
 TEST_F(LoaderTest, MissingFilesAndDirectoriesGiveNull) {

@@ -29,7 +29,15 @@
 extern "C" {
 #endif
 
-// An entry's key owns one block that also holds its value.
+// The structures below are the library's. A caller reads their fields
+// (counts, names, keys, values) and changes nothing through them: their
+// storage is laid out as the library chooses (an entry's text may share the
+// block of its record), so no name, key, value, array or record may be
+// freed, reallocated or kept after the library releases it. Documents and
+// sections are released with free_init_file and free_init_section, entries
+// and sections removed with delete_init_entry and delete_init_section.
+
+// An entry: its key and its value.
 typedef struct InitEntry {
   char* key;
   char* value;

@@ -5,7 +5,7 @@
 // come back as values: an empty optional, a LoadError, or a StoreResult.
 //
 //   vlx::initfile::LoadError error;
-//   auto config = vlx::initfile::load_file("vlx.ini", error);
+//   auto config = vlx::initfile::load_file("vlx.ini", error);  // the document lives here
 //   if (!config) return report(error.line, error.reason);
 //   for (vlx::initfile::Section section : config->sections())
 //     for (auto [key, value] : section.entries()) use(section.name(), key, value);
@@ -26,16 +26,24 @@
 //   removes the element it is on skips the element moved there (erase_if
 //   does not) and never touches freed memory: ranges read the live count at
 //   every step.
+// - A range-for visits at most as many elements as there were when it
+//   began, so that it ends: elements its body appends (a set of a new key,
+//   a copy_section to a new name) are not visited, unless a removal in the
+//   same loop moved them into a slot the loop has yet to reach.
 // - Document::emplace_section, set and copy_section invalidate no view of
 //   another section, except that copy_section replaces (and invalidates) the
 //   section named to. The copy is made before anything is released, so from
 //   and to may name the same section, or views into it.
 // - Assigning to a document or destroying it invalidates every view. A
-//   moved-from document is empty.
+//   moved-from document is empty. Views are taken from a document kept in a
+//   variable: clang warns where one is kept from a plain temporary Document,
+//   but not from the temporary std::optional<Document> that load_text and
+//   load_file return ("load_text(t)->value(...)" kept in a variable dangles).
 #ifndef VLX_INITFILE_INITFILE_HPP
 #define VLX_INITFILE_INITFILE_HPP
 
 #include <charconv>
+#include <cmath>
 #include <cstddef>
 #include <filesystem>
 #include <iterator>
@@ -53,7 +61,8 @@
 
 #include "initfile/initfile.h"
 
-// Lets clang warn where a view outlives the document it came from.
+// Lets clang warn where a view is kept from a temporary Document (not from a
+// temporary std::optional<Document>).
 #if defined(__clang__) && defined(__has_cpp_attribute)
 #if __has_cpp_attribute(clang::lifetimebound)
 #define VLX_INITFILE_LIFETIMEBOUND [[clang::lifetimebound]]
@@ -87,8 +96,10 @@ struct Entry {
 };
 
 // Walks a section's entries, or a document's sections, in file order. It
-// reads the container's count at every step, and a default-constructed
-// iterator is the end of every range.
+// visits at most as many elements as there were when it was made (so that a
+// loop whose body appends ends) and never more than there are at each step
+// (so that removal in the loop never reaches freed slots). A
+// default-constructed iterator is the end of every range.
 template <typename Item, typename Container, Item (*make)(Container*, int32_t)>
 class Iterator {
  public:
@@ -100,7 +111,8 @@ class Iterator {
   using reference = Item;
 
   Iterator() = default;
-  Iterator(Container* container, int32_t index) : container_(container), index_(index) {}
+  Iterator(Container* container, int32_t index)
+      : container_(container), index_(index), limit_(container ? container->count : 0) {}
   Item operator*() const { return make(container_, index_); }
   Iterator& operator++() {
     ++index_;
@@ -118,10 +130,11 @@ class Iterator {
   bool operator!=(const Iterator& other) const { return !(*this == other); }
 
  private:
-  bool at_end() const { return !container_ || index_ >= container_->count; }
+  bool at_end() const { return !container_ || index_ >= limit_ || index_ >= container_->count; }
 
   Container* container_ = nullptr;
   int32_t index_ = 0;
+  int32_t limit_ = 0;  // the count when the walk began
 };
 
 // The elements of a container, for range-for and range algorithms.
@@ -143,24 +156,46 @@ inline Entry entry_at(InitSection* section, int32_t index) {
 using EntryRange = Range<Iterator<Entry, InitSection, entry_at>>;
 
 // A value read as T: integral types in base 10 (range-checked), double
-// (locale-independent), bool (true/yes/on/1, false/no/off/0 in any letter
-// case). The whole text must be the value; nothing otherwise.
+// (locale-independent, finite: no "inf" or "nan"), bool (true/yes/on/1,
+// false/no/off/0 in any letter case). The whole text must be the value;
+// nothing otherwise. Character types (char, signed and unsigned char, hence
+// std::int8_t and std::uint8_t, wchar_t, char8_t, char16_t, char32_t) do not
+// compile.
 template <typename T>
 std::optional<T> parse_value(std::string_view text);
 
 std::optional<bool> parse_bool(std::string_view text);
 
+// True for the types that hold characters, not numbers.
+template <typename T>
+constexpr bool is_character_type_v =
+    std::is_same_v<T, char> || std::is_same_v<T, signed char> || std::is_same_v<T, unsigned char> ||
+    std::is_same_v<T, wchar_t> ||
+#ifdef __cpp_char8_t
+    std::is_same_v<T, char8_t> ||
+#endif
+    std::is_same_v<T, char16_t> || std::is_same_v<T, char32_t>;
+
 template <typename T>
 std::optional<T> parse_value(std::string_view text) {
+  static_assert(!is_character_type_v<std::remove_cv_t<T>>,
+                "value_as reads numbers and bools, not characters: read the value itself, a std::string_view, "
+                "or a number as int (std::int8_t and std::uint8_t are character types)");
   static_assert(std::is_same_v<T, bool> || std::is_integral_v<T> || std::is_same_v<T, double>,
                 "values read as integral types, double or bool");
   if constexpr (std::is_same_v<T, bool>) {
     return parse_bool(text);
+  } else if constexpr (is_character_type_v<std::remove_cv_t<T>>) {
+    return std::nullopt;  // refused above; nothing here adds to that message
   } else {
     T value{};
     const char* end = text.data() + text.size();
     std::from_chars_result result = std::from_chars(text.data(), end, value);
     if (text.empty() || result.ec != std::errc() || result.ptr != end) return std::nullopt;
+    if constexpr (std::is_same_v<T, double>) {
+      // "inf" and "nan" parse, but a setting that is no number is a mistake.
+      if (!std::isfinite(value)) return std::nullopt;
+    }
     return value;
   }
 }
