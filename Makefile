@@ -80,15 +80,15 @@ windows:
 
 # Each suite ends with CTest's summary and why any test was skipped.
 test-native: native
-	cd build/native && ctest --output-on-failure; status=$$?; python3 ../../scripts/skip-reasons.py .; exit $$status
+	cd build/native && ctest -j2 --output-on-failure; status=$$?; python3 ../../scripts/skip-reasons.py .; exit $$status
 
 test-sanitize: sanitize
-	cd build/sanitize && ctest --output-on-failure; status=$$?; python3 ../../scripts/skip-reasons.py .; exit $$status
+	cd build/sanitize && ctest -j2 --output-on-failure; status=$$?; python3 ../../scripts/skip-reasons.py .; exit $$status
 
 test-windows: windows
 	@scripts/require-packages.sh wine wine64
 	scripts/wine-session.sh start
-	cd build/windows && ctest --output-on-failure; status=$$?; python3 ../../scripts/skip-reasons.py .; \
+	cd build/windows && ctest -j2 --output-on-failure; status=$$?; python3 ../../scripts/skip-reasons.py .; \
 	  cd ../.. && scripts/wine-session.sh stop; exit $$status
 
 clean:

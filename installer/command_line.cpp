@@ -13,9 +13,15 @@ bool is_help_switch(const wchar_t* argument) {
          (kSlashQuestionIsHelp && wcscmp(argument, L"/?") == 0);
 }
 
+// A command whose only work is to print fails when the text cannot be
+// written; a script that reads it must not take nothing for the answer.
 [[noreturn]] void show_and_exit(const char* text) {
   print_message(kStandardOutput, text);
-  exit_process(0);
+  if (flush_console(kStandardOutput)) exit_process(0);
+  std::wstring reason = describe_last_error();
+  print_message(kStandardError, kOutputFailed);
+  print_reason(reason);
+  exit_process(1);
 }
 
 // Help and version end the run where they stand; any other switch is -s

@@ -31,6 +31,7 @@ const char kNoModuleFileName[] = "Could not GetModuleFileName()\n";
 const char kBrokenModulePath[] = "GetModuleFileName returned broken path\n";
 const char kNoAnswer[] = "Could not read answer from user.\n";
 const char kPathTooLong[] = "Path too long: %S\n";
+const char kOutputFailed[] = "Could not write to standard output\n";
 
 const char kCannotOpenDescriptor[] = "Cannot open init file %S\n";
 const char kNoInstallSection[] = "No [Install] section in init file %S\n";

@@ -22,6 +22,7 @@ extern const char kNoModuleFileName[];
 extern const char kBrokenModulePath[];
 extern const char kNoAnswer[];
 extern const char kPathTooLong[];
+extern const char kOutputFailed[];  // the help or the version could not be written
 
 // ---- Standard error: the release descriptor ----
 extern const char kCannotOpenDescriptor[];

@@ -17,7 +17,10 @@ void write_console(ConsoleStream stream, const char* text, std::size_t length) {
   fwrite(text, 1, length, stream_file(stream));
 }
 
-void flush_console(ConsoleStream stream) { fflush(stream_file(stream)); }
+bool flush_console(ConsoleStream stream) {
+  FILE* file = stream_file(stream);
+  return fflush(file) == 0 && !ferror(file);
+}
 
 char* read_console_line(char* buffer, int size) { return fgets(buffer, size, stdin); }
 

@@ -12,6 +12,30 @@
 
 namespace vlx {
 
+namespace {
+
+// The absolute path without its "." and ".." components and empty ones
+// (doubled separators), as the text alone says: links are not resolved, so
+// a path through a link keeps its name. A trailing separator stays.
+std::wstring remove_dot_components(const std::wstring& path) {
+  std::wstring result;
+  for (std::wstring::size_type start = 1; start <= path.size();) {
+    std::wstring::size_type end = path.find(L'/', start);
+    if (end == std::wstring::npos) end = path.size();
+    std::wstring component = path.substr(start, end - start);
+    if (component == L"..") {
+      result.erase(result.empty() ? 0 : result.rfind(L'/'));
+    } else if (!component.empty() && component != L".") {
+      result += L'/' + component;
+    }
+    start = end + 1;
+  }
+  if (result.empty() || path.back() == L'/') result += L'/';
+  return result;
+}
+
+}  // namespace
+
 bool close_written(int fd) { return close(fd) == 0 || errno == EINTR; }
 
 bool write_all(int fd, const char* data, size_t size) {
@@ -96,9 +120,7 @@ std::wstring make_absolute(const wchar_t* path) {
   if (!*path || *path == L'/') return path;
   char directory[PATH_MAX];
   if (!getcwd(directory, sizeof directory)) return path;
-  std::wstring absolute = from_native(directory);
-  if (absolute.back() != L'/') absolute += L'/';
-  return absolute + path;
+  return remove_dot_components(from_native(directory) + L'/' + path);
 }
 
 std::wstring describe_last_error() {

@@ -49,12 +49,15 @@ int get_module_file_name(void* module, wchar_t* buffer, int capacity);
 
 // ---- Files ----
 
-// path made absolute against the current directory; an absolute or empty
-// path as it is. On POSIX the two are only joined: a trailing separator stays
-// and "." and ".." stay as they are. On Windows the system's full path rules
-// apply (GetFullPathNameW), which resolve "." and ".." and drive-relative
-// forms and keep a trailing separator. path as it is when the current
-// directory cannot be had.
+// A relative path made absolute against the current directory, without its
+// "." and ".." components; an absolute or empty path as it is, but on
+// Windows. On POSIX the components are removed lexically, as the text says:
+// links are not resolved, so a root reached through a link keeps that name;
+// doubled separators become one, a trailing one stays. On Windows the
+// system's full path rules apply (GetFullPathNameW) to every path, which
+// resolve "." and ".." and drive-relative forms the same way and keep a
+// trailing separator. path as it is when the current directory cannot be
+// had.
 std::wstring make_absolute(const wchar_t* path);
 
 // The system's own description of the error that made the last service of
@@ -235,7 +238,10 @@ void write_console(ConsoleStream stream, const char* text, std::size_t length);
 // console its output code page, with '?' for what the code page lacks.
 std::string render_for_console(ConsoleStream stream, const wchar_t* text);
 
-void flush_console(ConsoleStream stream);
+// Writes out what the stream holds. False when the stream could not be
+// written, then or before (a full disk, a closed pipe): describe_last_error
+// says why.
+bool flush_console(ConsoleStream stream);
 
 // Reads a line from standard input with fgets semantics: stops after a line
 // feed, after size - 1 bytes or at end of input, and terminates. Returns null

@@ -49,6 +49,16 @@ TEST_F(CommandLineTest, HelpAndVersionAskNothingAndTouchNoRoot) {
   EXPECT_TRUE(fs::is_empty(scratch));
 }
 
+TEST_F(CommandLineTest, HelpAndVersionFailWhenTheyCannotBeWritten) {
+  std::wstring full = full_device();
+  if (full.empty()) GTEST_SKIP() << "no device that refuses writes here";
+  for (const wchar_t* argument : {L"--help", L"--version"}) {
+    ProcessResult result = run_process_into(locate_sibling_program(L"vlxinstall"), {argument}, to_wide(scratch), "", full);
+    EXPECT_EQ(result.status, 1) << encode_utf8(argument);
+    EXPECT_EQ(result.err, console_text(std::string(kOutputFailed) + reason_line(kNoSpace)));
+  }
+}
+
 TEST_F(CommandLineTest, ReportsTheFirstOffendingArgumentOnly) {
   expect_failure(run_tool({L"r1", L"r2", L"-x"}), message(kSecondRoot, "r2"));
   expect_failure(run_tool({L"-x", L"r1", L"r2", L"--help"}), unknown_switch("-x"));

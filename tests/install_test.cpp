@@ -20,6 +20,17 @@ TEST_F(InstallTest, InteractiveRunWithTheDefaultAnswer) {
   expect_installed(true);
 }
 
+TEST_F(InstallTest, SuccessLineThatCannotBeWrittenLeavesTheStatus) {
+  // The installation did happen: a script must not repeat it.
+  std::wstring full = full_device();
+  if (full.empty()) GTEST_SKIP() << "no device that refuses writes here";
+  ProcessResult result = run_process_into(locate_sibling_program(L"vlxinstall"), {to_wide(root)}, to_wide(scratch),
+                                          "\n", full);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  expect_installed(true);
+}
+
 TEST_F(InstallTest, SilentRunsWriteNothingToStandardOutput) {
   for (std::vector<std::wstring> arguments :
        {std::vector<std::wstring>{L"-s", to_wide(root)}, {to_wide(root), L"-s"},
@@ -263,7 +274,7 @@ TEST_F(InstallTest, RootIsUsedExactlyAsTyped) {
                      reason_line(kNoSuchDirectory));
 
   // A relative root is made absolute: vlx.ini names the installation from
-  // anywhere. Only that: a trailing separator still doubles.
+  // anywhere. A trailing separator still doubles.
   fs::remove_all(bin_dir);
   std::wstring relative = std::wstring(L"root") + kPathSeparator;
   result = run_tool({relative, L"-s"});
@@ -271,6 +282,27 @@ TEST_F(InstallTest, RootIsUsedExactlyAsTyped) {
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(read_contents(bin_dir / "vlx.ini"), expected_config(typed));
   EXPECT_EQ(read_contents(runtime_bin_dir / "vlx.ini"), expected_config(typed));
+
+  // Its "." and ".." go, so that it names the root when the directory it
+  // was given from is gone; a link on the way keeps its name.
+  std::wstring sep(1, kPathSeparator), dot_dot = L".." + sep;
+  fs::create_directories(scratch / "unpack-tmp" / "deeper");
+  for (const std::wstring& given : {dot_dot + L"root", L"." + sep + dot_dot + L"." + sep + L"root" + sep + L".",
+                                    L"deeper" + sep + dot_dot + dot_dot + L"root"}) {
+    SCOPED_TRACE(encode_utf8(given.c_str()));
+    fs::remove_all(bin_dir);
+    result = run_process(locate_sibling_program(L"vlxinstall"), {L"-s", given}, to_wide(scratch / "unpack-tmp"), "");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(read_contents(bin_dir / "vlx.ini"), expected_config(to_wide(root)));
+  }
+  if (kPathSeparator == L'/') {
+    fs::create_directory_symlink(scratch, scratch / "unpack-tmp" / "link");
+    result = run_process(locate_sibling_program(L"vlxinstall"), {L"-s", L"link/./root"},
+                         to_wide(scratch / "unpack-tmp"), "");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(read_contents(bin_dir / "vlx.ini"), expected_config(to_wide(scratch / "unpack-tmp" / "link" / "root")));
+  }
 }
 
 TEST_F(InstallTest, RootsBeyondAsciiAndWithSemicolons) {

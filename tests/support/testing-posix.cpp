@@ -69,12 +69,15 @@ pid_t spawn(const std::wstring& program, const std::vector<std::wstring>& argume
   return child;
 }
 
-}  // namespace
 
-ProcessResult run_process_watching(const std::wstring& program, const std::vector<std::wstring>& arguments,
-                                   const std::wstring& directory, const std::string& input,
-                                   const std::function<void(const std::string& err)>& watch) {
-  std::string in = make_temp_file(input), out = make_temp_file(""), err = make_temp_file("");
+// Runs program with standard input from a file holding input, standard
+// output to the file output names or, without one, to a file it collects,
+// and standard error collected, calling watch (when set) while it runs.
+ProcessResult run_with_streams(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                               const std::wstring& directory, const std::string& input, const std::wstring* output,
+                               const std::function<void(const std::string& err)>& watch) {
+  std::string in = make_temp_file(input), err = make_temp_file("");
+  std::string out = output ? encode_utf8(output->c_str()) : make_temp_file("");
   pid_t child = spawn(program, arguments, directory, [&] {
     redirect(in, O_RDONLY, 0);
     redirect(out, O_WRONLY, 1);
@@ -88,12 +91,27 @@ ProcessResult run_process_watching(const std::wstring& program, const std::vecto
   }
   unlink(in.c_str());
   int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return ProcessResult{code, take_file(out), take_file(err)};
+  return ProcessResult{code, output ? std::string() : take_file(out), take_file(err)};
+}
+
+}  // namespace
+
+std::wstring full_device() { return access("/dev/full", W_OK) == 0 ? L"/dev/full" : std::wstring(); }
+
+ProcessResult run_process_into(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                               const std::wstring& directory, const std::string& input, const std::wstring& output) {
+  return run_with_streams(program, arguments, directory, input, &output, nullptr);
+}
+
+ProcessResult run_process_watching(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                                   const std::wstring& directory, const std::string& input,
+                                   const std::function<void(const std::string& err)>& watch) {
+  return run_with_streams(program, arguments, directory, input, nullptr, watch);
 }
 
 ProcessResult run_process(const std::wstring& program, const std::vector<std::wstring>& arguments,
                           const std::wstring& directory, const std::string& input) {
-  return run_process_watching(program, arguments, directory, input, nullptr);
+  return run_with_streams(program, arguments, directory, input, nullptr, nullptr);
 }
 
 ProcessHandle start_process(const std::wstring& program, const std::vector<std::wstring>& arguments,

@@ -61,12 +61,15 @@ std::string take_file(const std::wstring& name) {
   return text;
 }
 
-}  // namespace
 
-ProcessResult run_process_watching(const std::wstring& program, const std::vector<std::wstring>& arguments,
-                                   const std::wstring& directory, const std::string& input,
-                                   const std::function<void(const std::string& err)>& watch) {
-  std::wstring in = make_temp_file(), out = make_temp_file(), err = make_temp_file();
+// Runs program with standard input from a file holding input, standard
+// output to the existing file or device output names or, without one, to a
+// file it collects, and standard error collected, calling watch (when set)
+// while it runs.
+ProcessResult run_with_streams(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                               const std::wstring& directory, const std::string& input, const std::wstring* output,
+                               const std::function<void(const std::string& err)>& watch) {
+  std::wstring in = make_temp_file(), out = output ? *output : make_temp_file(), err = make_temp_file();
   HANDLE input_file = open_inheritable(in, GENERIC_WRITE | GENERIC_READ, CREATE_ALWAYS);
   DWORD written;
   WriteFile(input_file, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
@@ -76,7 +79,7 @@ ProcessResult run_process_watching(const std::wstring& program, const std::vecto
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = input_file;
-  startup.hStdOutput = open_inheritable(out, GENERIC_WRITE, CREATE_ALWAYS);
+  startup.hStdOutput = open_inheritable(out, GENERIC_WRITE, output ? OPEN_EXISTING : CREATE_ALWAYS);
   startup.hStdError = open_inheritable(err, GENERIC_WRITE, CREATE_ALWAYS);
 
   std::wstring command = quote_argument(program);
@@ -94,12 +97,35 @@ ProcessResult run_process_watching(const std::wstring& program, const std::vecto
   CloseHandle(startup.hStdOutput);
   CloseHandle(startup.hStdError);
   DeleteFileW(in.c_str());
-  return ProcessResult{static_cast<int>(code), take_file(out), take_file(err)};
+  return ProcessResult{static_cast<int>(code), output ? std::string() : take_file(out), take_file(err)};
+}
+
+}  // namespace
+
+std::wstring full_device() {
+  // Wine reaches the host's devices through drive Z:; Windows has no such device.
+  const wchar_t* full = L"Z:\\dev\\full";
+  HANDLE device = CreateFileW(full, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+  if (device == INVALID_HANDLE_VALUE) return std::wstring();
+  CloseHandle(device);
+  return full;
+}
+
+ProcessResult run_process_into(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                               const std::wstring& directory, const std::string& input, const std::wstring& output) {
+  return run_with_streams(program, arguments, directory, input, &output, nullptr);
+}
+
+ProcessResult run_process_watching(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                                   const std::wstring& directory, const std::string& input,
+                                   const std::function<void(const std::string& err)>& watch) {
+  return run_with_streams(program, arguments, directory, input, nullptr, watch);
 }
 
 ProcessResult run_process(const std::wstring& program, const std::vector<std::wstring>& arguments,
                           const std::wstring& directory, const std::string& input) {
-  return run_process_watching(program, arguments, directory, input, nullptr);
+  return run_with_streams(program, arguments, directory, input, nullptr, nullptr);
 }
 
 ProcessHandle start_process(const std::wstring& program, const std::vector<std::wstring>& arguments,

@@ -31,6 +31,16 @@ ProcessResult run_process_watching(const std::wstring& program, const std::vecto
                                    const std::wstring& directory, const std::string& input,
                                    const std::function<void(const std::string& err)>& watch);
 
+// The path of a device that takes no write: every write fails as on a full
+// disk (/dev/full; under Wine the same device through drive Z:). Empty where
+// there is none.
+std::wstring full_device();
+
+// run_process with standard output going to the file or device at output
+// instead of being collected (ProcessResult::out stays empty).
+ProcessResult run_process_into(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                               const std::wstring& directory, const std::string& input, const std::wstring& output);
+
 // A program started by start_process that runs on its own.
 using ProcessHandle = std::intptr_t;
 
