@@ -1,5 +1,6 @@
 // Turns the bytes of an init file into logical lines.
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "line_reader.h"
@@ -28,27 +29,55 @@ enum Refill { kFilled, kEnded, kFailed };
 Refill refill(InitLineReader* reader, const InitByteSource& source) {
   uint32_t count = 0;
   bool read = source.read(source.context, reader->buffer, sizeof reader->buffer, &count);
+  reader->buffer_offset += reader->filled;
+  reader->filled = read ? count : 0;
+  reader->position = 0;
   if (!read || count == 0) {
     reader->at_end = 1;
     reader->read_failed = !read;
     return read ? kEnded : kFailed;
   }
-  reader->filled = count;
-  reader->position = 0;
   return kFilled;
+}
+
+// Where the reader's next byte stands in the source.
+uint64_t offset_of_position(const InitLineReader* reader) {
+  return reader->buffer_offset + static_cast<uint64_t>(reader->position);
+}
+
+// Records in map that the next length bytes of the line's text stood at raw
+// onwards, the first after lead bytes.
+void add_span(InitByteMap* map, uint64_t raw, size_t length, uint64_t lead) {
+  if (length == 0) return;
+  if (map->count == map->capacity) {
+    map->capacity = map->capacity ? 2 * map->capacity : 16;
+    map->spans = static_cast<InitByteSpan*>(realloc(map->spans, map->capacity * sizeof(InitByteSpan)));
+  }
+  map->spans[map->count++] = {raw, static_cast<uint32_t>(length), static_cast<uint32_t>(lead)};
+}
+
+// Records in the reader's map, when it keeps one (kMapped), where the byte
+// it just took, which joined the line, stood; escaped: an escape at
+// escape_offset made it literal. Without a map (the loader) it is nothing.
+template <bool kMapped>
+void note_byte(InitLineReader* reader, bool escaped, uint64_t escape_offset) {
+  if (!kMapped) return;
+  uint64_t offset = offset_of_position(reader) - 1;
+  add_span(reader->map, offset, 1, escaped ? offset - escape_offset : 0);
 }
 
 // Trailing spaces go, escaped ones included; a line that fills its room
 // grows once more for the terminator.
-void finish_line(TextBuffer* line) {
+inline void finish_line(TextBuffer* line) {
   while (line->length > 0 && line->text[line->length - 1] == ' ') --line->length;
   if (line->length == line->room) reserve_text(line, 1);
   line->text[line->length] = '\0';
 }
 
 // Takes the run of plain bytes at the reader's position, appending it to the
-// line; spaces that would lead the line are dropped. False when the byte
-// there needs attention of its own.
+// line (and, kMapped, to the reader's map); spaces that would lead the line
+// are dropped. False when the byte there needs attention of its own.
+template <bool kMapped>
 bool take_plain_run(InitLineReader* reader, TextBuffer* line) {
   const char* start = reader->buffer + reader->position;
   const char* end = reader->buffer + reader->filled;
@@ -59,6 +88,10 @@ bool take_plain_run(InitLineReader* reader, TextBuffer* line) {
   const char* run = p;
   while (p < end && !needs_attention(*p)) ++p;
   if (p == start) return false;
+  if (kMapped) {
+    add_span(reader->map, reader->buffer_offset + static_cast<uint64_t>(run - reader->buffer),
+             static_cast<size_t>(p - run), 0);
+  }
   append_text(line, run, static_cast<size_t>(p - run));
   reader->position += static_cast<int32_t>(p - start);
   return true;
@@ -90,6 +123,95 @@ bool read_from_file(void* handle, char* buffer, uint32_t size, uint32_t* count) 
   return read_file(*static_cast<FileHandle*>(handle), buffer, size, count);
 }
 
+template <bool kMapped>
+bool read_line(InitLineReader* reader, const InitByteSource& source, TextBuffer* buffer) {
+  if (reader->at_end) return false;
+  TextBuffer& line = *buffer;
+  clear_text(&line);
+  if (kMapped) reader->map->count = 0;
+  bool escape = false, comment = false;
+  uint64_t escape_offset = 0;  // where the backslash that set escape stands
+  reader->line_start = reader->line_feeds + 1;
+  reader->line_start_offset = offset_of_position(reader);
+  for (;;) {
+    if (static_cast<uint32_t>(reader->position) == reader->filled) {
+      Refill refilled = refill(reader, source);
+      // A line cut off by a read error is not the line the file holds
+      // ("SYSTEM_VSN=10" would read as "SYSTEM_VSN=1"): it is dropped.
+      if (refilled == kFailed) line.length = 0;
+      if (refilled != kFilled) break;
+    }
+    // Fast paths: a comment ignores everything up to its line feed (and never
+    // has escape set); plain bytes outside one are appended in runs.
+    if (comment) {
+      skip_comment(reader);
+      if (static_cast<uint32_t>(reader->position) == reader->filled) continue;
+    } else if (!escape && take_plain_run<kMapped>(reader, &line)) {
+      continue;
+    }
+    char byte = reader->buffer[reader->position++];
+    switch (byte) {
+      case '\n':
+        ++reader->line_feeds;
+        if (escape) {
+          escape = comment = false;  // continuation: the next physical line joins
+        } else if (line.length == 0) {
+          comment = false;  // nothing on this line, nor on empty ones after it
+          skip_line_feeds(reader);
+        } else {
+          finish_line(&line);
+          reader->line_end_offset = offset_of_position(reader);
+          return true;
+        }
+        // Until it holds a byte, the line starts on the next physical line.
+        if (line.length == 0) {
+          reader->line_start = reader->line_feeds + 1;
+          reader->line_start_offset = offset_of_position(reader);
+        }
+        break;
+      case '\r':
+        break;
+      case ' ':
+        if (line.length > 0) {
+          note_byte<kMapped>(reader, escape, escape_offset);
+          append_byte(&line, ' ');
+        }
+        escape = false;
+        break;
+      case ';':
+        if (escape) {
+          note_byte<kMapped>(reader, true, escape_offset);
+          append_byte(&line, ';');
+        } else {
+          comment = true;
+        }
+        escape = false;
+        break;
+      case '\\':
+        if (escape) {
+          note_byte<kMapped>(reader, true, escape_offset);
+          append_byte(&line, '\\');
+        } else {
+          escape_offset = offset_of_position(reader) - 1;
+        }
+        escape = !escape;
+        break;
+      default:
+        note_byte<kMapped>(reader, escape, escape_offset);
+        append_byte(&line, byte);
+        escape = false;
+        break;
+    }
+  }
+  reader->line_end_offset = offset_of_position(reader);
+  // Neither has an effect, but bytes after them would.
+  reader->escape_at_end = escape;
+  reader->open_at_end = escape || line.length > 0;
+  if (line.length == 0) return false;
+  finish_line(&line);
+  return true;
+}
+
 }  // namespace
 
 void vlx::start_init_line_reader(InitLineReader* reader, intptr_t handle) {
@@ -100,6 +222,26 @@ void vlx::start_init_line_reader(InitLineReader* reader, intptr_t handle) {
   reader->read_failed = 0;
   reader->line_feeds = 0;
   reader->line_start = 1;
+  reader->buffer_offset = 0;
+  reader->line_start_offset = 0;
+  reader->line_end_offset = 0;
+  reader->map = nullptr;
+  reader->escape_at_end = 0;
+  reader->open_at_end = 0;
+}
+
+void vlx::find_raw_range(const InitByteMap* map, size_t from, size_t to, uint64_t* begin, uint64_t* end) {
+  size_t first = 0;  // where the text of the span at i starts
+  for (size_t i = 0; i < map->count; first += map->spans[i++].length) {
+    const InitByteSpan& span = map->spans[i];
+    if (from >= first && from < first + span.length) {
+      *begin = span.raw + (from - first) - (from == first ? span.lead : 0);
+    }
+    if (to - 1 >= first && to - 1 < first + span.length) {
+      *end = span.raw + (to - first);
+      return;
+    }
+  }
 }
 
 int32_t vlx::reported_line(uint64_t line) {
@@ -121,68 +263,7 @@ char* vlx::read_init_line_from(InitLineReader* reader, const InitByteSource& sou
 }
 
 bool vlx::read_init_line_into(InitLineReader* reader, const InitByteSource& source, TextBuffer* buffer) {
-  if (reader->at_end) return false;
-  TextBuffer& line = *buffer;
-  clear_text(&line);
-  bool escape = false, comment = false;
-  reader->line_start = reader->line_feeds + 1;
-  for (;;) {
-    if (static_cast<uint32_t>(reader->position) == reader->filled) {
-      Refill refilled = refill(reader, source);
-      // A line cut off by a read error is not the line the file holds
-      // ("SYSTEM_VSN=10" would read as "SYSTEM_VSN=1"): it is dropped.
-      if (refilled == kFailed) line.length = 0;
-      if (refilled != kFilled) break;
-    }
-    // Fast paths: a comment ignores everything up to its line feed (and never
-    // has escape set); plain bytes outside one are appended in runs.
-    if (comment) {
-      skip_comment(reader);
-      if (static_cast<uint32_t>(reader->position) == reader->filled) continue;
-    } else if (!escape && take_plain_run(reader, &line)) {
-      continue;
-    }
-    char byte = reader->buffer[reader->position++];
-    switch (byte) {
-      case '\n':
-        ++reader->line_feeds;
-        if (escape) {
-          escape = comment = false;  // continuation: the next physical line joins
-        } else if (line.length == 0) {
-          comment = false;  // nothing on this line, nor on empty ones after it
-          skip_line_feeds(reader);
-        } else {
-          finish_line(&line);
-          return true;
-        }
-        // Until it holds a byte, the line starts on the next physical line.
-        if (line.length == 0) reader->line_start = reader->line_feeds + 1;
-        break;
-      case '\r':
-        break;
-      case ' ':
-        if (line.length > 0) append_byte(&line, ' ');
-        escape = false;
-        break;
-      case ';':
-        if (escape) {
-          append_byte(&line, ';');
-        } else {
-          comment = true;
-        }
-        escape = false;
-        break;
-      case '\\':
-        if (escape) append_byte(&line, '\\');
-        escape = !escape;
-        break;
-      default:
-        append_byte(&line, byte);
-        escape = false;
-        break;
-    }
-  }
-  if (line.length == 0) return false;
-  finish_line(&line);
-  return true;
+  // One reading of lines, built twice: the loader's, which keeps no map and
+  // pays nothing for one, and the editor's.
+  return reader->map ? read_line<true>(reader, source, buffer) : read_line<false>(reader, source, buffer);
 }

@@ -1,5 +1,8 @@
 // The line reader: logical lines from the bytes of an init file, or of text
-// in memory, for the loader. Not part of the library's public interface.
+// in memory, for the loader and the editor. Not part of the library's public
+// interface. Besides each line's text it says where the line stands in the
+// bytes, and, when asked, from which bytes each byte of its text came: what
+// the editor needs to change a value and nothing else.
 #ifndef VLX_INITFILE_LINE_READER_H
 #define VLX_INITFILE_LINE_READER_H
 
@@ -8,6 +11,23 @@
 struct TextBuffer;
 
 namespace vlx {
+
+// Bytes of a line's text that came from the same place in the source: length
+// bytes that stood at raw onwards, the first of them after lead bytes that
+// made it (the backslash of an escape, and carriage returns after it). The
+// spans of a line follow each other without gaps in its text.
+struct InitByteSpan {
+  uint64_t raw;
+  uint32_t length;
+  uint32_t lead;
+};
+
+// The spans of the last line read, in order.
+struct InitByteMap {
+  InitByteSpan* spans;  // a malloc'd array
+  size_t count;
+  size_t capacity;
+};
 
 struct InitLineReader {
   intptr_t handle;      // a vlx::FileHandle: the file read
@@ -18,7 +38,18 @@ struct InitLineReader {
   int32_t read_failed;  // set when a read error ended the input
   uint64_t line_feeds;  // line feeds taken so far: no input makes it overflow
   uint64_t line_start;  // the physical line (from 1) where the last line returned starts
+  uint64_t buffer_offset;      // where buffer[0] stands in the bytes read
+  uint64_t line_start_offset;  // where the first physical line of the last line returned starts
+  uint64_t line_end_offset;    // just past its last physical line: past its line feed, or the end
+  InitByteMap* map;            // null, or where the spans of each line's text go
+  int32_t escape_at_end;       // set when the bytes ended in an escape not yet applied
+  int32_t open_at_end;         // set when they ended in a line that no line feed closed
 };
+
+// The bytes of the source from which the bytes [from, to) of the text of the
+// last line read came (from < to, both within its text), as [*begin, *end):
+// the lead of its first byte included.
+void find_raw_range(const InitByteMap* map, size_t from, size_t to, uint64_t* begin, uint64_t* end);
 
 // The physical line a report gives for line: INT32_MAX for a line beyond it.
 int32_t reported_line(uint64_t line);
@@ -34,7 +65,7 @@ struct InitByteSource {
 InitByteSource read_from_reader_file(InitLineReader* reader);
 
 // Prepares reader to read the open file handle (a vlx::FileHandle) from
-// where it stands.
+// where it stands, offsets counted from there, without a map.
 void start_init_line_reader(InitLineReader* reader, intptr_t handle);
 
 // The next logical line, with comments, escapes, continuations and the

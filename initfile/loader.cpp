@@ -14,8 +14,6 @@ using namespace vlx;
 namespace {
 
 // What the reporting loaders say.
-const char kInitCannotOpen[] = "the file cannot be opened";
-const char kInitReadError[] = "a read error ended the file early";
 const char kInitByteOrderMark[] = "the file starts with a UTF-8 byte-order mark, which the format keeps as text";
 const char kInitUtf16[] = "the file is UTF-16 text; it must be saved as UTF-8 or ANSI";
 const char kInitEntryBeforeSection[] = "an entry before the first section header";
@@ -58,29 +56,16 @@ void finish_array(Pending<T>* pending, T*** slots, int32_t* count, int32_t* capa
   pending->count = 0;
 }
 
-bool is_header_line(const char* line, size_t length) {
-  return length > 2 && line[0] == '[' && line[length - 1] == ']';
-}
-
-// Appends the entry of an entry line to the section: the key ends at the
-// first '=' (spaces before it dropped), the value starts after it (spaces
-// after it skipped). Record and text share one block of exactly their size.
-// False when the line is no entry line.
-bool take_entry_line(Pending<InitEntry>* entries, const char* line, size_t length) {
-  const char* equals = static_cast<const char*>(memchr(line, '=', length));
-  if (!equals || equals == line) return false;
-  size_t key_length = static_cast<size_t>(equals - line);
-  while (key_length > 0 && line[key_length - 1] == ' ') --key_length;
-  const char* value = equals + 1;
-  while (*value == ' ') ++value;
-  size_t value_size = length - static_cast<size_t>(value - line) + 1;  // with its terminator
-  InitEntry* entry = allocate_init_entry(key_length + 1 + value_size);
-  memcpy(entry->key, line, key_length);
-  entry->key[key_length] = '\0';
-  entry->value = entry->key + key_length + 1;
-  memcpy(entry->value, value, value_size);
+// Appends the entry of an entry line to the section. Record and text share
+// one block of exactly their size.
+void take_entry(Pending<InitEntry>* entries, const char* line, size_t length, const InitEntryParts& parts) {
+  size_t value_size = length - parts.value_start + 1;  // with its terminator
+  InitEntry* entry = allocate_init_entry(parts.key_length + 1 + value_size);
+  memcpy(entry->key, line, parts.key_length);
+  entry->key[parts.key_length] = '\0';
+  entry->value = entry->key + parts.key_length + 1;
+  memcpy(entry->value, line + parts.value_start, value_size);
   add_pending(entries, entry);
-  return true;
 }
 
 // A new section named by what stands between the brackets of a header line.
@@ -89,19 +74,6 @@ InitSection* take_header_line(const char* line, size_t length) {
   memcpy(name, line + 1, length - 2);
   name[length - 2] = '\0';
   return adopt_init_section_name(name);
-}
-
-// What is wrong with line, which is neither an entry of the section before
-// it nor a section header; first: it is the file's first line.
-const char* diagnose_line(const char* line, size_t length, bool first) {
-  if (first && strncmp(line, "\xEF\xBB\xBF", 3) == 0) return kInitByteOrderMark;
-  // UTF-16's byte-order mark, little- or big-endian: "Unicode" in Notepad.
-  if (first && (strncmp(line, "\xFF\xFE", 2) == 0 || strncmp(line, "\xFE\xFF", 2) == 0)) return kInitUtf16;
-  if (line[0] == '=') return kInitEntryWithoutKey;
-  if (first && strchr(line, '=')) return kInitEntryBeforeSection;
-  if (length == 2 && strcmp(line, "[]") == 0) return kInitHeaderWithoutName;
-  if (line[0] == '[') return kInitHeaderWithoutBracket;
-  return kInitNeitherHeaderNorEntry;
 }
 
 // Builds the document from the lines of the reader's source, or returns null
@@ -117,7 +89,11 @@ InitFile* load_lines(InitLineReader* reader, const InitByteSource& source, InitL
   start_text(&line);
   while (read_init_line_into(reader, source, &line)) {
     size_t length = strlen(line.text);  // a zero byte ends the line's text
-    if (sections.count > 0 && take_entry_line(&entries, line.text, length)) continue;
+    InitEntryParts parts;
+    if (sections.count > 0 && split_entry_line(line.text, length, &parts)) {
+      take_entry(&entries, line.text, length, parts);
+      continue;
+    }
     if (!is_header_line(line.text, length)) {
       report = {reported_line(reader->line_start), diagnose_line(line.text, length, sections.count == 0)};
       break;
@@ -166,6 +142,20 @@ bool read_from_text(void* context, char* buffer, uint32_t size, uint32_t* count)
 }
 
 }  // namespace
+
+const char vlx::kInitCannotOpen[] = "the file cannot be opened";
+const char vlx::kInitReadError[] = "a read error ended the file early";
+
+const char* vlx::diagnose_line(const char* line, size_t length, bool first) {
+  if (first && strncmp(line, "\xEF\xBB\xBF", 3) == 0) return kInitByteOrderMark;
+  // UTF-16's byte-order mark, little- or big-endian: "Unicode" in Notepad.
+  if (first && (strncmp(line, "\xFF\xFE", 2) == 0 || strncmp(line, "\xFE\xFF", 2) == 0)) return kInitUtf16;
+  if (line[0] == '=') return kInitEntryWithoutKey;
+  if (first && strchr(line, '=')) return kInitEntryBeforeSection;
+  if (length == 2 && strcmp(line, "[]") == 0) return kInitHeaderWithoutName;
+  if (line[0] == '[') return kInitHeaderWithoutBracket;
+  return kInitNeitherHeaderNorEntry;
+}
 
 InitFile* vlx::load_init_source(const InitByteSource& source, InitLoadError* error) {
   InitLineReader reader;

@@ -5,6 +5,7 @@
 
 #include "initfile/initfile.h"
 #include "platform/platform.h"
+#include "writer_internal.h"
 
 using namespace vlx;
 
@@ -60,19 +61,6 @@ void put_bytes(TextOut* out, const char* bytes, size_t size) {
   }
 }
 
-// Copies length bytes of text to to, which has room for twice that, with a
-// backslash before each ';' and '\', the two bytes that would start a comment
-// or an escape when read back; returns the end. The backslash is stored
-// before every byte and kept only where it belongs: no branch on the text.
-char* copy_escaped(char* to, const char* text, size_t length) {
-  for (const char* end = text + length; text < end; ++text) {
-    *to = '\\';
-    to += (*text == ';') | (*text == '\\');
-    *to++ = *text;
-  }
-  return to;
-}
-
 // Puts text escaped, in parts where it does not fit a file's block.
 void put_escaped(TextOut* out, const char* text, size_t length) {
   while (length > 0) {
@@ -115,9 +103,9 @@ void put_document(TextOut* out, const InitFile* file) {
   }
 }
 
-bool write_document(FileHandle handle, const InitFile* file) {
+bool write_document(FileHandle handle, const void* document) {
   TextOut out = {write_block, handle, false, 0, kBlockSize, static_cast<char*>(malloc(kBlockSize))};
-  put_document(&out, file);
+  put_document(&out, static_cast<const InitFile*>(document));
   write_block(&out, 0);
   free(out.text);
   return !out.failed;
@@ -125,10 +113,13 @@ bool write_document(FileHandle handle, const InitFile* file) {
 
 }  // namespace
 
-int store_init_file(InitFile* file, const wchar_t* path) {
+int store_init_file(InitFile* file, const wchar_t* path) { return store_init_bytes(path, write_document, file); }
+
+int vlx::store_init_bytes(const wchar_t* path, bool (*write)(FileHandle file, const void* context),
+                          const void* context) {
   FileReplacement replacement;
   if (!begin_replacement(path, &replacement)) return -1;
-  bool written = write_document(replacement.file, file);
+  bool written = write(replacement.file, context);
   bool closed = close_replacement(&replacement);
   if (!written || !closed) {
     discard_replacement(&replacement);
