@@ -154,6 +154,96 @@ StoreResult Document::store(const std::filesystem::path& path) const {
   return static_cast<StoreResult>(store_init_file(file, wide_path(path.native()).c_str()));
 }
 
+namespace {
+
+bool holds_zero(std::string_view text) { return text.find('\0') != std::string_view::npos; }
+
+std::optional<Edit> edited(InitEdit* edit, const InitLoadError& report, LoadError* error) {
+  if (error) *error = LoadError{report.line, report.reason ? report.reason : std::string_view()};
+  if (!edit) return std::nullopt;
+  return Edit(edit);
+}
+
+}  // namespace
+
+Edit::Edit() : edit_(open_init_edit_text("", 0, nullptr)) {}
+
+Edit::~Edit() {
+  if (edit_) free_init_edit(edit_);
+}
+
+Edit& Edit::operator=(Edit&& other) noexcept {
+  if (this != &other) {
+    if (edit_) free_init_edit(edit_);
+    edit_ = other.release();
+  }
+  return *this;
+}
+
+InitEdit* Edit::release() noexcept {
+  InitEdit* edit = edit_;
+  edit_ = nullptr;
+  return edit;
+}
+
+InitEdit* Edit::writable_edit() {
+  if (!edit_) edit_ = open_init_edit_text("", 0, nullptr);
+  return edit_;
+}
+
+std::optional<std::string_view> Edit::value(std::string_view section, std::string_view key) const {
+  if (!edit_ || holds_zero(section) || holds_zero(key)) return std::nullopt;
+  return found(init_edit_value(edit_, terminated(section).c_str(), terminated(key).c_str()));
+}
+
+SetResult Edit::set(std::string_view section, std::string_view key, std::string_view value) {
+  if (holds_zero(section) || holds_zero(key) || holds_zero(value)) return SetResult::unrepresentable;
+  return static_cast<SetResult>(set_init_edit_value(writable_edit(), terminated(section).c_str(),
+                                                    terminated(key).c_str(), terminated(value).c_str()));
+}
+
+bool Edit::remove(std::string_view section, std::string_view key) {
+  if (!edit_ || holds_zero(section) || holds_zero(key)) return false;
+  return delete_init_edit_entry(edit_, terminated(section).c_str(), terminated(key).c_str()) == 0;
+}
+
+bool Edit::remove_section(std::string_view section) {
+  if (!edit_ || holds_zero(section)) return false;
+  return delete_init_edit_section(edit_, terminated(section).c_str()) == 0;
+}
+
+std::string_view Edit::text() const {
+  if (!edit_) return std::string_view();
+  std::size_t length = 0;
+  const char* text = init_edit_text(edit_, &length);
+  return std::string_view(text, length);
+}
+
+StoreResult Edit::store(const std::filesystem::path& path) const {
+  Edit empty;
+  return static_cast<StoreResult>(store_init_edit(edit_ ? edit_ : empty.edit_, wide_path(path.native()).c_str()));
+}
+
+std::optional<Edit> open_edit(const std::filesystem::path& path) {
+  return edited(open_init_edit(wide_path(path.native()).c_str(), nullptr), {}, nullptr);
+}
+
+std::optional<Edit> open_edit(const std::filesystem::path& path, LoadError& error) {
+  InitLoadError report;
+  InitEdit* edit = open_init_edit(wide_path(path.native()).c_str(), &report);
+  return edited(edit, report, &error);
+}
+
+std::optional<Edit> edit_text(std::string_view text) {
+  return edited(open_init_edit_text(text.data(), text.size(), nullptr), {}, nullptr);
+}
+
+std::optional<Edit> edit_text(std::string_view text, LoadError& error) {
+  InitLoadError report;
+  InitEdit* edit = open_init_edit_text(text.data(), text.size(), &report);
+  return edited(edit, report, &error);
+}
+
 std::optional<Document> load_file(const std::filesystem::path& path) {
   return loaded(load_init_file(wide_path(path.native()).c_str()), {}, nullptr);
 }

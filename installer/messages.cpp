@@ -1,7 +1,5 @@
 #include "installer/messages.h"
 
-#include <string>
-
 using namespace vlx;
 
 const char kPrompt[] = "Do you want a minimal startup instead of tavrel [No]: ";
@@ -49,22 +47,6 @@ const char kBailingOut[] = "Cannot continue installation, bailing out.\n";
 const char kReason[] = "  %S\n";
 const char kLeftIncomplete[] = "  %S is now incomplete: its directory allows no new file, so it was written in place\n";
 const char kLeftMovedAside[] = "  the running program %S was moved to %S and could not be moved back\n";
-
-void print_message(ConsoleStream stream, const char* format, const wchar_t* first,
-                   const wchar_t* second) {
-  const wchar_t* arguments[] = {first, second};
-  int next = 0;
-  std::string text;
-  for (const char* p = format; *p; ++p) {
-    if (p[0] == '%' && p[1] == 'S' && next < 2) {
-      text += render_for_console(stream, arguments[next++]);
-      ++p;
-    } else {
-      text += *p;
-    }
-  }
-  write_console(stream, text.data(), text.size());
-}
 
 void print_reason(const std::wstring& reason) {
   if (!reason.empty()) print_message(kStandardError, kReason, reason.c_str());

@@ -1,6 +1,6 @@
-// Every message of the installer, and how messages are written. In the
+// Every message of the installer, and how its failures are written. In the
 // texts "%S" stands for a wide argument (a path or a command-line argument),
-// rendered for the stream the message goes to.
+// rendered for the stream the message goes to (vlx::print_message).
 #ifndef VLX_INSTALLER_MESSAGES_H
 #define VLX_INSTALLER_MESSAGES_H
 
@@ -46,11 +46,6 @@ extern const char kReason[];      // under a failure: the system's or the loader
 // moved aside and not back.
 extern const char kLeftIncomplete[];
 extern const char kLeftMovedAside[];
-
-// Writes format to stream with each "%S" replaced by the next wide argument,
-// rendered for that stream.
-void print_message(vlx::ConsoleStream stream, const char* format, const wchar_t* first = nullptr,
-                   const wchar_t* second = nullptr);
 
 // Writes the reason line kReason to standard error; nothing when reason is
 // empty.

@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <string>
+
 #include "platform/platform.h"
 
 namespace vlx {
@@ -15,6 +17,21 @@ FILE* stream_file(ConsoleStream stream) { return stream == kStandardOutput ? std
 
 void write_console(ConsoleStream stream, const char* text, std::size_t length) {
   fwrite(text, 1, length, stream_file(stream));
+}
+
+void print_message(ConsoleStream stream, const char* format, const wchar_t* first, const wchar_t* second) {
+  const wchar_t* arguments[] = {first, second};
+  int next = 0;
+  std::string text;
+  for (const char* p = format; *p; ++p) {
+    if (p[0] == '%' && p[1] == 'S' && next < 2) {
+      text += render_for_console(stream, arguments[next++]);
+      ++p;
+    } else {
+      text += *p;
+    }
+  }
+  write_console(stream, text.data(), text.size());
 }
 
 bool flush_console(ConsoleStream stream) {

@@ -99,6 +99,15 @@ FileHandle open_file_for_reading(const wchar_t* path) {
   return kInvalidFile;
 }
 
+bool file_size(FileHandle file, std::uint64_t* size) {
+  struct stat info;
+  if (retry_interrupted([&] { return fstat(static_cast<int>(file), &info); }) != 0 || !S_ISREG(info.st_mode)) {
+    return false;
+  }
+  *size = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
 bool read_file(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* count) {
   ssize_t n = retry_interrupted([&] { return read(static_cast<int>(file), buffer, size); });
   if (n < 0) return false;

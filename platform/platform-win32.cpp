@@ -58,6 +58,13 @@ FileHandle open_file_for_reading(const wchar_t* path) {
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+bool file_size(FileHandle file, std::uint64_t* size) {
+  LARGE_INTEGER bytes;
+  if (GetFileType(to_handle(file)) != FILE_TYPE_DISK || !GetFileSizeEx(to_handle(file), &bytes)) return false;
+  *size = static_cast<std::uint64_t>(bytes.QuadPart);
+  return true;
+}
+
 bool read_file(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* count) {
   DWORD n = 0;
   if (!ReadFile(to_handle(file), buffer, size, &n, nullptr)) return false;

@@ -197,6 +197,9 @@ DirectoryLock lock_directory(const wchar_t* directory, FileHandle* lock);
 // Returns kInvalidFile on failure.
 FileHandle open_file_for_reading(const wchar_t* path);
 
+// The size in bytes of an open file; false when it cannot be told (a pipe).
+bool file_size(FileHandle file, std::uint64_t* size);
+
 // One read of up to size bytes. Returns false on failure; otherwise stores the
 // number of bytes read (0 at end of file) in *count.
 bool read_file(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* count);
@@ -237,6 +240,11 @@ void write_console(ConsoleStream stream, const char* text, std::size_t length);
 // Renders a wide string as 8-bit text for stream: UTF-8, or on a Windows
 // console its output code page, with '?' for what the code page lacks.
 std::string render_for_console(ConsoleStream stream, const wchar_t* text);
+
+// Writes format to stream with each "%S" replaced by the next wide argument
+// (at most two), rendered for that stream.
+void print_message(ConsoleStream stream, const char* format, const wchar_t* first = nullptr,
+                   const wchar_t* second = nullptr);
 
 // Writes out what the stream holds. False when the stream could not be
 // written, then or before (a full disk, a closed pipe): describe_last_error

@@ -2,7 +2,8 @@
 # Packs a build as its release archive, unpacks the archive into a fresh
 # directory, places the tool from it into a fresh copy of the sample
 # distribution and runs it there with no argument and the default answer: a
-# complete installation from the artefact as a user gets it.
+# complete installation from the artefact as a user gets it. The archive's
+# vlxini then reads and changes the vlx.ini it wrote.
 # usage: test-artefact.sh BUILD_DIR [EMULATOR...]
 set -eu
 build=$1
@@ -19,14 +20,18 @@ mkdir "$work/unpacked"
 (cd "$work/unpacked" && cmake -E tar xf "$archive")
 top=$(ls -d "$work"/unpacked/vlxinstall-*)
 tool=$(ls "$top"/bin/vlxinstall*)
+editor=$(ls "$top"/bin/vlxini*)
+[ -n "$editor" ] || fail "vlxini is missing from the archive"
 [ -n "$(find "$top" -name README.md)" ] && [ -n "$(find "$top" -name LICENSE)" ] ||
   fail "README.md or LICENSE missing from the archive"
 
 # The Windows executable must run on a bare system (it imports only DLLs of
 # every Windows: ADVAPI32 for security descriptors) and show its version.
 case "$tool" in *.exe)
-  dlls=$(x86_64-w64-mingw32-objdump -p "$tool" | sed -n 's/.*DLL Name: //p' | sort | tr '\n' ' ')
-  [ "$dlls" = "ADVAPI32.dll KERNEL32.dll msvcrt.dll " ] || fail "the executable imports $dlls"
+  for program in "$tool" "$editor"; do
+    dlls=$(x86_64-w64-mingw32-objdump -p "$program" | sed -n 's/.*DLL Name: //p' | sort | tr '\n' ' ')
+    [ "$dlls" = "ADVAPI32.dll KERNEL32.dll msvcrt.dll " ] || fail "$(basename "$program") imports $dlls"
+  done
   version=$(basename "$top" | cut -d- -f2)
   [ "$(strings -el "$tool" | grep -A1 -x FileVersion | tail -1)" = "$version" ] ||
     fail "no version resource for $version"
@@ -48,4 +53,8 @@ done
 cmp -s "$root/releases/9/start_tavrel.boot" "$root/bin/start.boot" || fail "wrong start.boot"
 cmp -s "$root/vlxcore-2.4.1/bin/vlx.ini" "$root/bin/vlx.ini" || fail "the two vlx.ini differ"
 grep -qx 'Progname=vlx' "$root/bin/vlx.ini" || fail "vlx.ini is not as expected"
+value=$(cd "$root/bin" && "$@" "$editor" get vlx.ini vorlax Progname | tr -d '\r') || fail "vlxini get failed"
+[ "$value" = vlx ] || fail "vlxini read '$value'"
+(cd "$root/bin" && "$@" "$editor" set vlx.ini vorlax Progname vlxw) || fail "vlxini set failed"
+grep -qx 'Progname=vlxw' "$root/bin/vlx.ini" || fail "vlxini did not set the value"
 echo "installed from $(basename "$archive"): ok"

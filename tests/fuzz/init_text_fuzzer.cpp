@@ -1,9 +1,13 @@
 // Fuzz target: loads arbitrary bytes as init file text, through the C and
-// the C++ interface and from a file, which must all agree; a rejection must
-// name a line of the text. When a document comes back it is stored as text;
-// a document that the format can carry unchanged must load back equal to
-// itself and store to the same text again. The C++ document is then changed
-// through every kind of view.
+// the C++ interface, from a file and into the editor, which must all agree; a
+// rejection must name a line of the text. When a document comes back it is
+// stored as text; a document that the format can carry unchanged must load
+// back equal to itself and store to the same text again. The C++ document is
+// then changed through every kind of view. The editor makes a sequence of
+// changes drawn from the input, each of which must keep its three promises:
+// the text is the input until a change; it loads as the document the same
+// changes make of the loaded one (deletions keeping the order); and a change
+// touches only the bytes of the lines it names.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -15,6 +19,10 @@
 
 #include "initfile/initfile.h"
 #include "initfile/initfile.hpp"
+#include "initfile/line_reader.h"
+#include "initfile/loader.h"
+#include "initfile/text_buffer.h"
+#include "tests/initfile_test_util.h"
 #include "tests/support/testing.h"
 
 namespace ini = vlx::initfile;
@@ -101,6 +109,181 @@ void exercise_cpp(ini::Document document, const InitFile* loaded) {
   (void)document.text();
 }
 
+// Numbers drawn from the input, the same for the same input (splitmix64).
+struct Draw {
+  uint64_t state;
+  uint64_t next() {
+    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  size_t below(size_t n) { return n ? static_cast<size_t>(next() % n) : 0; }
+};
+
+// A name, key or value: one that the document has, or new text that
+// stresses the escapes and what the text cannot hold.
+std::string draw_text(Draw& draw, const std::vector<std::string>& known) {
+  if (!known.empty() && draw.below(3) > 0) return known[draw.below(known.size())];
+  static const char kAlphabet[] = "ab =;\\[]#\r\n\t\xc3\xa9";
+  std::string text;
+  for (size_t n = draw.below(6); text.size() < n;) text += kAlphabet[draw.below(sizeof kAlphabet - 1)];
+  return text;
+}
+
+// Where a logical line stands in text: [start, end).
+struct Extent {
+  size_t start, end;
+};
+
+// The extents of the first section named section, or (with a key) of its
+// first entry with key, read by the loader's own reader and rules; false
+// when there is none.
+bool find_extent(const std::string& text, const std::string& section, const std::string* key, Extent* extent) {
+  struct Source {
+    const std::string* text;
+    size_t at;
+    static bool read(void* context, char* buffer, uint32_t size, uint32_t* count) {
+      Source* source = static_cast<Source*>(context);
+      *count = static_cast<uint32_t>(source->text->copy(buffer, size, source->at));
+      source->at += *count;
+      return true;
+    }
+  } source = {&text, 0};
+  vlx::InitLineReader reader;
+  vlx::start_init_line_reader(&reader, vlx::kInvalidFile);
+  TextBuffer line;
+  start_text(&line);
+  bool in_section = false, in_wanted = false, found = false;
+  while (!found && vlx::read_init_line_into(&reader, vlx::InitByteSource{Source::read, &source}, &line)) {
+    size_t length = strlen(line.text);
+    vlx::InitEntryParts parts;
+    Extent here = {static_cast<size_t>(reader.line_start_offset), static_cast<size_t>(reader.line_end_offset)};
+    if (in_section && vlx::split_entry_line(line.text, length, &parts)) {
+      found = in_wanted && key && std::string(line.text, parts.key_length) == *key;
+      if (found) *extent = here;
+    } else {
+      if (in_wanted) {  // the section ends where the next header starts
+        extent->end = here.start;
+        found = !key;
+        break;
+      }
+      in_section = true;
+      in_wanted = std::string(line.text + 1, length - 2) == section;
+      if (in_wanted) *extent = {here.start, text.size()};
+    }
+  }
+  free_text(&line);
+  return found || (in_wanted && !key);
+}
+
+// True when after is before with bytes in place of [start, end) of it.
+bool changed_only(const std::string& before, const std::string& after, size_t start, size_t end) {
+  size_t kept = before.size() - end;
+  return after.size() >= start + kept && after.compare(0, start, before, 0, start) == 0 &&
+         after.compare(after.size() - kept, kept, before, end, kept) == 0;
+}
+
+// True when after is before with bytes inserted at one place.
+bool inserted_only(const std::string& before, const std::string& after) {
+  size_t at = 0;
+  while (at < before.size() && at < after.size() && before[at] == after[at]) ++at;
+  return after.size() >= before.size() && changed_only(before, after, at, at);
+}
+
+// Applies one change to the editor and to the model of the document, the
+// model keeping the order where the document functions move the last
+// element into a deleted one's place, and checks that the text changed only
+// where the change names.
+void change(InitEdit* edit, Document* model, Draw& draw) {
+  std::vector<std::string> names, keys;
+  for (const auto& section : *model) names.push_back(section.first);
+  std::string section = draw_text(draw, names);
+  auto in_model = std::find_if(model->begin(), model->end(), [&](const auto& s) { return s.first == section; });
+  if (in_model != model->end()) {
+    for (const auto& entry : in_model->second) keys.push_back(entry.first);
+  }
+  std::string key = draw_text(draw, keys), value = draw_text(draw, {});
+  size_t length = 0;
+  const char* text = init_edit_text(edit, &length);
+  std::string before(text, length);
+  Extent extent = {0, 0};
+  size_t kind = draw.below(5);
+  if (kind < 3) {  // set
+    bool named = find_extent(before, section, &key, &extent);
+    int result = set_init_edit_value(edit, section.c_str(), key.c_str(), value.c_str());
+    text = init_edit_text(edit, &length);
+    std::string after(text, length);
+    // What the text cannot hold so that it reads back, by the rules the
+    // header states.
+    auto edge_space = [](const std::string& t) { return !t.empty() && (t.front() == ' ' || t.back() == ' '); };
+    bool holdable = !section.empty() && section.find_first_of("=\r\n") == std::string::npos && !key.empty() &&
+                    key.find_first_of("=\r\n") == std::string::npos && !edge_space(key) &&
+                    value.find_first_of("\r\n") == std::string::npos && !edge_space(value);
+    if ((result == -1) == holdable) abort();
+    if (result == -1) {
+      if (after != before) abort();
+      return;
+    }
+    if ((result == 0) != named) abort();
+    if (result == 0 ? !changed_only(before, after, extent.start, extent.end) : !inserted_only(before, after)) abort();
+    if (in_model == model->end()) {
+      model->push_back({section, {{key, value}}});
+    } else {
+      auto entry = std::find_if(in_model->second.begin(), in_model->second.end(),
+                                [&](const auto& e) { return e.first == key; });
+      if (entry == in_model->second.end()) {
+        in_model->second.emplace_back(key, value);
+      } else {
+        entry->second = value;
+      }
+    }
+    return;
+  }
+  bool whole_section = kind == 4;
+  bool named = find_extent(before, section, whole_section ? nullptr : &key, &extent);
+  int result = whole_section ? delete_init_edit_section(edit, section.c_str())
+                             : delete_init_edit_entry(edit, section.c_str(), key.c_str());
+  text = init_edit_text(edit, &length);
+  std::string after(text, length);
+  if ((result == 0) != named) abort();
+  if (result == 1) {
+    if (after != before) abort();
+    return;
+  }
+  if (after != before.substr(0, extent.start) + before.substr(extent.end)) abort();  // its lines, and only they
+  if (whole_section) {
+    model->erase(in_model);
+  } else {
+    in_model->second.erase(std::find_if(in_model->second.begin(), in_model->second.end(),
+                                        [&](const auto& e) { return e.first == key; }));
+  }
+}
+
+// The editor over the same bytes: it accepts and rejects what the loader
+// does, with the same report, keeps the bytes until a change, and after each
+// change of a sequence drawn from the input reads back as the model.
+void exercise_editor(const char* bytes, size_t size, const InitFile* loaded, const InitLoadError& error) {
+  InitLoadError report;
+  InitEdit* edit = open_init_edit_text(bytes, size, &report);
+  if (!edit != !loaded || report.line != error.line) abort();
+  if (!edit) return;
+  size_t length = 0;
+  const char* text = init_edit_text(edit, &length);
+  if (length != size || memcmp(text, bytes, size) != 0 || text[length] != '\0') abort();
+  Document model = describe(loaded);
+  Draw draw = {size};
+  for (size_t i = 0; i < size; ++i) draw.state = draw.state * 131 + static_cast<unsigned char>(bytes[i]);
+  for (size_t changes = 1 + draw.below(4); changes > 0; --changes) {
+    change(edit, &model, draw);
+    text = init_edit_text(edit, &length);
+    InitFile* again = load_init_text(text, length);
+    if (!again || describe(again) != model) abort();
+    free_init_file(again);
+  }
+  free_init_edit(edit);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -111,6 +294,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ini::LoadError cpp_error;
   std::optional<ini::Document> document = ini::load_text(std::string_view(bytes, size), cpp_error);
   if (!document != !loaded || cpp_error.line != error.line) abort();
+  exercise_editor(bytes, size, loaded, error);
   if (!loaded) {
     int lines = 1 + static_cast<int>(std::count(bytes, bytes + size, '\n'));
     if (!error.reason || error.line < 1 || error.line > lines) abort();

@@ -14,11 +14,12 @@
 // by 10. Names and keys compare byte for byte; the first match wins.
 //
 // This header is C and C++. The caller owns each document it creates or
-// loads and every block a function returns; a document owns its sections, a
-// section its name and entries. Documents share nothing: different documents
-// may be used from different threads at once, one document from one thread
-// at a time (or from several that only look values up). initfile.hpp is the
-// C++ interface over these functions.
+// loads, each edit it opens and every block a function returns; a document
+// owns its sections, a section its name and entries. Documents and edits
+// share nothing: different ones may be used from different threads at once,
+// one document from one thread at a time (or from several that only look
+// values up), one edit from one thread at a time. initfile.hpp is the C++
+// interface over these functions.
 #ifndef VLX_INITFILE_INITFILE_H
 #define VLX_INITFILE_INITFILE_H
 
@@ -175,6 +176,73 @@ InitFile* load_init_text_reporting(const char* text, size_t length, InitLoadErro
 // *length, when length is not null, is the number of bytes without the
 // terminator.
 char* store_init_text(InitFile* file, size_t* length);
+
+// ---- Editing a file and keeping everything else ----
+
+// The text of an init file, changed where a change names and nowhere else:
+// comments, blank lines, spacing, escapes, order and line ends all stay.
+// Look-ups and changes find the first section of a name and its first entry
+// of a key, as lookup_init_section and lookup_init_value do, and the text
+// always reads back, with load_init_text, as the document the same changes
+// would make of the loaded original (set_init_entry, delete_init_entry,
+// delete_init_section, and create_init_section with add_init_section for a
+// new section), but that deletions keep the order. Opaque: made by the open
+// functions, released with free_init_edit. Strings it returns stay valid
+// until the next change or its release.
+typedef struct InitEdit InitEdit;
+
+// The text of the file at path to edit, or null when the file cannot be read
+// or does not load. The report (when report is not null) is that of
+// load_init_file_reporting, but for two cases: a path where there is no file
+// opens as an empty text, with line 0 and the reason "the file does not
+// exist" (a first set and a store create the file), and a read error part-way
+// gives null with line 0 and the reason "a read error ended the file early",
+// since a store would otherwise cut the file short. A file that was read
+// whole leaves the reason null.
+InitEdit* open_init_edit(const wchar_t* path, InitLoadError* report);
+
+// The length bytes at text to edit, or null when they do not load, with the
+// report (when report is not null) of load_init_text_reporting.
+InitEdit* open_init_edit_text(const char* text, size_t length, InitLoadError* report);
+
+// The value of the first entry with key in the first section named section,
+// as the loader gives it; null when there is none.
+const char* init_edit_value(const InitEdit* edit, const char* section, const char* key);
+
+// Sets key in the first section named section to value: 0 when the value of
+// the first entry with key was replaced, only the bytes of its raw value
+// rewritten (escaped as the writer escapes; a value continued over several
+// lines becomes one line, and the comment of its last line stays; an empty
+// value is set where the loader starts it, after the '=' and its spaces); 1
+// when a new line "key=value" was put right after the section's last entry
+// line, or its header when it has none, with the leading spaces of the entry
+// line above it; 1 also when the section was added at the end of the text,
+// "[section]" (escaped the same way) and then that line. New lines end as
+// the text's first line does (CR LF or LF), and a line end is put first
+// where the text lacks one. -1, and nothing changes, when the text cannot
+// hold the change so that it reads back: a value that begins or ends with a
+// space or holds CR or LF; a key that is empty, holds '=', CR or LF or begins
+// or ends with a space; a section name that is empty or holds '=', CR or LF.
+int set_init_edit_value(InitEdit* edit, const char* section, const char* key, const char* value);
+
+// Removes the physical lines of the first entry with key in the first
+// section named section: 0 when it was removed, 1 when there is none.
+int delete_init_edit_entry(InitEdit* edit, const char* section, const char* key);
+
+// Removes the first section named section: its header and every line up to
+// the next header. 0 when it was removed, 1 when there is none.
+int delete_init_edit_section(InitEdit* edit, const char* section);
+
+// The current text, terminated for convenience; *length (when length is not
+// null) is the number of bytes without the terminator.
+const char* init_edit_text(const InitEdit* edit, size_t* length);
+
+// Writes the current text to path, with the replacement and the results of
+// store_init_file: 0, -1 or -2.
+int store_init_edit(const InitEdit* edit, const wchar_t* path);
+
+// Releases the edit.
+void free_init_edit(InitEdit* edit);
 
 #ifdef __cplusplus
 }  // extern "C"

@@ -330,6 +330,84 @@ class Document {
   InitFile* file_;
 };
 
+// What Edit::set did (the results of set_init_edit_value).
+enum class [[nodiscard]] SetResult {
+  replaced = 0,         // the value of the first entry with the key was replaced
+  added = 1,            // a line was added for the entry (and one for its section)
+  unrepresentable = -1  // the text cannot hold it so that it reads back: nothing changed
+};
+
+// The text of an init file, changed where a change names and nowhere else
+// (InitEdit): comments, blank lines, spacing, escapes, order and line ends
+// stay. It owns its C edit and releases it; it moves but is not copied, and
+// a moved-from edit is an empty text (changing it makes it a new one). The
+// views it gives stay valid until its next change. A name, key or value
+// holding a zero byte is in no text: looking it up finds nothing, and
+// setting it is unrepresentable.
+//
+//   auto edit = vlx::initfile::open_edit("vlx.ini", error);  // the edit lives here
+//   if (!edit) return report(error.line, error.reason);
+//   if (edit->set("vorlax", "Progname", "vlx") == vlx::initfile::SetResult::unrepresentable) return 1;
+//   if (edit->store("vlx.ini") != vlx::initfile::StoreResult::stored) return 1;
+class Edit {
+ public:
+  // An empty text.
+  Edit();
+  // Takes ownership of a C edit.
+  explicit Edit(InitEdit* edit) noexcept : edit_(edit) {}
+  ~Edit();
+  Edit(Edit&& other) noexcept : edit_(other.release()) {}
+  Edit& operator=(Edit&& other) noexcept;
+  Edit(const Edit&) = delete;
+  Edit& operator=(const Edit&) = delete;
+
+  // The value of the first entry with key in the first section named
+  // section, as the loader reads it.
+  std::optional<std::string_view> value(std::string_view section, std::string_view key) const
+      VLX_INITFILE_LIFETIMEBOUND;
+  // That value read as T (see parse_value).
+  template <typename T>
+  std::optional<T> value_as(std::string_view section, std::string_view key) const {
+    std::optional<std::string_view> text = value(section, key);
+    return text ? parse_value<T>(*text) : std::nullopt;
+  }
+  // Sets key in the first section named section to value, as
+  // set_init_edit_value does.
+  SetResult set(std::string_view section, std::string_view key, std::string_view value);
+  // Removes the lines of the first entry with key in the first section named
+  // section: true when there was one.
+  bool remove(std::string_view section, std::string_view key);
+  // Removes the first section named section, up to the next header: true
+  // when there was one.
+  bool remove_section(std::string_view section);
+
+  // The text as it stands.
+  std::string_view text() const VLX_INITFILE_LIFETIMEBOUND;
+  // Writes the text to path as store_init_edit does.
+  StoreResult store(const std::filesystem::path& path) const;
+
+  // The C edit; null for a moved-from edit.
+  InitEdit* c_edit() const noexcept { return edit_; }
+  // Hands the C edit over to the caller, who releases it.
+  InitEdit* release() noexcept;
+
+ private:
+  // The C edit, made anew for a moved-from edit that is changed.
+  InitEdit* writable_edit();
+
+  InitEdit* edit_;
+};
+
+// The text of the file at path to edit; an empty one where there is no file
+// (error then says "the file does not exist"); nothing when the file cannot
+// be read whole or does not load, and then error says where and why.
+std::optional<Edit> open_edit(const std::filesystem::path& path);
+std::optional<Edit> open_edit(const std::filesystem::path& path, LoadError& error);
+
+// text to edit; nothing when it does not load.
+std::optional<Edit> edit_text(std::string_view text);
+std::optional<Edit> edit_text(std::string_view text, LoadError& error);
+
 // The document in the file at path; nothing when the file cannot be read or
 // is malformed, and then error says where and why.
 std::optional<Document> load_file(const std::filesystem::path& path);

@@ -1,0 +1,161 @@
+// vlxini through the real executable: its commands, statuses and messages,
+// and the bytes it keeps.
+#include "tests/tool_runner.h"
+
+using namespace vlx;
+
+namespace {
+
+class VlxiniTest : public ScratchTest {
+ protected:
+  vlx::ProcessResult vlxini(const std::vector<std::wstring>& arguments) {
+    return run_process(locate_sibling_program(L"vlxini"), arguments, to_wide(scratch), "");
+  }
+  // The path of name in the scratch directory, for the command line.
+  std::wstring file(const wchar_t* name) { return to_wide(scratch / to_path(name)); }
+  std::string shown(const wchar_t* name) { return encode_utf8(file(name).c_str()); }
+};
+
+const char kSample[] =
+    "; release descriptor\r\n"
+    "[Install]\r\n"
+    "  VSN = 2.4.1   ; the runtime\r\n"
+    "  SYSTEM_VSN=9\r\n"
+    "\r\n"
+    "; paths\r\n"
+    "[Paths]\r\n"
+    "root=C:\\\\V\\;old ; escaped\r\n";
+
+TEST_F(VlxiniTest, CommandsGiveTheirOutputAndStatus) {
+  write_contents(scratch / "Install.ini", kSample);
+  std::wstring ini = file(L"Install.ini");
+  const struct {
+    std::vector<std::wstring> arguments;
+    int status;
+    const char* out;
+  } cases[] = {
+      {{L"get", ini, L"Install", L"VSN"}, 0, "2.4.1\n"},
+      {{L"get", ini, L"Paths", L"root"}, 0, "C:\\V;old\n"},
+      {{L"get", ini, L"Install", L"vsn"}, 1, ""},
+      {{L"get", ini, L"Other", L"VSN"}, 1, ""},
+      {{L"get", file(L"absent.ini"), L"Install", L"VSN"}, 1, ""},
+      {{L"list", ini}, 0, "Install\nPaths\n"},
+      {{L"list", ini, L"Install"}, 0, "VSN=2.4.1\nSYSTEM_VSN=9\n"},
+      {{L"list", ini, L"Other"}, 1, ""},
+      {{L"list", file(L"absent.ini")}, 0, ""},
+      {{L"delete", ini, L"Install", L"absent"}, 1, ""},
+      {{L"delete", ini, L"Other"}, 1, ""},
+      {{L"delete", file(L"absent.ini"), L"Install"}, 1, ""},
+      {{L"check", ini}, 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(encode_utf8(c.arguments[0].c_str()) + " " + encode_utf8(c.arguments.back().c_str()));
+    ProcessResult result = vlxini(c.arguments);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.out, console_text(c.out));
+    EXPECT_EQ(result.err, "");
+  }
+  EXPECT_EQ(read_contents(scratch / "Install.ini"), kSample);  // nothing was changed
+  EXPECT_FALSE(fs::exists(scratch / "absent.ini"));
+}
+
+TEST_F(VlxiniTest, ChangesKeepEveryOtherByte) {
+  write_contents(scratch / "Install.ini", kSample);
+  std::wstring ini = file(L"Install.ini");
+  std::string expected = kSample;
+  auto expect_change = [&](const std::vector<std::wstring>& arguments, const std::string& from,
+                           const std::string& to) {
+    ProcessResult result = vlxini(arguments);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out + result.err, "");
+    expected.replace(expected.find(from), from.size(), to);
+    EXPECT_TRUE(same_bytes(read_contents(scratch / "Install.ini"), expected));
+  };
+  expect_change({L"set", ini, L"Install", L"VSN", L"2.5.0"}, "2.4.1", "2.5.0");
+  expect_change({L"set", ini, L"Install", L"BUILD", L"7"}, "SYSTEM_VSN=9\r\n", "SYSTEM_VSN=9\r\n  BUILD=7\r\n");
+  expect_change({L"set", ini, L"Paths", L"root", L"D:\\W;new"}, "C:\\\\V\\;old", "D:\\\\W\\;new");
+  expect_change({L"set", ini, L"New", L"k", L""}, "escaped\r\n", "escaped\r\n[New]\r\nk=\r\n");
+  expect_change({L"delete", ini, L"Install", L"BUILD"}, "  BUILD=7\r\n", "");
+  expect_change({L"delete", ini, L"Paths"}, "[Paths]\r\nroot=D:\\\\W\\;new ; escaped\r\n", "");
+
+  // A file that does not exist is made.
+  ProcessResult result = vlxini({L"set", file(L"new.ini"), L"s", L"k", L"v"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(read_contents(scratch / "new.ini"), "[s]\nk=v\n");
+}
+
+TEST_F(VlxiniTest, NonAsciiArgumentsAndPaths) {
+  // On Windows the arguments arrive as UTF-16; the file holds UTF-8.
+  const wchar_t* name = L"r\u00e9pertoire \u6839.ini";
+  ProcessResult result = vlxini({L"set", file(name), L"\u00e9t\u00e9", L"cl\u00e9", L"valeur \u6839"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(read_contents(scratch / to_path(name)), "[\xc3\xa9t\xc3\xa9]\ncl\xc3\xa9=valeur \xe6\xa0\xb9\n");
+  result = vlxini({L"get", file(name), L"\u00e9t\u00e9", L"cl\u00e9"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, console_text("valeur \xe6\xa0\xb9\n"));  // redirected output is UTF-8
+}
+
+TEST_F(VlxiniTest, FailuresSayWhyAndChangeNothing) {
+  write_contents(scratch / "bad.ini", "[s]\nk=v\norphan\n");
+  write_contents(scratch / "good.ini", "[s]\nk=v\n");
+  fs::create_directory(scratch / "dir.ini");
+  const std::string unholdable =
+      "  an init file cannot hold a section name that is empty or holds '=', CR or LF, a key that is empty, "
+      "holds '=', CR or LF or begins or ends with a space, or a value that begins or ends with a space or holds "
+      "CR or LF\n";
+  const struct {
+    std::vector<std::wstring> arguments;
+    std::string err;
+  } cases[] = {
+      {{L"get", file(L"bad.ini"), L"s", L"k"},
+       "Cannot open init file " + shown(L"bad.ini") +
+           "\n  line 3: a line that is neither a section header nor an entry\n"},
+      {{L"set", file(L"bad.ini"), L"s", L"k", L"w"},
+       "Cannot open init file " + shown(L"bad.ini") +
+           "\n  line 3: a line that is neither a section header nor an entry\n"},
+      {{L"list", file(L"dir.ini")}, "Cannot open init file " + shown(L"dir.ini") + "\n" + reason_line(kIsADirectory)},
+      {{L"set", file(L"good.ini"), L"s", L"k", L" padded"}, "Cannot write this change to init file " +
+                                                              shown(L"good.ini") + "\n" + unholdable},
+      {{L"set", to_wide(scratch / "missing" / "x.ini"), L"s", L"k", L"v"},
+       "Could not store init file " + encode_utf8(to_wide(scratch / "missing" / "x.ini").c_str()) + "\n" +
+           reason_line(kNoSuchDirectory)},
+      {{L"check", file(L"good.ini"), file(L"bad.ini"), file(L"absent.ini")},
+       shown(L"bad.ini") + ":3: a line that is neither a section header nor an entry\n" + shown(L"absent.ini") +
+           ": the file cannot be opened: " + reason_line(kNoSuchFile).substr(2)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(encode_utf8(c.arguments[0].c_str()) + " " + encode_utf8(c.arguments[1].c_str()));
+    ProcessResult result = vlxini(c.arguments);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, console_text(c.err));
+  }
+  EXPECT_EQ(read_contents(scratch / "bad.ini"), "[s]\nk=v\norphan\n");
+  EXPECT_EQ(read_contents(scratch / "good.ini"), "[s]\nk=v\n");
+  EXPECT_FALSE(fs::exists(scratch / "missing"));
+
+  // A wrong command line: its line, then the usage; status 2.
+  for (const std::vector<std::wstring>& arguments :
+       {std::vector<std::wstring>{L"frobnicate", file(L"good.ini")}, {L"get", file(L"good.ini"), L"s"}, {}}) {
+    ProcessResult result = vlxini(arguments);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find(console_text("Usage: vlxini COMMAND FILE ...\n")), std::string::npos);
+  }
+  EXPECT_EQ(vlxini({L"frobnicate"}).err.rfind(console_text("Unknown command frobnicate\n"), 0), 0u);
+  EXPECT_EQ(vlxini({L"set", L"f", L"s"}).err.rfind(console_text("Wrong number of arguments for set\n"), 0), 0u);
+
+  ProcessResult version = vlxini({L"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("vlxini ", 0), 0u);
+  std::wstring full = full_device();
+  if (!full.empty()) {
+    ProcessResult written = run_process_into(locate_sibling_program(L"vlxini"),
+                                             {L"get", file(L"good.ini"), L"s", L"k"}, to_wide(scratch), "", full);
+    EXPECT_EQ(written.status, 2);
+    EXPECT_EQ(written.err, console_text("Could not write to standard output\n" + reason_line(kNoSpace)));
+  }
+}
+
+}  // namespace

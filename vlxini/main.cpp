@@ -1,0 +1,101 @@
+// vlxini: reads and changes init files from the command line, keeping every
+// byte that a change does not name.
+#include <string.h>
+
+#include <string>
+
+#include "platform/platform.h"
+#include "vlxini/commands.h"
+
+using namespace vlx;
+
+namespace {
+
+const char kUsage[] =
+    "Usage: vlxini COMMAND FILE ...\n"
+    "Reads and changes init files, keeping every byte that a change does not name:\n"
+    "comments, blank lines, spacing, escapes, order and line ends.\n"
+    "\n"
+    "  vlxini get FILE SECTION KEY          print the value; status 1 if there is none\n"
+    "  vlxini set FILE SECTION KEY VALUE    change or add it, keeping everything else;\n"
+    "                                       creates FILE\n"
+    "  vlxini delete FILE SECTION [KEY]     remove the entry, or the whole section;\n"
+    "                                       status 1 if none\n"
+    "  vlxini list FILE [SECTION]           section names, or the section's KEY=VALUE lines\n"
+    "  vlxini check FILE...                 FILE:LINE: reason for each file that does not load\n"
+    "  vlxini --help | --version\n"
+    "\n"
+    "A file that does not exist reads as empty. The exit status is 0 on success, 1\n"
+    "when the entry or section is not there, and 2 when a file cannot be read, does\n"
+    "not load, cannot hold the value or cannot be stored, or the command line is\n"
+    "wrong.\n";
+const char kVersion[] = "vlxini " VLX_VERSION "\n";
+const char kUnknownCommand[] = "Unknown command %S\n";
+const char kWrongArguments[] = "Wrong number of arguments for %S\n";
+const char kOutputFailed[] = "Could not write to standard output\n";
+
+// A command and how many arguments it takes after its name.
+struct Command {
+  const wchar_t* name;
+  int least;
+  int most;
+};
+const Command kCommands[] = {
+    {L"get", 3, 3}, {L"set", 4, 4}, {L"delete", 2, 3}, {L"list", 1, 2}, {L"check", 1, 1 << 30},
+};
+
+int show_usage_error(const char* message, const wchar_t* argument) {
+  print_message(kStandardError, message, argument);
+  write_console(kStandardError, kUsage, strlen(kUsage));
+  return 2;
+}
+
+std::string utf8(const wchar_t* argument) { return encode_utf8(argument); }
+
+int run(const Command& command, wchar_t** arguments, int count) {
+  std::wstring name = command.name;
+  const wchar_t* file = arguments[0];
+  if (name == L"get") return get_value(file, utf8(arguments[1]), utf8(arguments[2]));
+  if (name == L"set") return set_value(file, utf8(arguments[1]), utf8(arguments[2]), utf8(arguments[3]));
+  if (name == L"delete") {
+    std::string key = count == 3 ? utf8(arguments[2]) : std::string();
+    return delete_lines(file, utf8(arguments[1]), count == 3 ? &key : nullptr);
+  }
+  if (name == L"list") {
+    std::string section = count == 2 ? utf8(arguments[1]) : std::string();
+    return list_file(file, count == 2 ? &section : nullptr);
+  }
+  return check_files(arguments, count);
+}
+
+// The status of a command whose output is its work: 2 when it could not be
+// written.
+int finish(int status) {
+  if (flush_console(kStandardOutput)) return status;
+  std::wstring reason = describe_last_error();
+  print_message(kStandardError, kOutputFailed);
+  if (!reason.empty()) print_message(kStandardError, "  %S\n", reason.c_str());
+  return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t* argv[]) {
+  if (argc < 2) return show_usage_error("", L"");
+  std::wstring first = argv[1];
+  if (first == L"--help" || first == L"-h" || (kSlashQuestionIsHelp && first == L"/?")) {
+    write_console(kStandardOutput, kUsage, strlen(kUsage));
+    return finish(0);
+  }
+  if (first == L"--version") {
+    write_console(kStandardOutput, kVersion, strlen(kVersion));
+    return finish(0);
+  }
+  for (const Command& command : kCommands) {
+    if (first != command.name) continue;
+    int count = argc - 2;
+    if (count < command.least || count > command.most) return show_usage_error(kWrongArguments, argv[1]);
+    return finish(run(command, argv + 2, count));
+  }
+  return show_usage_error(kUnknownCommand, argv[1]);
+}
