@@ -10,9 +10,11 @@ usage: run.py BUILD_DIR DATA_DIR"""
 import json
 import os
 import re
+import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -31,6 +33,8 @@ LABELS = {
     "BM_Store/2000000": "store_init_file, 2,000,000 entries",
     "BM_StoreAnchor/1000000": "anchor: the same bytes from C, 64 KiB blocks, flushed and renamed",
     "BM_StoreUnescaped/1000000": "the document walked, written unescaped from C the same way",
+    "BM_EditAndStore": "editor: open the realistic file, set one value, store it",
+    "BM_LoadAndStore": "document: load the realistic file, set one value, store it",
     "BM_SetEntry/10": "set_init_entry, last of 10 entries",
     "BM_SetEntry/10000": "set_init_entry, last of 10,000 entries",
     "BM_LookupValue/10": "lookup_init_value, last of 10 entries",
@@ -91,6 +95,37 @@ def fresh_processes(program, path, rounds=11):
     return {reader: (statistics.median(times[reader][1:]), peaks[reader]) for reader in readers}
 
 
+def fresh_edits(build, data, rounds=11):
+    """vlxini set of one value in the realistic file, and a program that
+    loads, sets and stores the document, each in fresh processes on a copy
+    of the file in a memory file system, taking turns: the median wall time
+    and the peak memory (MB) of each."""
+    scratch = tempfile.mkdtemp(prefix="vlx-bench-edit-", dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
+    try:
+        change = ["component.9999", "size_98", "7"]
+        commands = {"edit": [os.path.join(build, "bin", "vlxini"), "set"],
+                    "store": [os.path.join(build, "bin", "user_program"), "store"]}
+        for name, command in commands.items():  # each on a copy of its own: a store drops the comments
+            command.append(os.path.join(scratch, name + ".ini"))
+            shutil.copyfile(os.path.join(data, "realistic.ini"), command[-1])
+            command += change
+        times = {name: [] for name in commands}
+        peaks = {name: 0.0 for name in commands}
+        for _ in range(rounds + 1):  # the first round only warms the page cache
+            for name, command in commands.items():
+                start = time.perf_counter()
+                process = subprocess.Popen(command, stdout=subprocess.DEVNULL)
+                _, status, usage = os.wait4(process.pid, 0)
+                times[name].append(time.perf_counter() - start)
+                peaks[name] = max(peaks[name], usage.ru_maxrss / 1024)
+                if status != 0:
+                    raise RuntimeError("%s failed" % command)
+        return (statistics.median(times["edit"][1:]), peaks["edit"],
+                statistics.median(times["store"][1:]), peaks["store"])
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
 def seconds(run):
     scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[run["time_unit"]]
     return run["real_time"] * scale
@@ -129,7 +164,9 @@ def main():
             counts = count_instructions(binary, name, data) / count_instructions(binary, half, data)
             compare = "2x input: %.2fx time, %.2fx instructions" % (
                 seconds(run) / seconds(runs[half]), counts)
-        elif name in ("BM_AnchorShared", "BM_StoreAnchor/1000000"):
+        elif name == "BM_EditAndStore":
+            compare = "%.2fx the time of a load and a store" % (seconds(run) / seconds(runs["BM_LoadAndStore"]))
+        elif name in ("BM_AnchorShared", "BM_StoreAnchor/1000000", "BM_LoadAndStore"):
             compare = "1.00 (anchor)"
         rows.append((LABELS.get(name, name), show_time(seconds(run)),
                      "%.0f" % (rate / 2**20) if rate else "", compare,
@@ -152,6 +189,15 @@ def main():
                      "%.0f" % (megabytes / gkeyfile_time),
                      "this library: %.2fx this time" % (vlx_time / gkeyfile_time),
                      "%.0f MB" % gkeyfile_peak))
+
+    print("running vlxini set in fresh processes ...", file=sys.stderr)
+    edit_time, edit_peak, store_time, store_peak = fresh_edits(build, data)
+    megabytes = os.path.getsize(os.path.join(data, "realistic.ini")) / 2**20
+    rows.append(("fresh process: vlxini set of one value in the realistic file", show_time(edit_time),
+                 "%.0f" % (megabytes / edit_time), "%.2fx the time of a load and a store" % (edit_time / store_time),
+                 "%.0f MB" % edit_peak))
+    rows.append(("anchor: fresh process, load, set, store the document", show_time(store_time),
+                 "%.0f" % (megabytes / store_time), "1.00 (anchor)", "%.0f MB" % store_peak))
 
     print("running the installation against cp ...", file=sys.stderr)
     install = install_benchmark.measure(os.path.join(build, "bin", "vlxinstall"), data, 11)

@@ -5,6 +5,9 @@
 //   user_program vlx FILE        this library: load_init_file, walk, free_init_file
 //   user_program inih FILE       inih counting the same entries (builds no document)
 //   user_program gkeyfile FILE   GLib's GKeyFile: load, walk, free (when built with it)
+//   user_program store FILE SECTION KEY VALUE
+//                                this library changing one value the way a
+//                                document does it: load, set, store, free
 // Prints the number of entries and the bytes of their keys and values.
 #include <ini.h>
 
@@ -79,9 +82,21 @@ Totals walk_gkeyfile(const char* path) {
 
 }  // namespace
 
+// Loads the file, sets key in section to value and stores the document over
+// the file: what vlxini set does, with the comments lost.
+int store_vlx(char* argv[]) {
+  std::wstring path = std::filesystem::path(argv[2]).wstring();
+  InitFile* file = load_init_file(path.c_str());
+  InitSection* section = file ? lookup_init_section(file, argv[3]) : nullptr;
+  bool stored = section && set_init_entry(section, argv[4], argv[5]) >= 0 && store_init_file(file, path.c_str()) == 0;
+  if (file) free_init_file(file);
+  return stored ? 0 : 1;
+}
+
 int main(int argc, char* argv[]) {
+  if (argc == 6 && std::string(argv[1]) == "store") return store_vlx(argv);
   if (argc != 3) {
-    std::fprintf(stderr, "usage: user_program vlx|inih|gkeyfile FILE\n");
+    std::fprintf(stderr, "usage: user_program vlx|inih|gkeyfile FILE, or store FILE SECTION KEY VALUE\n");
     return 2;
   }
   std::string reader = argv[1];
