@@ -24,11 +24,15 @@ bool is_help_switch(const wchar_t* argument) {
   exit_process(1);
 }
 
-// Help and version end the run where they stand; any other switch is -s
-// (whatever follows its "s") or an error.
+// Help and version end the run where they stand; --check makes the run a
+// check; any other switch is -s (whatever follows its "s") or an error.
 void read_switch(const wchar_t* argument, RunState* state) {
   if (is_help_switch(argument)) show_and_exit(kUsage);
   if (wcscmp(argument, L"--version") == 0) show_and_exit(kVersion);
+  if (wcscmp(argument, L"--check") == 0) {
+    state->check = true;
+    return;
+  }
   if (argument[0] != L'-' || argument[1] != L's') {
     print_message(kStandardError, kUnknownSwitch, argument);
     fail(kTryHelp);
@@ -52,6 +56,10 @@ void resolve_root_from_location(void* module, RunState* state) {
 }  // namespace
 
 void parse_command_line(int argc, wchar_t* argv[], RunState* state) {
+  // A check that cannot be made ends with 2, a wrong command line included.
+  for (int i = 1; i < argc; ++i) {
+    if (wcscmp(argv[i], L"--check") == 0) set_failure_status(2);
+  }
   // Fetched before the walk but only needed when no root is named.
   void* module = get_module_handle();
   for (int i = 1; i < argc; ++i) {

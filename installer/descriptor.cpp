@@ -27,7 +27,7 @@ namespace {
   }
   print_message(kStandardError, kCannotOpenDescriptor, path);
   print_reason(reason);
-  exit_process(1);
+  exit_process(get_failure_status());
 }
 
 }  // namespace
@@ -52,9 +52,11 @@ void read_release_descriptor(RunState* state) {
   format_path(state->release_dir, kPathCapacity, L"%s" PATH_SEP L"releases" PATH_SEP L"%S",
               state->root_dir, release);
   format_path(state->bin_dir, kPathCapacity, L"%s" PATH_SEP L"bin", state->root_dir);
+  free_init_file(descriptor);
+}
 
+void create_bin_directory(const RunState* state) {
   // An existing bin is the normal case on a second run; any other failure
   // shows in the copies that follow.
   create_directory(state->bin_dir);
-  free_init_file(descriptor);
 }

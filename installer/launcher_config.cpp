@@ -1,5 +1,7 @@
 #include "installer/launcher_config.h"
 
+#include <stdlib.h>
+
 #include <string>
 
 #include "initfile/initfile.h"
@@ -22,6 +24,16 @@ InitFile* build_launcher_config(const RunState* state) {
 }
 
 }  // namespace
+
+std::string launcher_config_text(const RunState* state) {
+  InitFile* config = build_launcher_config(state);
+  size_t length = 0;
+  char* text = store_init_text(config, &length);
+  std::string bytes(text, length);
+  free(text);
+  free_init_file(config);
+  return bytes;
+}
 
 void write_launcher_config(const RunState* state) {
   wchar_t first[kPathCapacity], second[kPathCapacity];

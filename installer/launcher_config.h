@@ -2,6 +2,8 @@
 #ifndef VLX_INSTALLER_LAUNCHER_CONFIG_H
 #define VLX_INSTALLER_LAUNCHER_CONFIG_H
 
+#include <string>
+
 #include "installer/run_state.h"
 
 // Writes vlx.ini (section "vorlax" with "Bindir", "Progname" and "Rootdir",
@@ -9,5 +11,8 @@
 // silent, reports success. A file that cannot be written or copied ends the
 // run with its message and status 1.
 void write_launcher_config(const RunState* state);
+
+// The bytes of vlx.ini that a run writes for the state's root and runtime.
+std::string launcher_config_text(const RunState* state);
 
 #endif  // VLX_INSTALLER_LAUNCHER_CONFIG_H

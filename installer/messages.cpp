@@ -7,6 +7,7 @@ const char kInstalled[] = "Vorlax %S installed successfully\n";
 const char kPressEnterToClose[] = "Press Enter to close this window.\n";
 const char kUsage[] =
     "Usage: vlxinstall [-s] [ROOT]\n"
+    "       vlxinstall --check [ROOT]\n"
     "Completes the installation of the Vorlax runtime distribution unpacked in\n"
     "ROOT: copies the launcher programs and boot files into its bin directory,\n"
     "installs start.boot and writes the launcher configuration vlx.ini. Without\n"
@@ -14,6 +15,9 @@ const char kUsage[] =
     "\n"
     "  -s          silent: ask nothing, choose the minimal start-up, print no\n"
     "              success line (errors and warnings are still printed)\n"
+    "  --check     check that the installation is complete, changing nothing:\n"
+    "              a line per finding, then a summary; status 0 when complete,\n"
+    "              1 with findings, 2 when it cannot be checked\n"
     "  -h, --help  show this help and exit\n"
     "  --version   show the version and exit\n"
     "\n"
@@ -48,11 +52,33 @@ const char kReason[] = "  %S\n";
 const char kLeftIncomplete[] = "  %S is now incomplete: its directory allows no new file, so it was written in place\n";
 const char kLeftMovedAside[] = "  the running program %S was moved to %S and could not be moved back\n";
 
+const char kFindingMissingSource[] = "missing source: %S\n";
+const char kFindingMissing[] = "missing: %S\n";
+const char kFindingUnreadable[] = "unreadable: %S\n";
+const char kFindingDiffers[] = "differs: %S\n";
+const char kFindingDiffersFrom[] = "differs: %S (from %S)\n";
+const char kFindingDiffersFromNeither[] = "differs: %S (from neither start-up file)\n";
+const char kFindingLeftOver[] = "left over: %S\n";
+const char kCheckedMinimal[] = "Vorlax %S is installed completely (minimal start-up)\n";
+const char kCheckedTavrel[] = "Vorlax %S is installed completely (tavrel start-up)\n";
+const char kCheckedOneFinding[] = "Vorlax %S is not completely installed: 1 finding\n";
+const char kCheckedFindings[] = "Vorlax %S is not completely installed: %S findings\n";
+
+namespace {
+
+int failure_status = 1;
+
+}  // namespace
+
+void set_failure_status(int status) { failure_status = status; }
+
+int get_failure_status() { return failure_status; }
+
 void print_reason(const std::wstring& reason) {
   if (!reason.empty()) print_message(kStandardError, kReason, reason.c_str());
 }
 
 void fail(const char* format, const wchar_t* first, const wchar_t* second) {
   print_message(kStandardError, format, first, second);
-  exit_process(1);
+  exit_process(failure_status);
 }

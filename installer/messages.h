@@ -47,11 +47,33 @@ extern const char kReason[];      // under a failure: the system's or the loader
 extern const char kLeftIncomplete[];
 extern const char kLeftMovedAside[];
 
+// ---- Standard output: the check of an installation ----
+// A finding names a path relative to the root; the kinds are listed in this
+// order. kFindingUnreadable is followed by kReason with the reason.
+extern const char kFindingMissingSource[];
+extern const char kFindingMissing[];
+extern const char kFindingUnreadable[];
+extern const char kFindingDiffers[];             // vlx.ini: not the text a run writes
+extern const char kFindingDiffersFrom[];         // a copy, and the file it is a copy of
+extern const char kFindingDiffersFromNeither[];  // start.boot
+extern const char kFindingLeftOver[];
+// The summary, with the runtime version (and the number of findings).
+extern const char kCheckedMinimal[];
+extern const char kCheckedTavrel[];
+extern const char kCheckedOneFinding[];
+extern const char kCheckedFindings[];
+
+// The status that fail ends the run with: 1, or 2 in a check, where it means
+// that the installation could not be checked.
+void set_failure_status(int status);
+int get_failure_status();
+
 // Writes the reason line kReason to standard error; nothing when reason is
 // empty.
 void print_reason(const std::wstring& reason);
 
-// Writes the message to standard error and ends the run with status 1.
+// Writes the message to standard error and ends the run with the failure
+// status (1, or 2 in a check).
 [[noreturn]] void fail(const char* format, const wchar_t* first = nullptr,
                        const wchar_t* second = nullptr);
 

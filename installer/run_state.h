@@ -13,6 +13,8 @@ struct RunState {
   const wchar_t* root_dir = nullptr;
   std::wstring absolute_root;
   bool silent = false;
+  // --check: say whether the installation is complete, changing nothing.
+  bool check = false;
   // True selects the standard start-up boot file, false the minimal one.
   bool tavrel_start = false;
   wchar_t module_path[vlx::kPathCapacity] = {};

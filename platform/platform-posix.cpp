@@ -99,6 +99,8 @@ FileHandle open_file_for_reading(const wchar_t* path) {
   return kInvalidFile;
 }
 
+FileHandle open_file_for_reading_when_free(const wchar_t* path) { return open_file_for_reading(path); }
+
 bool file_size(FileHandle file, std::uint64_t* size) {
   struct stat info;
   if (retry_interrupted([&] { return fstat(static_cast<int>(file), &info); }) != 0 || !S_ISREG(info.st_mode)) {

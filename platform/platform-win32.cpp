@@ -58,6 +58,21 @@ FileHandle open_file_for_reading(const wchar_t* path) {
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+FileHandle open_file_for_reading_when_free(const wchar_t* path) {
+  // A directory is refused with ERROR_ACCESS_DENIED, which is no brief hold.
+  DWORD attributes = GetFileAttributesW(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return kInvalidFile;
+  }
+  FileHandle file = kInvalidFile;
+  retry_while_held([&] {
+    file = open_file_for_reading(path);
+    return file != kInvalidFile;
+  });
+  return file;
+}
+
 bool file_size(FileHandle file, std::uint64_t* size) {
   LARGE_INTEGER bytes;
   if (GetFileType(to_handle(file)) != FILE_TYPE_DISK || !GetFileSizeEx(to_handle(file), &bytes)) return false;

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The program's entry. The program defines it; on Windows the C runtime calls
 // it, elsewhere the platform's start-up decodes the 8-bit arguments first.
@@ -171,6 +172,11 @@ bool flush_parent_directory(const wchar_t* path);
 // from the step's first refusal.
 constexpr int kHeldFileWaitMilliseconds = 2000;
 
+// The names (without a directory) of what replacements that a process killed
+// before their end left in directory: temporary files, and on Windows the
+// programs renamed aside. None where the directory cannot be listed.
+std::vector<std::wstring> list_replacement_leftovers(const wchar_t* directory);
+
 // Removes from directory the temporary files of replacements that a process
 // killed before their end left behind: only names of their own pattern. On
 // Windows it also clears the programs that replacements renamed aside: one
@@ -196,6 +202,11 @@ DirectoryLock lock_directory(const wchar_t* directory, FileHandle* lock);
 // Opens an existing file (not a directory) for reading, sharing read access.
 // Returns kInvalidFile on failure.
 FileHandle open_file_for_reading(const wchar_t* path);
+
+// open_file_for_reading, but on Windows a refusal that another program's
+// brief hold explains is waited out as the steps of a copy are (for
+// kHeldFileWaitMilliseconds from the first refusal).
+FileHandle open_file_for_reading_when_free(const wchar_t* path);
 
 // The size in bytes of an open file; false when it cannot be told (a pipe).
 bool file_size(FileHandle file, std::uint64_t* size);

@@ -257,15 +257,25 @@ bool flush_parent_directory(const wchar_t* path) {
   return flushed;
 }
 
-void remove_stale_replacements(const wchar_t* directory) {
+std::vector<std::wstring> list_replacement_leftovers(const wchar_t* directory) {
+  std::vector<std::wstring> names;
   DIR* listing = opendir(to_native(directory).c_str());
-  if (!listing) return;
+  if (!listing) return names;
   while (struct dirent* entry = readdir(listing)) {
-    if (is_temporary_name(entry->d_name)) {
-      retry_interrupted([&] { return unlinkat(dirfd(listing), entry->d_name, 0); });
-    }
+    if (is_temporary_name(entry->d_name)) names.push_back(from_native(entry->d_name));
   }
   closedir(listing);
+  return names;
+}
+
+void remove_stale_replacements(const wchar_t* directory) {
+  int dir = open_retrying(to_native(directory).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return;
+  for (const std::wstring& name : list_replacement_leftovers(directory)) {
+    std::string native = to_native(name.c_str());
+    retry_interrupted([&] { return unlinkat(dir, native.c_str(), 0); });
+  }
+  close(dir);
 }
 
 }  // namespace vlx

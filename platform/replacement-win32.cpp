@@ -119,32 +119,6 @@ TargetKind examine_target(const wchar_t* path, std::wstring* target) {
 constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-// Refusals that another program's brief hold on a file explains.
-bool is_transient_refusal(DWORD error) {
-  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-}
-
-// Calls attempt until it succeeds, fails for another reason, or refusals have
-// gone on for the wait a held file is given, counted from the first of them:
-// a long copy before it takes nothing from the wait. GetLastError() after a
-// failure is attempt's own.
-template <typename Attempt>
-bool retry_while_held(Attempt attempt) {
-  ULONGLONG first_refusal = 0;
-  for (DWORD pause = 1;; pause = pause < 125 ? 2 * pause : 250) {
-    if (attempt()) return true;
-    DWORD error = GetLastError();
-    if (!is_transient_refusal(error)) return false;
-    ULONGLONG now = GetTickCount64();
-    if (first_refusal == 0) first_refusal = now;
-    if (now - first_refusal >= static_cast<ULONGLONG>(kHeldFileWaitMilliseconds)) {
-      SetLastError(error);
-      return false;
-    }
-    Sleep(pause);
-  }
-}
-
 // What an attempt to make a file of a temporary name came to.
 NameUse name_use(bool made) {
   if (made) return kNameUsed;
@@ -299,13 +273,11 @@ bool delete_file(const wchar_t* path) {
 // a temporary file is removed; a program moved aside goes back to its name
 // when that is empty, and is removed otherwise once it no longer runs.
 void clear_leftover(const std::wstring& directory, const std::wstring& name) {
-  std::wstring path = directory + name;
-  if (is_temporary_name(encode_utf8(name.c_str()))) {
+  std::wstring path = directory + name, original = original_of_aside_name(name);
+  if (original.empty()) {
     delete_file(path.c_str());
     return;
   }
-  std::wstring original = original_of_aside_name(name);
-  if (original.empty()) return;
   std::wstring home = directory + original;
   if (GetFileAttributesW(home.c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND) {
     MoveFileExW(path.c_str(), home.c_str(), MOVEFILE_WRITE_THROUGH);
@@ -431,16 +403,28 @@ void discard_replacement(FileReplacement* replacement) {
 
 bool flush_parent_directory(const wchar_t*) { return true; }
 
-void remove_stale_replacements(const wchar_t* directory) {
+std::vector<std::wstring> list_replacement_leftovers(const wchar_t* directory) {
+  std::vector<std::wstring> names;
   std::wstring folder = extended_path(directory);
   if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((folder + L".vlxinstall-*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
+  if (search == INVALID_HANDLE_VALUE) return names;
   do {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) clear_leftover(folder, found.cFileName);
+    std::wstring name = found.cFileName;
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        (is_temporary_name(encode_utf8(name.c_str())) || !original_of_aside_name(name).empty())) {
+      names.push_back(name);
+    }
   } while (FindNextFileW(search, &found));
   FindClose(search);
+  return names;
+}
+
+void remove_stale_replacements(const wchar_t* directory) {
+  std::wstring folder = extended_path(directory);
+  if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
+  for (const std::wstring& name : list_replacement_leftovers(directory)) clear_leftover(folder, name);
 }
 
 }  // namespace vlx

@@ -38,6 +38,32 @@ std::wstring extended_path(const std::wstring& path);
 // "\\server\share\x"; any other name as it is.
 std::wstring name_from_nt_path(const std::wstring& name);
 
+// Refusals that another program's brief hold on a file explains.
+inline bool is_transient_refusal(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// Calls attempt until it succeeds, fails for another reason, or refusals have
+// gone on for the wait a held file is given, counted from the first of them:
+// a long copy before it takes nothing from the wait. GetLastError() after a
+// failure is attempt's own.
+template <typename Attempt>
+bool retry_while_held(Attempt attempt) {
+  ULONGLONG first_refusal = 0;
+  for (DWORD pause = 1;; pause = pause < 125 ? 2 * pause : 250) {
+    if (attempt()) return true;
+    DWORD error = GetLastError();
+    if (!is_transient_refusal(error)) return false;
+    ULONGLONG now = GetTickCount64();
+    if (first_refusal == 0) first_refusal = now;
+    if (now - first_refusal >= static_cast<ULONGLONG>(kHeldFileWaitMilliseconds)) {
+      SetLastError(error);
+      return false;
+    }
+    Sleep(pause);
+  }
+}
+
 }  // namespace vlx
 
 #endif  // VLX_PLATFORM_SYSTEM_WIN32_H

@@ -35,8 +35,9 @@ TEST_F(CommandLineTest, HelpAndVersionAskNothingAndTouchNoRoot) {
     EXPECT_EQ(result.out, console_text(c.out));
     EXPECT_EQ(result.err, "");
   }
-  EXPECT_EQ(std::string(kUsage).substr(0, 30), "Usage: vlxinstall [-s] [ROOT]\n");
-  EXPECT_EQ(std::string(kVersion), "vlxinstall 1.1.0\n");
+  EXPECT_EQ(std::string(kUsage).substr(0, 63),
+            "Usage: vlxinstall [-s] [ROOT]\n       vlxinstall --check [ROOT]\n");
+  EXPECT_EQ(std::string(kVersion), "vlxinstall 1.2.0\n");
   // Windows programs also answer "/?"; elsewhere it names a root.
   ProcessResult result = run_tool({L"-s", L"/?"});
   if (kSlashQuestionIsHelp) {
