@@ -63,34 +63,19 @@ struct InitEdit {
 
 namespace {
 
-// Bytes in memory, handed to the reader a block at a time.
-struct TextSource {
-  const char* next;
-  size_t left;
-};
-
-bool read_from_text(void* context, char* buffer, uint32_t size, uint32_t* count) {
-  TextSource* text = static_cast<TextSource*>(context);
-  size_t part = text->left < size ? text->left : size;
-  memcpy(buffer, text->next, part);
-  text->next += part;
-  text->left -= part;
-  *count = static_cast<uint32_t>(part);
-  return true;
-}
-
 // Reads the text from from to to, starting a logical line there, calling
 // take(reader, line, length) for each logical line until it returns false;
 // map, when not null, follows each line. Returns the reader as it ended.
 template <typename Take>
 InitLineReader read_lines(const std::string& text, size_t from, size_t to, InitByteMap* map, Take take) {
-  TextSource source = {text.data() + from, to - from};
+  InitTextSource text_source = {text.data() + from, to - from};
+  InitByteSource source = read_from_text(&text_source);
   InitLineReader reader;
   start_init_line_reader(&reader, kInvalidFile);
   reader.map = map;
   TextBuffer line;
   start_text(&line);
-  while (read_init_line_into(&reader, InitByteSource{read_from_text, &source}, &line)) {
+  while (read_init_line_into(&reader, source, &line)) {
     // A zero byte ends a line's text, as in the loader.
     if (!take(reader, line, strlen(line.text))) break;
   }

@@ -119,6 +119,16 @@ void skip_line_feeds(InitLineReader* reader) {
   reader->position += static_cast<int32_t>(p - start);
 }
 
+bool read_text_block(void* context, char* buffer, uint32_t size, uint32_t* count) {
+  InitTextSource* text = static_cast<InitTextSource*>(context);
+  size_t part = text->left < size ? text->left : size;
+  memcpy(buffer, text->next, part);
+  text->next += part;
+  text->left -= part;
+  *count = static_cast<uint32_t>(part);
+  return true;
+}
+
 bool read_from_file(void* handle, char* buffer, uint32_t size, uint32_t* count) {
   return read_file(*static_cast<FileHandle*>(handle), buffer, size, count);
 }
@@ -247,6 +257,8 @@ void vlx::find_raw_range(const InitByteMap* map, size_t from, size_t to, uint64_
 int32_t vlx::reported_line(uint64_t line) {
   return line > static_cast<uint64_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(line);
 }
+
+InitByteSource vlx::read_from_text(InitTextSource* text) { return {read_text_block, text}; }
 
 InitByteSource vlx::read_from_reader_file(InitLineReader* reader) { return {read_from_file, &reader->handle}; }
 

@@ -6,6 +6,7 @@
 #ifndef VLX_INITFILE_LINE_READER_H
 #define VLX_INITFILE_LINE_READER_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 struct TextBuffer;
@@ -63,6 +64,15 @@ struct InitByteSource {
 
 // The source that reads the reader's own file handle.
 InitByteSource read_from_reader_file(InitLineReader* reader);
+
+// Bytes in memory, handed to a reader a block at a time.
+struct InitTextSource {
+  const char* next;
+  size_t left;
+};
+
+// The source that reads the bytes of text, which must outlive it.
+InitByteSource read_from_text(InitTextSource* text);
 
 // Prepares reader to read the open file handle (a vlx::FileHandle) from
 // where it stands, offsets counted from there, without a map.

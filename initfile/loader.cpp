@@ -125,22 +125,6 @@ InitFile* load_lines(InitLineReader* reader, const InitByteSource& source, InitL
   return file;
 }
 
-// Text in memory, handed out a block at a time.
-struct TextSource {
-  const char* next;
-  size_t left;
-};
-
-bool read_from_text(void* context, char* buffer, uint32_t size, uint32_t* count) {
-  TextSource* text = static_cast<TextSource*>(context);
-  size_t part = text->left < size ? text->left : size;
-  memcpy(buffer, text->next, part);
-  text->next += part;
-  text->left -= part;
-  *count = static_cast<uint32_t>(part);
-  return true;
-}
-
 }  // namespace
 
 const char vlx::kInitCannotOpen[] = "the file cannot be opened";
@@ -177,8 +161,8 @@ InitFile* load_init_file_reporting(const wchar_t* path, InitLoadError* error) {
 }
 
 InitFile* load_init_text_reporting(const char* text, size_t length, InitLoadError* error) {
-  TextSource source = {text, length};
-  return load_init_source(InitByteSource{read_from_text, &source}, error);
+  InitTextSource source = {text, length};
+  return load_init_source(read_from_text(&source), error);
 }
 
 InitFile* load_init_file(const wchar_t* path) { return load_init_file_reporting(path, nullptr); }

@@ -133,24 +133,41 @@ void check_copy(Check* check, const wchar_t* source_dir, const wchar_t* name) {
 }
 
 // Which start-up start.boot holds: the name of the boot file in bin it
-// equals, or null (a finding then says why).
+// equals, or null (a finding then says why). start.boot is read once, beside
+// both start-up files.
 const wchar_t* check_start_boot(Check* check) {
+  const wchar_t* const kChoices[] = {L"start_minimal.boot", L"start_tavrel.boot"};
   wchar_t start[kPathCapacity];
   format_path(start, kPathCapacity, L"%s" PATH_SEP L"start.boot", check->state->bin_dir);
-  for (const wchar_t* chosen : {L"start_minimal.boot", L"start_tavrel.boot"}) {
+  ReadFile actual = open_read(start);
+  if (note_unopened(check, actual, start, kFindingMissing)) return nullptr;
+  ReadFile candidates[2];
+  bool same[2];
+  for (int i = 0; i < 2; ++i) {
     wchar_t boot[kPathCapacity];
-    format_path(boot, kPathCapacity, L"%s" PATH_SEP L"%s", check->state->bin_dir, chosen);
-    ReadFile candidate = open_read(boot), actual = open_read(start);
-    if (note_unopened(check, actual, start, kFindingMissing)) return nullptr;
-    Sameness same = candidate.handle == kInvalidFile ? kDifferent : compare(&actual, &candidate);
-    close_read(&candidate);
-    close_read(&actual);
-    if (same == kSame) return chosen;
-    if (same == kUnread && !actual.reason.empty()) {
-      note(check, kFindingUnreadable, start, nullptr, actual.reason);
-      return nullptr;
+    format_path(boot, kPathCapacity, L"%s" PATH_SEP L"%s", check->state->bin_dir, kChoices[i]);
+    candidates[i] = open_read(boot);
+    same[i] = candidates[i].handle != kInvalidFile;
+  }
+  const size_t kBlock = 1 << 16;
+  std::vector<char> block(kBlock), other(kBlock);
+  size_t got = kBlock;
+  bool read = true;
+  while (read && got == kBlock && (same[0] || same[1])) {
+    read = read_block(&actual, block.data(), kBlock, &got);
+    for (int i = 0; read && i < 2; ++i) {
+      size_t theirs = 0;
+      same[i] = same[i] && read_block(&candidates[i], other.data(), kBlock, &theirs) && theirs == got &&
+                memcmp(block.data(), other.data(), got) == 0;
     }
   }
+  close_read(&actual);
+  for (ReadFile& candidate : candidates) close_read(&candidate);
+  if (!read) {
+    note(check, kFindingUnreadable, start, nullptr, actual.reason);
+    return nullptr;
+  }
+  if (same[0] || same[1]) return kChoices[same[0] ? 0 : 1];
   note(check, kFindingDiffersFromNeither, start);
   return nullptr;
 }

@@ -140,22 +140,13 @@ struct Extent {
 // first entry with key, read by the loader's own reader and rules; false
 // when there is none.
 bool find_extent(const std::string& text, const std::string& section, const std::string* key, Extent* extent) {
-  struct Source {
-    const std::string* text;
-    size_t at;
-    static bool read(void* context, char* buffer, uint32_t size, uint32_t* count) {
-      Source* source = static_cast<Source*>(context);
-      *count = static_cast<uint32_t>(source->text->copy(buffer, size, source->at));
-      source->at += *count;
-      return true;
-    }
-  } source = {&text, 0};
+  vlx::InitTextSource source = {text.data(), text.size()};
   vlx::InitLineReader reader;
   vlx::start_init_line_reader(&reader, vlx::kInvalidFile);
   TextBuffer line;
   start_text(&line);
   bool in_section = false, in_wanted = false, found = false;
-  while (!found && vlx::read_init_line_into(&reader, vlx::InitByteSource{Source::read, &source}, &line)) {
+  while (!found && vlx::read_init_line_into(&reader, vlx::read_from_text(&source), &line)) {
     size_t length = strlen(line.text);
     vlx::InitEntryParts parts;
     Extent here = {static_cast<size_t>(reader.line_start_offset), static_cast<size_t>(reader.line_end_offset)};
