@@ -28,6 +28,7 @@ struct Finding {
 struct Check {
   const RunState* state;
   std::vector<Finding> findings;
+  std::vector<Finding> in_use;  // programs moved aside that still run: no findings
 };
 
 // path without the root and the separator that follows it: every path the
@@ -191,7 +192,12 @@ void check_config(Check* check, const wchar_t* directory, const std::string& exp
 void check_leftovers(Check* check, const wchar_t* directory) {
   for (const std::wstring& name : list_replacement_leftovers(directory)) {
     std::wstring path = std::wstring(directory) + kPathSeparator + name;
-    note(check, kFindingLeftOver, path.c_str());
+    std::wstring replaced = running_program_moved_aside(directory, name);
+    if (replaced.empty()) {
+      note(check, kFindingLeftOver, path.c_str());
+    } else {
+      check->in_use.push_back({0, kProgramInUse, relative(*check, path.c_str()), replaced, std::wstring()});
+    }
   }
 }
 
@@ -202,12 +208,15 @@ void print_findings(Check* check) {
     print_message(kStandardOutput, finding.format, finding.first.c_str(), finding.second.c_str());
     if (!finding.reason.empty()) print_message(kStandardOutput, kReason, finding.reason.c_str());
   }
+  for (const Finding& program : check->in_use) {
+    print_message(kStandardOutput, program.format, program.first.c_str(), program.second.c_str());
+  }
 }
 
 }  // namespace
 
 int check_installation(const RunState* state) {
-  Check check = {state, {}};
+  Check check = {state, {}, {}};
   for (const wchar_t* const* name = kExecutables; *name; ++name) check_copy(&check, state->runtime_bin_dir, *name);
   for (const wchar_t* const* name = kBootFiles; *name; ++name) check_copy(&check, state->release_dir, *name);
   const wchar_t* start_up = check_start_boot(&check);

@@ -59,6 +59,7 @@ const char kFindingDiffers[] = "differs: %S\n";
 const char kFindingDiffersFrom[] = "differs: %S (from %S)\n";
 const char kFindingDiffersFromNeither[] = "differs: %S (from neither start-up file)\n";
 const char kFindingLeftOver[] = "left over: %S\n";
+const char kProgramInUse[] = "in use: %S (the replaced %S, still running)\n";
 const char kCheckedMinimal[] = "Vorlax %S is installed completely (minimal start-up)\n";
 const char kCheckedTavrel[] = "Vorlax %S is installed completely (tavrel start-up)\n";
 const char kCheckedOneFinding[] = "Vorlax %S is not completely installed: 1 finding\n";

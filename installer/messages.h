@@ -57,6 +57,9 @@ extern const char kFindingDiffers[];             // vlx.ini: not the text a run 
 extern const char kFindingDiffersFrom[];         // a copy, and the file it is a copy of
 extern const char kFindingDiffersFromNeither[];  // start.boot
 extern const char kFindingLeftOver[];
+// Not a finding: a program that a run moved aside on Windows and that still
+// runs, with the name it replaced.
+extern const char kProgramInUse[];
 // The summary, with the runtime version (and the number of findings).
 extern const char kCheckedMinimal[];
 extern const char kCheckedTavrel[];

@@ -1,11 +1,25 @@
 #include "installer/root_lock.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "installer/messages.h"
 
 using namespace vlx;
+
+namespace {
+
+FileHandle root_lock = kInvalidFile;
+
+// Closes the lock as the run ends, however it ends but killed: the lock
+// file is then gone when the process is, not a moment after.
+void release_root_lock() {
+  if (root_lock != kInvalidFile) close_file(root_lock);
+  root_lock = kInvalidFile;
+}
+
+}  // namespace
 
 void lock_root(const RunState* state) {
   using Clock = std::chrono::steady_clock;
@@ -13,7 +27,8 @@ void lock_root(const RunState* state) {
   bool told = false;
   // A lock that a killed run held is gone with its process, so waiting ends
   // as soon as the run that holds it does; polling keeps the wait portable.
-  while (lock_directory(state->bin_dir, nullptr) == kLockHeld) {
+  DirectoryLock lock;
+  while ((lock = lock_directory(state->bin_dir, &root_lock)) == kLockHeld) {
     Clock::duration waited = Clock::now() - started;
     if (waited >= std::chrono::minutes(5)) {
       fail(kOtherRunTooLong, state->root_dir);
@@ -25,4 +40,5 @@ void lock_root(const RunState* state) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  if (lock == kLockTaken) std::atexit(release_root_lock);
 }

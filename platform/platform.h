@@ -112,6 +112,15 @@ bool copy_file(const wchar_t* source, const wchar_t* target);
 // A target that exists but is not a regular file (a device such as /dev/full
 // or NUL, a FIFO) is written in place too. A symbolic link is followed and
 // the file it names is replaced, so the link stays a link.
+// The wait that one file's replacement gives other programs' brief holds on
+// Windows: one budget for all its steps (the move, a move aside and the move
+// back), counted from the first refusal of any of them.
+struct HeldFileWait {
+  bool refused = false;             // a step has been refused
+  std::uint64_t first_refusal = 0;  // when, in milliseconds of a steady clock
+  std::uint64_t pause = 0;          // the pause given last, in milliseconds
+};
+
 struct FileReplacement {
   FileHandle file = kInvalidFile;       // where the new contents go
   std::wstring target;                  // the file replaced, links followed
@@ -122,6 +131,7 @@ struct FileReplacement {
   // gives the file last: the old file's, unless the caller sets others; -1
   // for none (a new file keeps what it was created with).
   long mode = -1;
+  HeldFileWait wait;                    // Windows: what its steps have waited so far
 };
 
 // Opens a replacement for path. False when none could be opened: path names a
@@ -168,14 +178,26 @@ bool flush_parent_directory(const wchar_t* path);
 // On Windows every step of a replacement or a copy, and the removal of its
 // temporary file, is repeated while another program's brief hold refuses it
 // (a virus scanner, the indexer or a backup agent opening a file just
-// closed): with pauses growing from 1 ms to 250 ms, for at most this long
-// from the step's first refusal.
+// closed): with pauses growing from 1 ms to 250 ms, for at most this long in
+// all the steps of one file, from the first refusal.
 constexpr int kHeldFileWaitMilliseconds = 2000;
+
+// The pause in milliseconds before a refused step is tried again, given the
+// time of this refusal (now, in milliseconds of the clock of wait); -1 when
+// wait's time is used up and the step has failed. The pauses double from
+// 1 ms to 250 ms and never reach past the end of the wait.
+long long next_held_file_pause(HeldFileWait* wait, std::uint64_t now);
 
 // The names (without a directory) of what replacements that a process killed
 // before their end left in directory: temporary files, and on Windows the
 // programs renamed aside. None where the directory cannot be listed.
 std::vector<std::wstring> list_replacement_leftovers(const wchar_t* directory);
+
+// For name, one that list_replacement_leftovers gave for directory: the
+// name that the program had when name is a running program that a run moved
+// aside (Windows), which is no left-over but the replaced program still in
+// use; empty for any other. Nothing is changed.
+std::wstring running_program_moved_aside(const wchar_t* directory, const std::wstring& name);
 
 // Removes from directory the temporary files of replacements that a process
 // killed before their end left behind: only names of their own pattern. On
@@ -196,7 +218,9 @@ enum DirectoryLock {
 // holds on directory: flock on the directory itself on POSIX, and on Windows
 // the file ".vlxinstall.lock" in it, opened unshared and deleted on close.
 // A taken lock is held until *lock is closed with close_file or the process
-// ends, however it ends; lock may be null when it is kept to the end.
+// ends, however it ends; close it before the end where the lock file must be
+// gone when the process is (Wine closes a dead process's handles a moment
+// later). lock may be null when the lock is kept to the end.
 DirectoryLock lock_directory(const wchar_t* directory, FileHandle* lock);
 
 // Opens an existing file (not a directory) for reading, sharing read access.

@@ -268,6 +268,9 @@ std::vector<std::wstring> list_replacement_leftovers(const wchar_t* directory) {
   return names;
 }
 
+// Linux replaces a running program like any other file: nothing goes aside.
+std::wstring running_program_moved_aside(const wchar_t*, const std::wstring&) { return std::wstring(); }
+
 void remove_stale_replacements(const wchar_t* directory) {
   int dir = open_retrying(to_native(directory).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return;

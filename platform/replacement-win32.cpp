@@ -128,16 +128,63 @@ NameUse name_use(bool made) {
 
 // Creates a new temporary file in directory (in "\\?\" form), its whole path
 // left in *path. Not repeated: no other program holds a name that does not
-// exist yet, so a refusal is the directory's, and final.
+// exist yet, so a refusal is the directory's, and final. The handle has the
+// right to delete the file, so that removing it does not depend on the
+// directory's permission to delete; where even the new file's creator may
+// not have that right, it is made without.
 HANDLE create_temporary(const std::wstring& directory, std::wstring* path) {
   HANDLE file = INVALID_HANDLE_VALUE;
   std::wstring name;
   with_temporary_name(&name, [&](const std::wstring& candidate) {
     *path = directory + candidate;
-    file = CreateFileW(path->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    for (DWORD access : {static_cast<DWORD>(GENERIC_WRITE | DELETE), static_cast<DWORD>(GENERIC_WRITE)}) {
+      file = CreateFileW(path->c_str(), access, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) break;
+    }
     return name_use(file != INVALID_HANDLE_VALUE);
   });
   return file;
+}
+
+// Deletes the file open as file through its handle, read-only or not. False
+// where the handle lacks the right (the name is then deleted by name).
+bool delete_through_handle(HANDLE file) {
+  FILE_BASIC_INFO basic = {};  // zero times are left as they are
+  basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
+// True when another program holds the file at path so that it cannot be
+// moved: it was opened without sharing the right to delete it.
+bool is_held_elsewhere(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
+  CloseHandle(file);
+  return false;
+}
+
+// True when the open file source and the file at target are one file, under
+// two names (a hard link) or the same one.
+bool is_same_file(HANDLE source, const wchar_t* target) {
+  HANDLE other = CreateFileW(target, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (other == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION a, b;
+  bool same = GetFileInformationByHandle(source, &a) && GetFileInformationByHandle(other, &b) &&
+              a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+              a.nFileIndexLow == b.nFileIndexLow;
+  CloseHandle(other);
+  return same;
+}
+
+// True when something has been written to the file open as file (its
+// position has moved): a target written in place is then no longer as it was.
+bool has_written(HANDLE file) {
+  LARGE_INTEGER zero = {}, position = {};
+  return !SetFilePointerEx(file, zero, &position, FILE_CURRENT) || position.QuadPart > 0;
 }
 
 // Runs action on path with its read-only attribute cleared, when it has one.
@@ -167,31 +214,65 @@ bool move_over(const std::wstring& from, const std::wstring& to) {
 // goes aside under an aside name and the new file takes its place. If that
 // fails the old file comes back; if even that fails, the damage note says
 // where it is (shown is the name the target is known by), and a later sweep
-// moves it back once its name is free.
-bool move_past_running_program(const std::wstring& from, const std::wstring& to, const std::wstring& shown) {
+// moves it back once its name is free. The steps share the file's wait.
+bool move_past_running_program(const std::wstring& from, const std::wstring& to, const std::wstring& shown,
+                               HeldFileWait* wait) {
   std::wstring directory = directory_of(to), original = to.substr(directory.size()), aside, name;
   if (!with_temporary_name(&name, [&](const std::wstring& candidate) {
         aside = directory + make_aside_name(candidate, original);
-        return name_use(retry_while_held([&] { return MoveFileExW(to.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH); }));
+        return name_use(
+            retry_while_held(wait, [&] { return MoveFileExW(to.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH); }));
       })) {
     return false;
   }
-  if (retry_while_held([&] { return move_over(from, to); })) {
+  if (retry_while_held(wait, [&] { return move_over(from, to); })) {
     DeleteFileW(aside.c_str());  // refused while the program runs; a later sweep removes it
     return true;
   }
   KeepError kept;
-  if (!retry_while_held([&] { return MoveFileExW(aside.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0; })) {
+  // Tried at least once, also when the wait is used up.
+  if (!retry_while_held(wait, [&] { return MoveFileExW(aside.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0; })) {
     note_target_damage(kTargetMovedAside, directory_of(shown) + aside.substr(directory.size()));
   }
   return false;
 }
 
+// Enables the caller's privilege to give files owners other than itself
+// (SeRestorePrivilege, which an elevated administrator holds but has not
+// enabled) for as long as it lives, where the token holds it; nothing
+// where it does not.
+struct RestorePrivilege {
+  HANDLE token = nullptr;
+  TOKEN_PRIVILEGES previous = {};
+  bool enabled = false;
+
+  RestorePrivilege() {
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+      token = nullptr;
+      return;
+    }
+    TOKEN_PRIVILEGES wanted = {};
+    wanted.PrivilegeCount = 1;
+    wanted.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    DWORD size = sizeof previous;
+    // Success with ERROR_NOT_ALL_ASSIGNED means the token lacks it.
+    enabled = LookupPrivilegeValueW(nullptr, L"SeRestorePrivilege", &wanted.Privileges[0].Luid) &&
+              AdjustTokenPrivileges(token, FALSE, &wanted, sizeof previous, &previous, &size) &&
+              GetLastError() == ERROR_SUCCESS;
+  }
+  ~RestorePrivilege() {
+    KeepError kept;
+    if (enabled) AdjustTokenPrivileges(token, FALSE, &previous, 0, nullptr, nullptr);
+    if (token) CloseHandle(token);
+  }
+};
+
 // Gives the new file at path the owner, group and access list of the file
 // target, through a handle opened for just that. Owner and group go first:
-// the access list could take away the right to set them. Where the owner
-// cannot be given (only an administrator gives files away) the group is
-// given alone; whatever is refused keeps what the directory gave.
+// the access list could take away the right to set them. An owner other
+// than the caller takes SeRestorePrivilege, enabled here for that step where
+// the caller holds it; otherwise the group is given alone. Whatever is
+// refused keeps what the directory gave.
 void carry_security(const std::wstring& path, const std::wstring& target) {
   PSID owner = nullptr, group = nullptr;
   PACL access = nullptr;
@@ -205,9 +286,12 @@ void carry_security(const std::wstring& path, const std::wstring& target) {
   HANDLE file = CreateFileW(path.c_str(), WRITE_OWNER | WRITE_DAC, share, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     file = CreateFileW(path.c_str(), WRITE_DAC, share, nullptr, OPEN_EXISTING, 0, nullptr);
-  } else if (SetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, owner,
-                             group, nullptr, nullptr) != ERROR_SUCCESS) {
-    SetSecurityInfo(file, SE_FILE_OBJECT, GROUP_SECURITY_INFORMATION, nullptr, group, nullptr, nullptr);
+  } else {
+    RestorePrivilege privilege;
+    if (SetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, owner, group,
+                        nullptr, nullptr) != ERROR_SUCCESS) {
+      SetSecurityInfo(file, SE_FILE_OBJECT, GROUP_SECURITY_INFORMATION, nullptr, group, nullptr, nullptr);
+    }
   }
   if (file != INVALID_HANDLE_VALUE) {
     SECURITY_DESCRIPTOR_CONTROL control = 0;
@@ -237,24 +321,15 @@ bool copy_contents(HANDLE source, HANDLE target) {
   }
 }
 
-// Copies source, whose attributes are attributes, into the replacement: its
-// bytes and modification time, and the attributes the copy gets at the close
-// (the source's added to the replaced file's). The new file stays open from
-// its creation to its move, so that nothing but the move follows its close.
-bool copy_into(const wchar_t* source, DWORD attributes, FileReplacement* replacement) {
-  HANDLE in = INVALID_HANDLE_VALUE;
-  if (!retry_while_held([&] {
-        in = CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        return in != INVALID_HANDLE_VALUE;
-      })) {
-    return false;
-  }
+// Copies the open source, whose attributes are attributes, into the
+// replacement: its bytes and modification time, and the attributes the copy
+// gets at the close (the source's added to the replaced file's). The new
+// file stays open from its creation to its close, so that nothing but the
+// move follows.
+bool copy_into(HANDLE in, DWORD attributes, FileReplacement* replacement) {
   HANDLE out = to_handle(replacement->file);
   FILETIME written;
-  bool ok = copy_contents(in, out) && GetFileTime(in, nullptr, nullptr, &written);
-  KeepError kept;
-  CloseHandle(in);
-  if (!ok) return false;
+  if (!copy_contents(in, out) || !GetFileTime(in, nullptr, nullptr, &written)) return false;
   SetFileTime(out, nullptr, nullptr, &written);  // a file system without times keeps the copy
   if (replacement->temporary.empty()) return true;  // in place the file keeps its attributes
   DWORD replaced = replacement->mode >= 0 ? static_cast<DWORD>(replacement->mode) : 0;
@@ -321,11 +396,25 @@ bool copy_file(const wchar_t* source, const wchar_t* target) {
     SetLastError(ERROR_ACCESS_DENIED);  // what copying a directory gives
     return false;
   }
-  FileReplacement replacement;
-  if (!begin_replacement(target, &replacement)) return false;
-  bool ok = copy_into(source, attributes, &replacement);
-  ok = ok && close_replacement(&replacement) && commit_replacement(&replacement);
-  if (!ok) discard_replacement(&replacement);
+  // The source is opened first: a target written in place is never touched
+  // for a source that cannot be read.
+  HANDLE in = INVALID_HANDLE_VALUE;
+  if (!retry_while_held([&] {
+        in = CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        return in != INVALID_HANDLE_VALUE;
+      })) {
+    return false;
+  }
+  // A target that is its source (another name of it) is already a whole copy.
+  bool ok = is_same_file(in, target);
+  if (!ok) {
+    FileReplacement replacement;
+    ok = begin_replacement(target, &replacement) && copy_into(in, attributes, &replacement) &&
+         close_replacement(&replacement) && commit_replacement(&replacement);
+    if (!ok) discard_replacement(&replacement);
+  }
+  KeepError kept;
+  CloseHandle(in);
   return ok;
 }
 
@@ -344,10 +433,12 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement) {
   HANDLE file = create_temporary(directory, &replacement->temporary);
   if (file == INVALID_HANDLE_VALUE) {
     replacement->temporary.clear();
-    // A directory the caller may not write can hold a file it may write.
+    // A directory the caller may not write can hold a file it may write. It
+    // is written over from its start and cut at the close, so that it keeps
+    // all its bytes until the first new ones are ready.
     if (!replacement->replaces || GetLastError() != ERROR_ACCESS_DENIED) return false;
-    file = CreateFileW(replacement->target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
-                       0, nullptr);
+    file = CreateFileW(replacement->target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                       nullptr);
   } else if (replacement->replaces) {
     DWORD attributes = GetFileAttributesW(replacement->target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) replacement->mode = static_cast<long>(attributes & kCopiedAttributes);
@@ -358,44 +449,58 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement) {
 
 bool close_replacement(FileReplacement* replacement) {
   HANDLE file = to_handle(replacement->file);
-  replacement->file = kInvalidFile;
-  bool flushed = true;
   if (GetFileType(file) == FILE_TYPE_DISK) {
-    if (!replacement->temporary.empty() && replacement->replaces) {
-      carry_security(replacement->temporary, replacement->target);
-    }
+    bool in_place = replacement->temporary.empty();
+    if (!in_place && replacement->replaces) carry_security(replacement->temporary, replacement->target);
     if (replacement->mode >= 0) {
       FILE_BASIC_INFO basic = {};  // zero times are left as they are
       basic.FileAttributes = replacement->mode ? static_cast<DWORD>(replacement->mode) : FILE_ATTRIBUTE_NORMAL;
       SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
     }
-    flushed = FlushFileBuffers(file) != 0;
+    // Still open, a new file that failed here is removed through its handle.
+    if ((in_place && !SetEndOfFile(file)) || !FlushFileBuffers(file)) return false;
   }
-  DWORD error = GetLastError();
-  bool closed = CloseHandle(file) != 0;
-  if (!flushed) SetLastError(error);  // the flush's error says more than the close's
-  return flushed && closed;
+  replacement->file = kInvalidFile;
+  return CloseHandle(file) != 0;
 }
 
 bool commit_replacement(FileReplacement* replacement) {
   if (replacement->temporary.empty()) return true;
   const std::wstring& from = replacement->temporary;
   std::wstring to = extended_path(replacement->target);
-  // A refusal that outlasts the wait may be a running program's.
-  bool moved = retry_while_held([&] { return move_over(from, to); }) ||
-               (GetLastError() == ERROR_ACCESS_DENIED && move_past_running_program(from, to, replacement->target));
-  if (moved) replacement->temporary.clear();
-  return moved;
+  HeldFileWait* wait = &replacement->wait;
+  if (retry_while_held(wait, [&] { return move_over(from, to); })) {
+    replacement->temporary.clear();
+    return true;
+  }
+  // A refusal that outlasts the wait is a running program's when the target
+  // refuses; a new file that another program holds leaves the target alone.
+  DWORD error = GetLastError();
+  if (error != ERROR_ACCESS_DENIED) return false;
+  if (is_held_elsewhere(from)) {
+    SetLastError(error);
+    return false;
+  }
+  if (!move_past_running_program(from, to, replacement->target, wait)) return false;
+  replacement->temporary.clear();
+  return true;
 }
 
 void discard_replacement(FileReplacement* replacement) {
   KeepError kept;
-  if (replacement->file != kInvalidFile) CloseHandle(to_handle(replacement->file));
+  HANDLE file = to_handle(replacement->file);
+  bool in_place = replacement->temporary.empty();
+  bool removed = false, touched = true;
+  if (file != INVALID_HANDLE_VALUE) {
+    if (!in_place) removed = delete_through_handle(file);
+    if (in_place) touched = has_written(file);
+    CloseHandle(file);
+  }
   replacement->file = kInvalidFile;
-  if (!replacement->temporary.empty()) {
+  if (!in_place && !removed) {
     const wchar_t* temporary = replacement->temporary.c_str();
     retry_while_held([&] { return delete_file(temporary); });
-  } else if (replacement->replaces) {
+  } else if (in_place && replacement->replaces && touched) {
     note_target_damage(kTargetIncomplete);
   }
   replacement->temporary.clear();
@@ -419,6 +524,20 @@ std::vector<std::wstring> list_replacement_leftovers(const wchar_t* directory) {
   } while (FindNextFileW(search, &found));
   FindClose(search);
   return names;
+}
+
+std::wstring running_program_moved_aside(const wchar_t* directory, const std::wstring& name) {
+  std::wstring original = original_of_aside_name(name), folder = extended_path(directory);
+  if (original.empty()) return original;
+  if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
+  // A program being run refuses to be opened for writing; opening changes nothing.
+  HANDLE file = CreateFileW((folder + name).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+    return std::wstring();
+  }
+  return GetLastError() == ERROR_SHARING_VIOLATION ? original : std::wstring();
 }
 
 void remove_stale_replacements(const wchar_t* directory) {

@@ -69,6 +69,19 @@ std::wstring directory_of(const std::wstring& path) {
   return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
 }
 
+long long next_held_file_pause(HeldFileWait* wait, std::uint64_t now) {
+  if (!wait->refused) {
+    wait->refused = true;
+    wait->first_refusal = now;
+  }
+  const std::uint64_t kWait = kHeldFileWaitMilliseconds;
+  std::uint64_t waited = now >= wait->first_refusal ? now - wait->first_refusal : 0;
+  if (waited >= kWait) return -1;
+  wait->pause = wait->pause == 0 ? 1 : wait->pause < 125 ? 2 * wait->pause : 250;
+  if (wait->pause > kWait - waited) wait->pause = kWait - waited;
+  return static_cast<long long>(wait->pause);
+}
+
 namespace {
 
 // What the replacement that failed last on this thread left of its target.

@@ -38,30 +38,37 @@ std::wstring extended_path(const std::wstring& path);
 // "\\server\share\x"; any other name as it is.
 std::wstring name_from_nt_path(const std::wstring& name);
 
-// Refusals that another program's brief hold on a file explains.
+// Refusals that another program's brief hold on a file explains; a file
+// mapped into memory by another program refuses to be cut or replaced.
 inline bool is_transient_refusal(DWORD error) {
-  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_USER_MAPPED_FILE;
 }
 
 // Calls attempt until it succeeds, fails for another reason, or refusals have
-// gone on for the wait a held file is given, counted from the first of them:
-// a long copy before it takes nothing from the wait. GetLastError() after a
-// failure is attempt's own.
+// used up wait, which the steps of one file share: a long copy before the
+// first refusal takes nothing from it. GetLastError() after a failure is
+// attempt's own.
 template <typename Attempt>
-bool retry_while_held(Attempt attempt) {
-  ULONGLONG first_refusal = 0;
-  for (DWORD pause = 1;; pause = pause < 125 ? 2 * pause : 250) {
+bool retry_while_held(HeldFileWait* wait, Attempt attempt) {
+  for (;;) {
     if (attempt()) return true;
     DWORD error = GetLastError();
     if (!is_transient_refusal(error)) return false;
-    ULONGLONG now = GetTickCount64();
-    if (first_refusal == 0) first_refusal = now;
-    if (now - first_refusal >= static_cast<ULONGLONG>(kHeldFileWaitMilliseconds)) {
+    long long pause = next_held_file_pause(wait, GetTickCount64());
+    if (pause < 0) {
       SetLastError(error);
       return false;
     }
-    Sleep(pause);
+    Sleep(static_cast<DWORD>(pause));
   }
+}
+
+// retry_while_held for a step that has a wait of its own.
+template <typename Attempt>
+bool retry_while_held(Attempt attempt) {
+  HeldFileWait wait;
+  return retry_while_held(&wait, attempt);
 }
 
 }  // namespace vlx
