@@ -156,16 +156,6 @@ bool delete_through_handle(HANDLE file) {
   return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
-// True when another program holds the file at path so that it cannot be
-// moved: it was opened without sharing the right to delete it.
-bool is_held_elsewhere(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
-  CloseHandle(file);
-  return false;
-}
-
 // True when the open file source and the file at target are one file, under
 // two names (a hard link) or the same one.
 bool is_same_file(HANDLE source, const wchar_t* target) {
@@ -201,13 +191,30 @@ bool with_read_only_cleared(const wchar_t* path, Action action) {
   return done;
 }
 
-// Moves from over to, written through. A read-only target has its attribute
+// Renames the file open as file over to (in "\\?\" form), through its own
+// handle: the new file is never closed before its move, so no other program
+// can hold it in between, and the handle's right to delete it is all the
+// rename needs.
+bool rename_through_handle(HANDLE file, const std::wstring& to) {
+  // The object manager's form of the name, which the rename takes as it is.
+  std::wstring name = to.compare(0, 8, L"\\\\?\\UNC\\") == 0 ? L"\\??\\UNC\\" + to.substr(8)
+                      : to.compare(0, 4, L"\\\\?\\") == 0   ? L"\\??\\" + to.substr(4)
+                                                              : to;
+  DWORD bytes = static_cast<DWORD>(name.size() * sizeof(wchar_t)), size = sizeof(FILE_RENAME_INFO) + bytes;
+  std::vector<ULONGLONG> buffer(size / sizeof(ULONGLONG) + 1);  // aligned for the structure
+  FILE_RENAME_INFO* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = TRUE;
+  rename->FileNameLength = bytes;
+  memcpy(rename->FileName, name.data(), bytes);
+  return SetFileInformationByHandle(file, FileRenameInfo, rename, size) != 0;
+}
+
+// Moves the file open as file over to. A read-only target has its attribute
 // cleared for the move.
-bool move_over(const std::wstring& from, const std::wstring& to) {
-  const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-  if (MoveFileExW(from.c_str(), to.c_str(), flags)) return true;
+bool move_over(HANDLE file, const std::wstring& to) {
+  if (rename_through_handle(file, to)) return true;
   if (GetLastError() != ERROR_ACCESS_DENIED) return false;
-  return with_read_only_cleared(to.c_str(), [&] { return MoveFileExW(from.c_str(), to.c_str(), flags) != 0; });
+  return with_read_only_cleared(to.c_str(), [&] { return rename_through_handle(file, to); });
 }
 
 // A running program cannot be replaced or deleted, but it can be renamed: it
@@ -215,7 +222,7 @@ bool move_over(const std::wstring& from, const std::wstring& to) {
 // fails the old file comes back; if even that fails, the damage note says
 // where it is (shown is the name the target is known by), and a later sweep
 // moves it back once its name is free. The steps share the file's wait.
-bool move_past_running_program(const std::wstring& from, const std::wstring& to, const std::wstring& shown,
+bool move_past_running_program(HANDLE from, const std::wstring& to, const std::wstring& shown,
                                HeldFileWait* wait) {
   std::wstring directory = directory_of(to), original = to.substr(directory.size()), aside, name;
   if (!with_temporary_name(&name, [&](const std::wstring& candidate) {
@@ -449,40 +456,35 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement) {
 
 bool close_replacement(FileReplacement* replacement) {
   HANDLE file = to_handle(replacement->file);
+  bool in_place = replacement->temporary.empty();
   if (GetFileType(file) == FILE_TYPE_DISK) {
-    bool in_place = replacement->temporary.empty();
     if (!in_place && replacement->replaces) carry_security(replacement->temporary, replacement->target);
     if (replacement->mode >= 0) {
       FILE_BASIC_INFO basic = {};  // zero times are left as they are
       basic.FileAttributes = replacement->mode ? static_cast<DWORD>(replacement->mode) : FILE_ATTRIBUTE_NORMAL;
       SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
     }
-    // Still open, a new file that failed here is removed through its handle.
     if ((in_place && !SetEndOfFile(file)) || !FlushFileBuffers(file)) return false;
   }
+  // A new file stays open for its move, or for its removal.
+  if (!in_place) return true;
   replacement->file = kInvalidFile;
   return CloseHandle(file) != 0;
 }
 
 bool commit_replacement(FileReplacement* replacement) {
   if (replacement->temporary.empty()) return true;
-  const std::wstring& from = replacement->temporary;
+  HANDLE from = to_handle(replacement->file);
   std::wstring to = extended_path(replacement->target);
   HeldFileWait* wait = &replacement->wait;
-  if (retry_while_held(wait, [&] { return move_over(from, to); })) {
-    replacement->temporary.clear();
-    return true;
-  }
-  // A refusal that outlasts the wait is a running program's when the target
-  // refuses; a new file that another program holds leaves the target alone.
-  DWORD error = GetLastError();
-  if (error != ERROR_ACCESS_DENIED) return false;
-  if (is_held_elsewhere(from)) {
-    SetLastError(error);
-    return false;
-  }
-  if (!move_past_running_program(from, to, replacement->target, wait)) return false;
+  // No other program can hold the new file, which is open unshared: a
+  // refusal that outlasts the wait is the target's, as a running program's.
+  bool moved = retry_while_held(wait, [&] { return move_over(from, to); }) ||
+               (GetLastError() == ERROR_ACCESS_DENIED && move_past_running_program(from, to, replacement->target, wait));
+  if (!moved) return false;
   replacement->temporary.clear();
+  replacement->file = kInvalidFile;
+  CloseHandle(from);  // renamed already: nothing of the move depends on the close
   return true;
 }
 

@@ -1,5 +1,7 @@
 // File deployment through the real executable: the three stages and their
 // failure policies. Failures are injected in ways that stop root too.
+#include <atomic>
+
 #include "installer/messages.h"
 #include "platform/replacement.h"
 #include "tests/distribution.h"
@@ -66,16 +68,14 @@ TEST_F(DeployTest, FailedCopyLeavesTheExistingTargetIntact) {
   EXPECT_EQ(count_entries_without_temporaries(bin_dir), 7 + 3 + 2);
 }
 
-// True when directory holds a temporary file with contents, closed by the
-// run that wrote it: what the run moves over its target next.
-bool holds_closed_temporary(const fs::path& directory, const std::string& contents) {
+// True when directory holds a temporary file of the size of contents: what
+// the run moves over its target next. Its bytes cannot be read: the run keeps
+// it open, unshared, until it has moved it.
+bool holds_ready_temporary(const fs::path& directory, const std::string& contents) {
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(directory, error)) {
     const fs::path& path = entry.path();
-    if (is_temporary_name(path.filename().string()) && fs::file_size(path, error) == contents.size() &&
-        !file_is_open_for_writing(to_wide(path)) && read_contents(path) == contents) {
-      return true;
-    }
+    if (is_temporary_name(path.filename().string()) && fs::file_size(path, error) == contents.size()) return true;
   }
   return false;
 }
@@ -90,7 +90,7 @@ TEST_F(DeployTest, TargetsHeldOpenAreWaitedForAndThenGivenUp) {
   const std::string newer = "boot, release two\n";
   write_contents(release_dir / "start_tavrel.boot", newer);
   std::thread release([&] {
-    while (!holds_closed_temporary(bin_dir, newer)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!holds_ready_temporary(bin_dir, newer)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     close_file(held);
   });
   ProcessResult result = run_silent();
@@ -115,6 +115,79 @@ TEST_F(DeployTest, TargetsHeldOpenAreWaitedForAndThenGivenUp) {
   EXPECT_EQ(count_entries_without_temporaries(bin_dir), 7 + 3 + 2);
 }
 
+TEST_F(DeployTest, NoOtherProgramCanHoldANewFileBeforeItsMove) {
+  ASSERT_EQ(run_silent().status, 0);
+  if (kPathSeparator == L'/') GTEST_SKIP() << "files cannot be held unshared here";
+  // A scanner that took the new file between its close and its move would
+  // make the move fail, and a target moved aside for it would be missing if
+  // the run were killed then. The launcher is held until the scanner has
+  // tried, so that the run waits with its new file ready.
+  const std::string newer = "launcher vlxwin.exe, release two, new bytes\n";
+  write_contents(runtime_bin_dir / "vlxwin.exe", newer);
+  FileHandle target = hold_file_unshared(to_wide(bin_dir / "vlxwin.exe"));
+  std::atomic<bool> ended{false}, tried{false};
+  std::thread scanner([&] {
+    while (!ended && !tried) {
+      std::error_code error;
+      for (const auto& entry : fs::directory_iterator(bin_dir, error)) {
+        const fs::path& path = entry.path();
+        if (!tried && is_temporary_name(path.filename().string()) && fs::file_size(path, error) == newer.size()) {
+          FileHandle held = hold_file_unshared(to_wide(path));
+          EXPECT_EQ(held, kInvalidFile) << "another program took the new file";
+          if (held != kInvalidFile) close_file(held);
+          tried = true;
+        }
+      }
+    }
+    close_file(target);
+  });
+  ProcessResult result = run_silent();
+  ended = true;
+  scanner.join();
+  EXPECT_TRUE(tried);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(read_contents(bin_dir / "vlxwin.exe"), newer);
+  EXPECT_EQ(count_entries_without_temporaries(bin_dir), 7 + 3 + 2);  // nothing moved aside
+}
+
+// Makes a directory refuse new files for as long as it lives.
+struct NewFilesRefused {
+  explicit NewFilesRefused(const fs::path& path) : directory(to_wide(path)), refused(refuse_new_files(directory, true)) {}
+  ~NewFilesRefused() {
+    if (refused) refuse_new_files(directory, false);
+  }
+  std::wstring directory;
+  bool refused;
+};
+
+TEST_F(DeployTest, InPlaceWritesStartOnlyOnceTheSourceIsRead) {
+  ASSERT_EQ(run_silent().status, 0);
+  // start.boot made another name of its start-up file by hand; a launcher
+  // that another program holds; a shorter launcher than the one installed.
+  fs::remove(bin_dir / "start.boot");
+  fs::create_hard_link(bin_dir / "start_minimal.boot", bin_dir / "start.boot");
+  write_contents(runtime_bin_dir / "vlxrun.exe", "launcher, release two\n");
+  write_contents(runtime_bin_dir / "vlx.exe", "short\n");
+  NewFilesRefused refused(bin_dir);
+  if (!refused.refused) GTEST_SKIP() << "the file system has no attribute that makes a directory refuse new files";
+  FileHandle held = hold_file_unshared(to_wide(runtime_bin_dir / "vlxrun.exe"));
+  ProcessResult result = run_silent();
+  if (held != kInvalidFile) close_file(held);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, held == kInvalidFile ? ""
+                                             : console_text(copy_failed(runtime_bin_dir, L"vlxrun.exe", kHeldElsewhere) +
+                                                            kContinuing));
+  EXPECT_EQ(read_contents(bin_dir / "vlxrun.exe"),
+            held == kInvalidFile ? "launcher, release two\n" : "launcher vlxrun.exe\n");
+  EXPECT_EQ(read_contents(bin_dir / "vlx.exe"), "short\n");  // written over, and cut
+  EXPECT_EQ(read_contents(bin_dir / "start_minimal.boot"), "boot start_minimal.boot\n");
+  EXPECT_EQ(read_contents(bin_dir / "start.boot"), "boot start_minimal.boot\n");
+  EXPECT_EQ(file_identity(to_wide(bin_dir / "start.boot")), file_identity(to_wide(bin_dir / "start_minimal.boot")));
+  EXPECT_EQ(read_contents(bin_dir / "vlx.ini"), expected_config(to_wide(root)));
+  EXPECT_EQ(count_entries_without_temporaries(bin_dir), 7 + 3 + 2);
+}
+
 TEST_F(DeployTest, RunningLauncherIsReplaced) {
   // Windows refuses to replace a running program but lets it be renamed.
   fs::path program = to_path(locate_sibling_program(L"vlx_keep_running"));
@@ -130,11 +203,27 @@ TEST_F(DeployTest, RunningLauncherIsReplaced) {
   EXPECT_EQ(result.err, "");
   EXPECT_TRUE(same_bytes(read_contents(bin_dir / "vlx.exe"), newer));
   EXPECT_TRUE(process_is_running(running));
+  // Windows keeps the old program aside while it runs: a check names it,
+  // and it is no finding.
+  std::string in_use;
+  for (const auto& entry : fs::directory_iterator(bin_dir)) {
+    std::wstring name = to_wide(entry.path().filename());
+    if (original_of_aside_name(name) == L"vlx.exe") {
+      in_use = message(kProgramInUse, encode_utf8(native_path(std::wstring(L"bin"), {name.c_str()}).c_str()), "vlx.exe");
+    }
+  }
+  EXPECT_EQ(in_use.empty(), kPathSeparator == L'/');
+  ProcessResult check = run_tool({L"--check", to_wide(root)});
+  EXPECT_EQ(check.status, 0);
+  EXPECT_EQ(check.out, console_text(in_use + message(kCheckedMinimal, "2.4.1")));
   write_contents(stop, "");
   wait_for_process(running);
-  // The next run removes the renamed program.
+  // The next run removes the renamed program, and a check says nothing of it.
   ASSERT_EQ(run_silent().status, 0);
   EXPECT_EQ(count_entries_without_temporaries(bin_dir), 7 + 3 + 2);
+  check = run_tool({L"--check", to_wide(root)});
+  EXPECT_EQ(check.status, 0);
+  EXPECT_EQ(check.out, console_text(message(kCheckedMinimal, "2.4.1")));
 }
 
 TEST_F(DeployTest, OtherNamesOfAReplacedFileKeepItsOldContents) {

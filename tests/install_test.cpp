@@ -110,6 +110,25 @@ TEST_F(InstallTest, RunWaitsForTheRunThatHoldsTheRoot) {
   expect_installed(false);
 }
 
+TEST_F(InstallTest, NoLockFileIsLeftOnceTheRunHasEnded) {
+  // bin is listed the moment each run has ended, a successful one or one
+  // that failed after it took the lock (its message goes to the test's own
+  // standard error).
+  for (int run = 0; run < 50; ++run) {
+    bool fails = run % 5 == 4;
+    if (fails) fs::remove(release_dir / "no_dot_vorlax.boot");
+    ProcessHandle process = start_process(locate_sibling_program(L"vlxinstall"), {L"-s", to_wide(root)},
+                                          to_wide(scratch));
+    ASSERT_NE(process, -1);
+    wait_for_process(process);
+    for (const auto& entry : fs::directory_iterator(bin_dir)) {
+      ASSERT_NE(entry.path().filename(), ".vlxinstall.lock") << "after run " << run;
+    }
+    if (fails) write_contents(release_dir / "no_dot_vorlax.boot", "boot no_dot_vorlax.boot\n");
+  }
+  expect_installed(false);
+}
+
 TEST_F(InstallTest, RunAsAnotherUserWritesTheFilesItMayWriteInPlace) {
   // Files of root's that any user may write, in directories that only root
   // may write: a run as nobody cannot rename into bin or give files away.

@@ -72,4 +72,31 @@ TEST_F(PlatformTest, ModuleFileNameThatDoesNotFitIsAFailure) {
   EXPECT_EQ(get_module_file_name(get_module_handle(), name, length + 1), length);
 }
 
+TEST_F(PlatformTest, OneFileWaitsForHoldsOnceAcrossItsSteps) {
+  // Times in milliseconds, as a file's steps meet refusals: the move refused
+  // from t=5000 on, then the move aside and the move back.
+  HeldFileWait wait;
+  EXPECT_EQ(next_held_file_pause(&wait, 5000), 1);
+  EXPECT_EQ(next_held_file_pause(&wait, 5001), 2);
+  EXPECT_EQ(next_held_file_pause(&wait, 5003), 4);
+  for (long long pause = 8; pause <= 128; pause *= 2) EXPECT_EQ(next_held_file_pause(&wait, 5100), pause);
+  EXPECT_EQ(next_held_file_pause(&wait, 5200), 250);
+  EXPECT_EQ(next_held_file_pause(&wait, 6000), 250);
+  // The pause never reaches past the end of the wait, which is 2 s after the
+  // first refusal, whatever step meets it.
+  EXPECT_EQ(next_held_file_pause(&wait, 6900), 100);
+  EXPECT_EQ(next_held_file_pause(&wait, 7000), -1);
+  EXPECT_EQ(next_held_file_pause(&wait, 7500), -1);  // the move back gets no wait of its own
+
+  // A long copy before the first refusal takes nothing from the wait.
+  HeldFileWait late;
+  EXPECT_EQ(next_held_file_pause(&late, 1999), 1);
+  EXPECT_EQ(next_held_file_pause(&late, 3998), 1);
+  EXPECT_EQ(next_held_file_pause(&late, 3999), -1);
+  // A clock that reads 0 at the first refusal still starts the wait there.
+  HeldFileWait at_zero;
+  EXPECT_EQ(next_held_file_pause(&at_zero, 0), 1);
+  EXPECT_EQ(next_held_file_pause(&at_zero, 2000), -1);
+}
+
 }  // namespace

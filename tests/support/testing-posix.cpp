@@ -4,10 +4,12 @@
 
 #include <errno.h>
 #include <grp.h>
+#include <linux/fs.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -207,6 +209,17 @@ bool run_as_user(long user, long group, const std::vector<long>& groups, const s
 std::uint64_t file_identity(const std::wstring& path) {
   struct stat info;
   return stat(encode_utf8(path.c_str()).c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_ino) : 0;
+}
+
+bool refuse_new_files(const std::wstring& directory, bool refuse) {
+  int fd = open(encode_utf8(directory.c_str()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = refuse ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+  done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  close(fd);
+  return done;
 }
 
 bool set_hidden(const std::wstring&) { return false; }

@@ -215,6 +215,57 @@ std::uint64_t file_identity(const std::wstring& path) {
   return known ? (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow : 0;
 }
 
+namespace {
+
+// The host's name of a file under Wine; empty on Windows itself.
+std::string unix_name(const std::wstring& path) {
+  using Convert = char*(CDECL*)(LPCWSTR);
+  auto convert = reinterpret_cast<Convert>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+  char* name = convert ? convert(path.c_str()) : nullptr;
+  if (!name) return std::string();
+  std::string result = name;
+  HeapFree(GetProcessHeap(), 0, name);
+  return result;
+}
+
+// True when a new file can be made in directory.
+bool accepts_new_files(const std::wstring& directory) {
+  HANDLE probe = CreateFileW((directory + L"\\probe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(probe);
+  return true;
+}
+
+}  // namespace
+
+bool refuse_new_files(const std::wstring& directory, bool refuse) {
+  // Wine starts a host program without waiting for it, and reports no exit
+  // status: the shell says it is done with a file beside the directory.
+  std::wstring done = directory + L".attribute-set";
+  std::string host_directory = unix_name(directory), host_done = unix_name(done);
+  if (host_directory.empty() || host_done.empty()) return false;
+  std::string script = std::string("chattr ") + (refuse ? "+i" : "-i") + " '" + host_directory + "'; echo >'" +
+                       host_done + ".part'; mv '" + host_done + ".part' '" + host_done + "'";
+  std::wstring command = L"Z:\\bin\\sh -c \"" + decode_utf8(script.data(), script.size()) + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(L"Z:\\bin\\sh", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return false;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  // A bound that only a shell that never ran reaches.
+  for (int waited = 0; GetFileAttributesW(done.c_str()) == INVALID_FILE_ATTRIBUTES && waited < 60000; waited += 10) {
+    Sleep(10);
+  }
+  DeleteFileW(done.c_str());
+  return accepts_new_files(directory) != refuse;
+}
+
 bool set_hidden(const std::wstring& path) {
   DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && SetFileAttributesW(path.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN);

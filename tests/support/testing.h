@@ -106,6 +106,13 @@ bool set_hidden(const std::wstring& path);
 // True when path has the hidden attribute.
 bool is_hidden(const std::wstring& path);
 
+// Makes directory refuse new files (refuse true), even to root, while the
+// files in it stay writable, or accept them again (false): the immutable
+// attribute of Linux file systems (chattr +i), under Wine through the host's
+// chattr. True when the directory now does as asked; false where the file
+// system or the platform (Windows itself) has no such attribute.
+bool refuse_new_files(const std::wstring& directory, bool refuse);
+
 // Errors the tool reports, by what happened; each platform has its own code.
 enum SystemError {
   kNoSuchFile,        // ENOENT; ERROR_FILE_NOT_FOUND
