@@ -83,9 +83,10 @@ constexpr FileHandle kInvalidFile = -1;
 // directory refuses a new file and target is written in place. The copy
 // keeps the source's modification time and permission bits (on Windows its
 // attributes, added to those of the file it replaces) where the file system
-// allows. A target that is the source itself (through a link) is left as it
-// is and counts as copied. Returns true on success; on failure a target
-// replaced by rename is left as it was, no temporary file remains, and
+// allows. The source is opened before the target is touched, and a target
+// that is the source itself (through a link or another name of it) is left
+// as it is and counts as copied. Returns true on success; on failure a
+// target replaced by rename is left as it was, no temporary file remains, and
 // last_target_damage says what became of a target written in place.
 bool copy_file(const wchar_t* source, const wchar_t* target);
 
@@ -109,6 +110,8 @@ bool copy_file(const wchar_t* source, const wchar_t* target);
 // Only where the directory refuses a new file (EACCES or EPERM; on Windows
 // ERROR_ACCESS_DENIED) and the target opens for writing is the target written
 // in place, which is not one step: a failure part-way leaves it incomplete.
+// On Windows it is written over from its start and cut at the close, so that
+// it keeps its bytes until the first new ones are written.
 // A target that exists but is not a regular file (a device such as /dev/full
 // or NUL, a FIFO) is written in place too. A symbolic link is followed and
 // the file it names is replaced, so the link stays a link.
@@ -139,20 +142,25 @@ struct FileReplacement {
 // the target itself can be written.
 bool begin_replacement(const wchar_t* path, FileReplacement* replacement);
 
-// Gives a new file what it carries (above) and mode, flushes it to the disk
-// and closes it. False when the flush or the close fails: the contents may
-// not have reached the disk.
+// Gives a new file what it carries (above) and mode and flushes it to the
+// disk (fsync; FlushFileBuffers). A file written in place is closed; a new
+// file stays open for commit_replacement or discard_replacement (on Windows
+// unshared, so that no other program can hold it before its move). False
+// when the flush or the close fails: the contents may not have reached the
+// disk.
 bool close_replacement(FileReplacement* replacement);
 
-// Renames the closed temporary file over the target. False when that fails;
-// the target is then as it was. On Windows a target that is read-only has
-// the attribute cleared for the move, and a target that is a running program
-// (which Windows lets rename but not replace) is first renamed aside under an
-// aside name, which a later sweep removes once the program has ended.
+// Renames the temporary file over the target and closes it (on Windows
+// through its own handle). False when that fails; the target is then as it
+// was. On Windows a target that is read-only has the attribute cleared for
+// the move, and a target that refuses the move past the wait (a running
+// program, which Windows lets rename but not replace) is first renamed aside
+// under an aside name, which a later sweep removes once the program has ended.
 bool commit_replacement(FileReplacement* replacement);
 
-// Abandons a replacement that failed: closes its files if still open and
-// removes the temporary file. A target replaced by rename stays as it was;
+// Abandons a replacement that failed: removes the temporary file (on Windows
+// through its own handle while it is open, so that the directory's
+// permission to delete is not needed) and closes what is open. A target replaced by rename stays as it was;
 // one written in place holds what was written of it.
 void discard_replacement(FileReplacement* replacement);
 
@@ -168,11 +176,13 @@ enum TargetDamage {
 // *moved_to, when not null).
 TargetDamage last_target_damage(std::wstring* moved_to);
 
-// Makes the renames into the directory that holds path survive a power cut
-// (fsync of the directory on POSIX; on Windows each move is written through
-// already, as far as the file system honours that). False when the flush
-// fails; a directory that cannot be opened, or a file system that cannot
-// flush one, is left as it is.
+// Makes the renames into the directory that holds path survive a power cut:
+// fsync of the directory on POSIX. Windows has no call that flushes a
+// directory: a rename within a volume is recorded in the file system's
+// journal, which is committed lazily, so shortly after a power cut a renamed
+// file may have its old name back (each file old or new as a whole); this
+// does nothing there. False when the flush fails; a directory that cannot be
+// opened, or a file system that cannot flush one, is left as it is.
 bool flush_parent_directory(const wchar_t* path);
 
 // On Windows every step of a replacement or a copy, and the removal of its

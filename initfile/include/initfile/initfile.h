@@ -143,17 +143,19 @@ InitFile* load_init_file_reporting(const wchar_t* path, InitLoadError* error);
 
 // Writes the document to path: one "[name]" line per section and one
 // "key=value" line per entry with ';' and '\' escaped in keys and values, each
-// line ended by a line feed. As a rule the file is replaced in one step: the
-// text goes to a temporary file beside it, which is given the old file's
-// owner, group, extended attributes and permission bits (on Windows its
-// attributes and security descriptor), flushed to the disk and renamed over
-// it, and the directory is flushed after the rename. path then holds at every
-// moment either its old contents or all the new ones. Where a rename would
-// make it another file (it has other hard links, its owner or an attribute
-// cannot be given to a new file) or the directory cannot be written, the
-// file is written in place, and a failure part-way leaves it cut short. A
-// symbolic link is followed and the file it names written; a device or FIFO
-// is written in place. Returns 0 when all was written and is on the disk; -1
+// line ended by a line feed. The file is replaced by a new one: the text goes
+// to a temporary file beside it, which is given what the old file carried
+// where the caller may give it (its group, its owner where the caller may
+// give files away, its extended attributes and permission bits; on Windows
+// its security descriptor and attributes), flushed (fsync; FlushFileBuffers)
+// and renamed over it, and on POSIX the directory is flushed after the
+// rename. path then holds at every moment either its old contents or all the
+// new ones; other names of the old file (hard links) keep the old contents.
+// Only where the directory refuses a new file is the file written in place,
+// and a failure part-way leaves it cut short. A symbolic link is followed and
+// the file it names replaced; a device or FIFO is written in place. Windows
+// has no call that flushes a directory: there the rename is as durable as the
+// file system's journal makes it. Returns 0 when all was written and flushed; -1
 // when the file could not be created or put in place; -2 when a write, a
 // flush or the close failed. On -1 and on -2 before the rename, a file
 // replaced by rename is untouched (one written in place, or a device, has

@@ -76,7 +76,7 @@ namespace vlx::initfile {
 
 // What Document::store reports: the results of store_init_file.
 enum class [[nodiscard]] StoreResult {
-  stored = 0,        // all written, in place and on the disk
+  stored = 0,        // all written, flushed and in place
   not_created = -1,  // the file could not be created or put in place
   not_written = -2,  // a write, a flush or the close failed
 };
