@@ -5,9 +5,9 @@
 #include <string>
 
 #include "initfile/initfile.h"
-#include "installer/deploy.h"
 #include "installer/messages.h"
 #include "installer/paths.h"
+#include "installer/staging.h"
 
 using namespace vlx;
 
@@ -39,24 +39,17 @@ void write_launcher_config(const RunState* state) {
   wchar_t first[kPathCapacity], second[kPathCapacity];
   format_path(first, kPathCapacity, L"%s" PATH_SEP L"vlx.ini", state->runtime_bin_dir);
   format_path(second, kPathCapacity, L"%s" PATH_SEP L"vlx.ini", state->bin_dir);
-
-  InitFile* config = build_launcher_config(state);
-  int stored = store_init_file(config, first);
-  std::wstring reason = describe_last_error();
-  free_init_file(config);
-  if (stored != 0) {
-    print_message(kStandardError, kCreateFailed, first);
-    print_reason(reason);
-    print_target_damage(first);
+  if (!stage_install_contents(kLauncherConfig, first, launcher_config_text(state))) {
+    report_create_failure(first);
     fail(kBailingOut);
   }
-  copy_or_bail_out(first, second);
-  // The last rename into bin: from here the installation survives a power
-  // cut (the runtime's bin was flushed with its vlx.ini).
-  if (!flush_parent_directory(second)) {
+  if (!stage_install_copy_of(kFatalCopy, first, second)) {
     report_copy_failure(first, second);
     fail(kBailingOut);
   }
+  // Everything is ready: from here the installation is replaced as a whole,
+  // both directories flushed before the success line.
+  commit_installation();
   if (!state->silent) {
     // The version is shown like a path: in the console's code page on a
     // Windows console, as its bytes elsewhere.

@@ -6,10 +6,11 @@
 
 #include "installer/run_state.h"
 
-// Writes vlx.ini (section "vorlax" with "Bindir", "Progname" and "Rootdir",
-// paths in UTF-8) into runtime_bin_dir, copies it into bin_dir and, unless
-// silent, reports success. A file that cannot be written or copied ends the
-// run with its message and status 1.
+// Stages vlx.ini (section "vorlax" with "Bindir", "Progname" and "Rootdir",
+// paths in UTF-8) for runtime_bin_dir and its copy for bin_dir, puts every
+// staged file of the run in place (commit_installation) and, unless silent,
+// reports success. A file that cannot be written or copied ends the run
+// with its message and status 1, leaving every file as it was.
 void write_launcher_config(const RunState* state);
 
 // The bytes of vlx.ini that a run writes for the state's root and runtime.

@@ -46,6 +46,9 @@ extern const char kReason[];      // under a failure: the system's or the loader
 // moved aside and not back.
 extern const char kLeftIncomplete[];
 extern const char kLeftMovedAside[];
+// Under a failure that ended the commit, for each file whose old one could
+// not be put back.
+extern const char kLeftNew[];
 
 // ---- Standard output: the check of an installation ----
 // A finding names a path relative to the root; the kinds are listed in this

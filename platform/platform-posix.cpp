@@ -57,7 +57,7 @@ void* get_module_handle() {
 
 int get_module_file_name(void*, wchar_t* buffer, int capacity) {
   char bytes[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", bytes, sizeof bytes);
+  ssize_t n = retry_interrupted([&] { return readlink("/proc/self/exe", bytes, sizeof bytes); });
   if (n <= 0 || n >= static_cast<ssize_t>(sizeof bytes)) return 0;
   std::wstring name = decode_utf8(bytes, static_cast<size_t>(n));
   if (name.size() >= static_cast<size_t>(capacity)) return 0;

@@ -129,7 +129,8 @@ struct FileReplacement {
   std::wstring target;                  // the file replaced, links followed
   std::wstring temporary;               // the new file beside target; empty when written in place
   FileHandle directory = kInvalidFile;  // POSIX: target's directory, where the names are made
-  bool replaces = false;                // an existing regular file is replaced by a new one
+  bool replaces = false;                // an existing regular file is replaced (or written in place)
+  bool in_place = false;                // the target itself is written: its directory refuses a new file
   // The permission bits (POSIX) or attributes (Windows) that close_replacement
   // gives the file last: the old file's, unless the caller sets others; -1
   // for none (a new file keeps what it was created with).
@@ -139,8 +140,10 @@ struct FileReplacement {
 
 // Opens a replacement for path. False when none could be opened: path names a
 // directory, or its directory is missing, or neither a new file in it nor
-// the target itself can be written.
-bool begin_replacement(const wchar_t* path, FileReplacement* replacement);
+// the target itself can be written. With defer_in_place, a target that would
+// be written in place is not opened: replacement->in_place is set, nothing is
+// open, and the caller writes it later by copy_file or store.
+bool begin_replacement(const wchar_t* path, FileReplacement* replacement, bool defer_in_place = false);
 
 // Gives a new file what it carries (above) and mode and flushes it to the
 // disk (fsync; FlushFileBuffers). A file written in place is closed; a new
@@ -163,6 +166,62 @@ bool commit_replacement(FileReplacement* replacement);
 // permission to delete is not needed) and closes what is open. A target replaced by rename stays as it was;
 // one written in place holds what was written of it.
 void discard_replacement(FileReplacement* replacement);
+
+// ---- Replacing files together ----
+
+// Files made ready one by one (staged) beside their targets and then put in
+// place together, so that a run that fails before the commit leaves every
+// target as it was.
+struct StagedFile {
+  FileReplacement replacement;  // the new file, whole and flushed, not yet moved
+  std::wstring source;          // the file it is a copy of; empty for contents
+  std::string contents;         // the bytes it gets, when it is no copy
+  bool unchanged = false;       // the target is its source already: nothing to do
+  std::wstring kept;            // during the commit: the old file under an aside name
+  bool kept_by_move = false;    // the old file was moved there, not linked (its name is empty)
+  bool moved = false;           // the new file stands at the target
+};
+
+struct StagedFiles {
+  std::vector<StagedFile> files;
+  // After a commit that failed: the targets that hold their new file because
+  // the old one could not be put back.
+  std::vector<std::wstring> not_put_back;
+};
+
+// Stages a copy of source for target, as copy_file makes it up to the move:
+// source is opened first, a target that is the source itself is staged as
+// unchanged, and a target whose directory refuses a new file is staged to be
+// written in place at the commit. True when staged (files gains one); false,
+// with the error as copy_file's, when nothing was.
+bool stage_copy(StagedFiles* staged, const wchar_t* source, const wchar_t* target);
+
+// stage_copy from the file staged as files[index], as it was staged.
+bool stage_copy_of(StagedFiles* staged, std::size_t index, const wchar_t* target);
+
+// Stages contents as the new file of target, as stage_copy does.
+bool stage_contents(StagedFiles* staged, const wchar_t* target, const std::string& contents);
+
+// What the commit does when a file cannot be put in place: true skips it
+// (its target stays as it was, its staged file is removed) and goes on;
+// false puts back every file moved so far and ends the commit.
+using CommitFailure = bool (*)(std::size_t index, void* context);
+
+// Puts the staged files in place: first those written in place (they cannot
+// be put back), then, in order, each new file over its target, keeping the
+// old file under an aside name (a hard link where the file system has them,
+// so that the name is never empty); then flushes each directory that received
+// one, and removes the kept files. failed is called right after a file's
+// failure, with its error and last_target_damage still to be read; a flush
+// that fails is the failure of the last file moved into that directory and
+// always puts back. True when every file not skipped stands; false when the
+// commit was ended: every moved file was put back but those in not_put_back,
+// and no staged file remains.
+bool commit_staged_files(StagedFiles* staged, CommitFailure failed, void* context);
+
+// Removes every staged file that was not put in place: a run that fails
+// leaves no new file.
+void discard_staged_files(StagedFiles* staged);
 
 // What the copy or replacement that failed last on this thread left of its
 // target, for the lines under its failure; ask right after the failure, as

@@ -139,42 +139,92 @@ void close_directory(FileReplacement* replacement) {
 
 }  // namespace
 
-bool copy_file(const wchar_t* source, const wchar_t* target) {
-  note_target_damage(kTargetIntact);
+FileHandle open_copy_source(const wchar_t* source) {
   int in = open_retrying(to_native(source).c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
-  struct stat info, there;
-  FileReplacement replacement;
-  bool ok = retry_interrupted([&] { return fstat(in, &info); }) == 0;
-  if (ok && !S_ISREG(info.st_mode)) {
-    errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-    ok = false;
-  }
-  // A target that is its source (through a link) is already a whole copy.
-  bool target_exists = ok && retry_interrupted([&] { return stat(to_native(target).c_str(), &there); }) == 0;
-  if (ok && target_exists && there.st_dev == info.st_dev && there.st_ino == info.st_ino) {
-    close(in);
-    return true;
-  }
-  ok = ok && begin_replacement(target, &replacement);
-  if (ok) {
-    ok = copy_contents(in, static_cast<int>(replacement.file), info.st_size);
-    // A copy has its source's mode and times, also when written in place,
-    // but a device is left as it is. The times go after the last write.
-    if (ok && (!target_exists || S_ISREG(there.st_mode))) {
-      struct timespec times[2] = {info.st_atim, info.st_mtim};
-      retry_interrupted([&] { return futimens(static_cast<int>(replacement.file), times); });
-      replacement.mode = info.st_mode & 07777;
-    }
-    ok = ok && close_replacement(&replacement) && commit_replacement(&replacement);
-    if (!ok) discard_replacement(&replacement);
-  }
-  KeepError kept;
+  if (in < 0) return kInvalidFile;
+  struct stat info;
+  int error = retry_interrupted([&] { return fstat(in, &info); }) != 0 ? errno
+              : S_ISDIR(info.st_mode)                                 ? EISDIR
+              : !S_ISREG(info.st_mode)                                ? EINVAL
+                                                                      : 0;
+  if (error == 0) return in;
   close(in);
-  return ok;
+  errno = error;
+  return kInvalidFile;
 }
 
-bool begin_replacement(const wchar_t* path, FileReplacement* replacement) {
+bool is_same_file(FileHandle source, const wchar_t* target) {
+  struct stat info, there;
+  return retry_interrupted([&] { return fstat(static_cast<int>(source), &info); }) == 0 &&
+         retry_interrupted([&] { return stat(to_native(target).c_str(), &there); }) == 0 &&
+         there.st_dev == info.st_dev && there.st_ino == info.st_ino;
+}
+
+bool copy_into_replacement(FileHandle source, FileReplacement* replacement) {
+  int in = static_cast<int>(source), out = static_cast<int>(replacement->file);
+  struct stat info;
+  if (retry_interrupted([&] { return fstat(in, &info); }) != 0) return false;
+  if (!copy_contents(in, out, info.st_size)) return false;
+  // A copy has its source's mode and times, also when written in place,
+  // but a device is left as it is. The times go after the last write.
+  if (replacement->in_place && !replacement->replaces) return true;
+  struct timespec times[2] = {info.st_atim, info.st_mtim};
+  retry_interrupted([&] { return futimens(out, times); });
+  replacement->mode = info.st_mode & 07777;
+  return true;
+}
+
+FileHandle open_staged_for_reading(const FileReplacement& replacement) {
+  if (replacement.temporary.empty()) return kInvalidFile;
+  std::string name = base_name(replacement.temporary);
+  int fd = retry_interrupted(
+      [&] { return openat(static_cast<int>(replacement.directory), name.c_str(), O_RDONLY | O_CLOEXEC); });
+  return fd < 0 ? kInvalidFile : fd;
+}
+
+bool keep_replaced_file(FileReplacement* replacement, std::wstring* kept, bool* moved) {
+  int dir = static_cast<int>(replacement->directory);
+  std::string target = base_name(replacement->target);
+  std::wstring original = replacement->target.substr(directory_of(replacement->target).size()), name;
+  // A link keeps the name filled; a file system without links gets the move.
+  for (bool link : {true, false}) {
+    *moved = !link;
+    if (with_temporary_name(&name, [&](const std::wstring& candidate) {
+          std::string aside = to_native(make_aside_name(candidate, original).c_str());
+          int done = retry_interrupted([&] {
+            return link ? linkat(dir, target.c_str(), dir, aside.c_str(), 0)
+                        : renameat(dir, target.c_str(), dir, aside.c_str());
+          });
+          return done == 0 ? kNameUsed : errno == EEXIST ? kNameTaken : kNameFailed;
+        })) {
+      *kept = directory_of(replacement->target) + make_aside_name(name, original);
+      return true;
+    }
+    if (link && errno != EPERM && errno != EMLINK && errno != EOPNOTSUPP && errno != ENOSYS) return false;
+  }
+  return false;
+}
+
+bool put_back_replaced_file(const FileReplacement& replacement, const std::wstring& kept) {
+  std::wstring directory = directory_of(replacement.target);
+  int dir = open_retrying(directory.empty() ? "." : to_native(directory.c_str()).c_str(),
+                          O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return false;
+  std::string target = base_name(replacement.target), old = base_name(kept);
+  bool done = retry_interrupted([&] {
+                return kept.empty() ? unlinkat(dir, target.c_str(), 0)
+                                    : renameat(dir, old.c_str(), dir, target.c_str());
+              }) == 0;
+  KeepError error;
+  close(dir);
+  return done;
+}
+
+void remove_kept_file(const std::wstring& kept) {
+  retry_interrupted([&] { return unlink(to_native(kept.c_str()).c_str()); });
+}
+
+bool begin_replacement(const wchar_t* path, FileReplacement* replacement, bool defer_in_place) {
   note_target_damage(kTargetIntact);
   *replacement = FileReplacement();
   std::string target = to_native(path);
@@ -188,7 +238,10 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement) {
   }
   replacement->target = from_native(target);
   // A rename over a device would replace the node (as root).
-  if (exists && !S_ISREG(existing.st_mode)) return open_in_place(target, replacement);
+  if (exists && !S_ISREG(existing.st_mode)) {
+    replacement->in_place = true;
+    return defer_in_place || open_in_place(target, replacement);
+  }
   std::wstring directory = directory_of(replacement->target);
   int dir = open_retrying(directory.empty() ? "." : to_native(directory.c_str()).c_str(),
                           O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -200,7 +253,9 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement) {
     KeepError kept;
     close(dir);
     // A directory the caller may not write can hold a file it may write.
-    return exists && (errno == EACCES || errno == EPERM) && open_in_place(target, replacement);
+    if (!exists || (errno != EACCES && errno != EPERM)) return false;
+    replacement->in_place = true;
+    return defer_in_place || open_in_place(target, replacement);
   }
   replacement->file = fd;
   replacement->directory = dir;
@@ -237,7 +292,7 @@ void discard_replacement(FileReplacement* replacement) {
   if (!replacement->temporary.empty()) {
     std::string name = base_name(replacement->temporary);
     retry_interrupted([&] { return unlinkat(static_cast<int>(replacement->directory), name.c_str(), 0); });
-  } else if (replacement->replaces) {
+  } else if (replacement->replaces && replacement->in_place) {
     note_target_damage(kTargetIncomplete);  // it was cut short by the open
   }
   replacement->temporary.clear();
@@ -250,9 +305,11 @@ bool flush_parent_directory(const wchar_t* path) {
   // A directory the caller may write into but not read (mode 0333) cannot be
   // opened to be flushed, and some file systems cannot flush a directory
   // (EINVAL): what the renames did stands, as durable as the system makes it.
+  // Any other failure to open it (EIO, ENOSPC) leaves the renames unflushed.
   int fd = open_retrying(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return true;
+  if (fd < 0) return errno == EACCES || errno == EPERM;
   bool flushed = retry_interrupted([&] { return fsync(fd); }) == 0 || errno == EINVAL;
+  KeepError kept;
   close(fd);
   return flushed;
 }
@@ -262,21 +319,33 @@ std::vector<std::wstring> list_replacement_leftovers(const wchar_t* directory) {
   DIR* listing = opendir(to_native(directory).c_str());
   if (!listing) return names;
   while (struct dirent* entry = readdir(listing)) {
-    if (is_temporary_name(entry->d_name)) names.push_back(from_native(entry->d_name));
+    std::wstring name = from_native(entry->d_name);
+    // A directory of such a name is no file a run made, and no sweep removes it.
+    if (entry->d_type != DT_DIR && (is_temporary_name(entry->d_name) || !original_of_aside_name(name).empty())) {
+      names.push_back(name);
+    }
   }
   closedir(listing);
   return names;
 }
 
-// Linux replaces a running program like any other file: nothing goes aside.
+// Linux replaces a running program like any other file: none goes aside.
 std::wstring running_program_moved_aside(const wchar_t*, const std::wstring&) { return std::wstring(); }
 
 void remove_stale_replacements(const wchar_t* directory) {
   int dir = open_retrying(to_native(directory).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return;
   for (const std::wstring& name : list_replacement_leftovers(directory)) {
-    std::string native = to_native(name.c_str());
-    retry_interrupted([&] { return unlinkat(dir, native.c_str(), 0); });
+    std::string native = to_native(name.c_str()), home = to_native(original_of_aside_name(name).c_str());
+    // A file kept by a commit that was killed goes back where its name is
+    // empty; anything else is removed.
+    struct stat there;
+    bool empty = !home.empty() &&
+                 retry_interrupted([&] { return fstatat(dir, home.c_str(), &there, AT_SYMLINK_NOFOLLOW); }) != 0 &&
+                 errno == ENOENT;
+    retry_interrupted([&] {
+      return empty ? renameat(dir, native.c_str(), dir, home.c_str()) : unlinkat(dir, native.c_str(), 0);
+    });
   }
   close(dir);
 }

@@ -137,7 +137,8 @@ HANDLE create_temporary(const std::wstring& directory, std::wstring* path) {
   std::wstring name;
   with_temporary_name(&name, [&](const std::wstring& candidate) {
     *path = directory + candidate;
-    for (DWORD access : {static_cast<DWORD>(GENERIC_WRITE | DELETE), static_cast<DWORD>(GENERIC_WRITE)}) {
+    for (DWORD access : {static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE | DELETE),
+                         static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE)}) {
       file = CreateFileW(path->c_str(), access, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) break;
     }
@@ -344,6 +345,16 @@ bool copy_into(HANDLE in, DWORD attributes, FileReplacement* replacement) {
   return true;
 }
 
+// True when the file at path is a program being run: it refuses to be
+// opened for writing. Opening it changes nothing.
+bool is_running_program(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
+  CloseHandle(file);
+  return false;
+}
+
 // Deletes a file that may carry the read-only attribute (a copy takes it from
 // its source).
 bool delete_file(const wchar_t* path) {
@@ -394,43 +405,94 @@ std::wstring name_from_nt_path(const std::wstring& name) {
   return name;
 }
 
-bool copy_file(const wchar_t* source, const wchar_t* target) {
-  note_target_damage(kTargetIntact);
+FileHandle open_copy_source(const wchar_t* source) {
   // A directory is refused with ERROR_ACCESS_DENIED, which is no brief hold.
   DWORD attributes = GetFileAttributesW(source);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return kInvalidFile;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
     SetLastError(ERROR_ACCESS_DENIED);  // what copying a directory gives
-    return false;
+    return kInvalidFile;
   }
-  // The source is opened first: a target written in place is never touched
-  // for a source that cannot be read.
   HANDLE in = INVALID_HANDLE_VALUE;
-  if (!retry_while_held([&] {
-        in = CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        return in != INVALID_HANDLE_VALUE;
+  retry_while_held([&] {
+    in = CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    return in != INVALID_HANDLE_VALUE;
+  });
+  return from_handle(in);
+}
+
+bool is_same_file(FileHandle source, const wchar_t* target) { return is_same_file(to_handle(source), target); }
+
+bool copy_into_replacement(FileHandle source, FileReplacement* replacement) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(to_handle(source), &info)) return false;
+  return copy_into(to_handle(source), info.dwFileAttributes, replacement);
+}
+
+FileHandle open_staged_for_reading(const FileReplacement& replacement) {
+  if (replacement.temporary.empty() || replacement.file == kInvalidFile) return kInvalidFile;
+  // The new file is open unshared: it is read through a handle of its own
+  // handle, from its start.
+  HANDLE copy = INVALID_HANDLE_VALUE;
+  if (!DuplicateHandle(GetCurrentProcess(), to_handle(replacement.file), GetCurrentProcess(), &copy, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    return kInvalidFile;
+  }
+  LARGE_INTEGER start = {};
+  SetFilePointerEx(copy, start, nullptr, FILE_BEGIN);
+  return from_handle(copy);
+}
+
+bool keep_replaced_file(FileReplacement* replacement, std::wstring* kept, bool* moved) {
+  std::wstring target = extended_path(replacement->target), directory = directory_of(target), name;
+  std::wstring original = target.substr(directory.size());
+  // A name of a file that another program holds can be made but not removed
+  // again: the hold is waited out first, with the file's wait. A running
+  // program is moved aside, as its replacement would move it.
+  HANDLE old = INVALID_HANDLE_VALUE;
+  if (!retry_while_held(&replacement->wait, [&] {
+        old = CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, 0, nullptr);
+        return old != INVALID_HANDLE_VALUE;
       })) {
     return false;
   }
-  // A target that is its source (another name of it) is already a whole copy.
-  bool ok = is_same_file(in, target);
-  if (!ok) {
-    FileReplacement replacement;
-    ok = begin_replacement(target, &replacement) && copy_into(in, attributes, &replacement) &&
-         close_replacement(&replacement) && commit_replacement(&replacement);
-    if (!ok) discard_replacement(&replacement);
+  CloseHandle(old);
+  for (bool link : {!is_running_program(target), false}) {
+    *moved = !link;
+    if (with_temporary_name(&name, [&](const std::wstring& candidate) {
+          std::wstring aside = directory + make_aside_name(candidate, original);
+          return name_use(link ? CreateHardLinkW(aside.c_str(), target.c_str(), nullptr) != 0
+                               : retry_while_held(&replacement->wait, [&] {
+                                   return MoveFileExW(target.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+                                 }));
+        })) {
+      *kept = directory + make_aside_name(name, original);
+      return true;
+    }
   }
-  KeepError kept;
-  CloseHandle(in);
-  return ok;
+  return false;
 }
 
-bool begin_replacement(const wchar_t* path, FileReplacement* replacement) {
+bool put_back_replaced_file(const FileReplacement& replacement, const std::wstring& kept) {
+  std::wstring target = extended_path(replacement.target);
+  return retry_while_held([&] {
+    return kept.empty() ? delete_file(target.c_str())
+                        : MoveFileExW(kept.c_str(), target.c_str(),
+                                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  });
+}
+
+void remove_kept_file(const std::wstring& kept) { delete_file(kept.c_str()); }
+
+bool begin_replacement(const wchar_t* path, FileReplacement* replacement, bool defer_in_place) {
   note_target_damage(kTargetIntact);
   *replacement = FileReplacement();
   TargetKind kind = examine_target(path, &replacement->target);
   if (kind == kRefuse) return false;
   if (kind == kWriteInPlace) {
+    replacement->in_place = true;
+    if (defer_in_place) return true;
     replacement->file = from_handle(
         CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     return replacement->file != kInvalidFile;
@@ -444,6 +506,8 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement) {
     // is written over from its start and cut at the close, so that it keeps
     // all its bytes until the first new ones are ready.
     if (!replacement->replaces || GetLastError() != ERROR_ACCESS_DENIED) return false;
+    replacement->in_place = true;
+    if (defer_in_place) return true;
     file = CreateFileW(replacement->target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                        nullptr);
   } else if (replacement->replaces) {
@@ -530,16 +594,8 @@ std::vector<std::wstring> list_replacement_leftovers(const wchar_t* directory) {
 
 std::wstring running_program_moved_aside(const wchar_t* directory, const std::wstring& name) {
   std::wstring original = original_of_aside_name(name), folder = extended_path(directory);
-  if (original.empty()) return original;
   if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
-  // A program being run refuses to be opened for writing; opening changes nothing.
-  HANDLE file = CreateFileW((folder + name).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file != INVALID_HANDLE_VALUE) {
-    CloseHandle(file);
-    return std::wstring();
-  }
-  return GetLastError() == ERROR_SHARING_VIOLATION ? original : std::wstring();
+  return !original.empty() && is_running_program(folder + name) ? original : std::wstring();
 }
 
 void remove_stale_replacements(const wchar_t* directory) {

@@ -53,6 +53,42 @@ bool with_temporary_name(std::wstring* name, Use use) {
 // thread left of its target; moved_to is where a program moved aside is.
 void note_target_damage(TargetDamage damage, const std::wstring& moved_to = std::wstring());
 
+// ---- What each backend gives copy_file and the staged files ----
+
+// Opens the regular file source to be copied (on Windows waiting out a brief
+// hold). kInvalidFile when it cannot be opened or is no regular file (a
+// directory fails as copying one does: EISDIR, ERROR_ACCESS_DENIED).
+FileHandle open_copy_source(const wchar_t* source);
+
+// True when target is the open file source itself, under that name or
+// another (a link).
+bool is_same_file(FileHandle source, const wchar_t* target);
+
+// Writes the rest of the open file source into the replacement, with the
+// source's modification time, and sets the mode the copy gets at the close
+// (its permission bits; on Windows its attributes added to the replaced
+// file's). A device written in place gets the bytes alone.
+bool copy_into_replacement(FileHandle source, FileReplacement* replacement);
+
+// A new handle that reads the closed temporary file of replacement from its
+// start; kInvalidFile when there is none.
+FileHandle open_staged_for_reading(const FileReplacement& replacement);
+
+// Keeps the file that replacement is about to replace under an aside name
+// (make_aside_name) in its directory, left in *kept: a hard link, so that its
+// name stays filled, or where links cannot be made, the file itself moved
+// there (*moved set). False when neither could be done.
+bool keep_replaced_file(FileReplacement* replacement, std::wstring* kept, bool* moved);
+
+// Puts the kept file back over the target of replacement (kept empty: the
+// target had no file before, and the new one is removed). False when that
+// fails.
+bool put_back_replaced_file(const FileReplacement& replacement, const std::wstring& kept);
+
+// Removes the kept name once the replacement stands; a running program's
+// (Windows) stays for a later sweep.
+void remove_kept_file(const std::wstring& kept);
+
 }  // namespace vlx
 
 #endif  // VLX_PLATFORM_REPLACEMENT_H

@@ -1,6 +1,7 @@
 // File deployment through the real executable: the three stages and their
 // failure policies. Failures are injected in ways that stop root too.
 #include <atomic>
+#include <map>
 
 #include "installer/messages.h"
 #include "platform/replacement.h"
@@ -32,12 +33,107 @@ int count_entries_without_temporaries(const fs::path& directory) {
 }
 
 
-TEST_F(DeployTest, MissingLauncherIsFatalAfterTheOnesBefore) {
-  fs::remove(runtime_bin_dir / "sigscan.exe");
-  expect_failure(run_silent(), message(kMissingFile, source(runtime_bin_dir, L"sigscan.exe")));
-  for (int i = 0; i < 4; ++i) EXPECT_TRUE(fs::exists(bin_dir / kLaunchers[i]));
-  EXPECT_FALSE(fs::exists(bin_dir / "vlxrun.exe"));
-  EXPECT_FALSE(fs::exists(bin_dir / "start_minimal.boot"));
+// What a file of an installation is to its users: its bytes, permission
+// bits, modification time and identity (inode; file index on Windows).
+struct FileState {
+  std::string contents;
+  fs::perms permissions;
+  fs::file_time_type modified;
+  std::uint64_t identity;
+  bool operator==(const FileState& other) const {
+    return contents == other.contents && permissions == other.permissions && modified == other.modified &&
+           identity == other.identity;
+  }
+};
+
+// Every entry of the directories, by path.
+std::map<std::string, FileState> snapshot(std::initializer_list<fs::path> directories) {
+  std::map<std::string, FileState> files;
+  for (const fs::path& directory : directories) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(directory, error)) {
+      const fs::path& path = entry.path();
+      files[path.string()] = {read_contents(path), fs::status(path).permissions(), fs::last_write_time(path),
+                              file_identity(to_wide(path))};
+    }
+  }
+  return files;
+}
+
+TEST_F(DeployTest, FatalConditionsLeaveAnEarlierInstallationAsItWas) {
+  ASSERT_EQ(run_silent().status, 0);
+  // A new release of every launcher and boot file over it, and the earlier
+  // files a day old, so that any rewrite shows.
+  for (const std::wstring& name : kLaunchers) {
+    write_contents(runtime_bin_dir / name, "launcher " + encode_utf8(name.c_str()) + ", release two\n");
+  }
+  for (const std::wstring& name : kBootFileNames) {
+    write_contents(release_dir / name, "boot " + encode_utf8(name.c_str()) + ", release two\n");
+  }
+  for (const fs::path& directory : {bin_dir, runtime_bin_dir}) {
+    for (const auto& entry : fs::directory_iterator(directory)) {
+      fs::last_write_time(entry.path(), fs::last_write_time(entry.path()) - std::chrono::hours(24));
+    }
+  }
+  // Each cause is put in place, the run made and compared with what was
+  // there just before it, and the cause taken away again.
+  auto run_against = [&](const std::string& expected) {
+    std::map<std::string, FileState> before = snapshot({bin_dir, runtime_bin_dir});
+    ProcessResult result = run_silent();
+    SCOPED_TRACE(expected);
+    expect_failure(result, expected);
+    EXPECT_TRUE(snapshot({bin_dir, runtime_bin_dir}) == before);
+  };
+  auto set_aside = [&](const fs::path& path) { fs::rename(path, scratch / "aside"); };
+  auto put_back = [&](const fs::path& path) { fs::rename(scratch / "aside", path); };
+
+  set_aside(runtime_bin_dir / "sigscan.exe");  // a fifth launcher missing
+  run_against(message(kMissingFile, source(runtime_bin_dir, L"sigscan.exe")));
+  put_back(runtime_bin_dir / "sigscan.exe");
+
+  set_aside(release_dir / "no_dot_vorlax.boot");  // a third boot file missing
+  run_against(message(kMissingFile, source(release_dir, L"no_dot_vorlax.boot")));
+  fs::create_directory(release_dir / "no_dot_vorlax.boot");  // a boot source that is a directory
+  run_against(copy_failed(release_dir, L"no_dot_vorlax.boot", kIsADirectory) + kBailingOut);
+  fs::remove(release_dir / "no_dot_vorlax.boot");
+  put_back(release_dir / "no_dot_vorlax.boot");
+
+  set_aside(bin_dir / "start.boot");  // start.boot a directory: its message names bin's copy
+  fs::create_directory(bin_dir / "start.boot");
+  run_against(message(kCopyFailed, source(bin_dir, L"start_minimal.boot"), source(bin_dir, L"start.boot")) +
+              reason_line(kIsADirectory) + kBailingOut);
+  fs::remove(bin_dir / "start.boot");
+  put_back(bin_dir / "start.boot");
+
+  set_aside(runtime_bin_dir / "vlx.ini");  // vlx.ini that cannot be created
+  fs::create_directory(runtime_bin_dir / "vlx.ini");
+  run_against(message(kCreateFailed, source(runtime_bin_dir, L"vlx.ini")) + reason_line(kIsADirectory) +
+              kBailingOut);
+  fs::remove(runtime_bin_dir / "vlx.ini");
+  put_back(runtime_bin_dir / "vlx.ini");
+
+  // The cause gone, the next run installs the new release whole.
+  ASSERT_EQ(run_silent().status, 0);
+  expect_installed(false);
+  EXPECT_EQ(count_entries_without_temporaries(bin_dir), 7 + 3 + 2);
+}
+
+TEST_F(DeployTest, FatalConditionsLeaveAFreshBinEmpty) {
+  fs::remove(runtime_bin_dir / "vlxrun.exe");
+  expect_failure(run_silent(), message(kMissingFile, source(runtime_bin_dir, L"vlxrun.exe")));
+  EXPECT_TRUE(fs::is_empty(bin_dir));
+  write_contents(runtime_bin_dir / "vlxrun.exe", "launcher vlxrun.exe\n");
+
+  fs::remove(release_dir / "start_tavrel.boot");
+  expect_failure(run_silent(), message(kMissingFile, source(release_dir, L"start_tavrel.boot")));
+  EXPECT_TRUE(fs::is_empty(bin_dir));
+  write_contents(release_dir / "start_tavrel.boot", "boot start_tavrel.boot\n");
+
+  fs::create_directory(runtime_bin_dir / "vlx.ini");
+  expect_failure(run_silent(), message(kCreateFailed, source(runtime_bin_dir, L"vlx.ini")) +
+                                   reason_line(kIsADirectory) + kBailingOut);
+  EXPECT_TRUE(fs::is_empty(bin_dir));
+  EXPECT_EQ(count_entries_without_temporaries(runtime_bin_dir), 7 + 1);
 }
 
 TEST_F(DeployTest, LauncherThatCannotBeCopiedIsAWarning) {
@@ -267,30 +363,6 @@ TEST_F(DeployTest, ReadOnlyFilesOfAnEarlierInstallationAreReplaced) {
     EXPECT_EQ(read_contents(bin_dir / name), "release two\n") << name;
   }
   EXPECT_EQ(fs::status(bin_dir / "vlx.exe").permissions() & writable, fs::perms::none);
-}
-
-TEST_F(DeployTest, BootFileProblemsAreFatal) {
-  fs::remove(release_dir / "start_tavrel.boot");
-  expect_failure(run_silent(), message(kMissingFile, source(release_dir, L"start_tavrel.boot")));
-  EXPECT_TRUE(fs::exists(bin_dir / "start_minimal.boot"));
-  EXPECT_FALSE(fs::exists(bin_dir / "start.boot"));
-
-  fs::create_directory(release_dir / "start_tavrel.boot");
-  expect_failure(run_silent(), copy_failed(release_dir, L"start_tavrel.boot", kIsADirectory) + kBailingOut);
-  fs::remove(release_dir / "start_tavrel.boot");
-  write_contents(release_dir / "start_tavrel.boot", "boot start_tavrel.boot\n");
-
-  fs::create_directories(bin_dir / "no_dot_vorlax.boot");
-  expect_failure(run_silent(), copy_failed(release_dir, L"no_dot_vorlax.boot", kIsADirectory) + kBailingOut);
-  EXPECT_FALSE(fs::exists(runtime_bin_dir / "vlx.ini"));
-}
-
-TEST_F(DeployTest, StartBootIsCopiedFromBin) {
-  fs::create_directories(bin_dir / "start.boot");
-  std::string from = source(bin_dir, L"start_minimal.boot");
-  expect_failure(run_silent(), message(kCopyFailed, from, source(bin_dir, L"start.boot")) +
-                                   reason_line(kIsADirectory) + kBailingOut);
-  EXPECT_EQ(read_contents(bin_dir / "start_minimal.boot"), "boot start_minimal.boot\n");
 }
 
 TEST_F(DeployTest, BinThatIsAFileFailsEveryCopy) {

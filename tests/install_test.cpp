@@ -455,7 +455,7 @@ TEST_F(InstallTest, LauncherConfigurationFailuresEndTheRun) {
   fs::create_directories(bin_dir / "vlx.ini");
   expect_failure(run_interactive("\n"),
                  message(kCopyFailed, first, second) + reason_line(kIsADirectory) + kBailingOut, kPrompt);
-  EXPECT_EQ(read_contents(runtime_bin_dir / "vlx.ini"), expected_config(to_wide(root)));
+  EXPECT_FALSE(fs::exists(runtime_bin_dir / "vlx.ini"));  // a failed run leaves what it found
   fs::remove(bin_dir / "vlx.ini");
 
   if (kPathSeparator == L'/' && fs::exists("/dev/full")) {

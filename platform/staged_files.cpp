@@ -1,0 +1,212 @@
+// Copies, and files staged to be put in place together, for both backends:
+// the steps are the backend's (replacement-posix.cpp, replacement-win32.cpp),
+// the order and the putting back are the same everywhere.
+#include <algorithm>
+
+#include "platform/platform.h"
+#include "platform/replacement.h"
+
+namespace vlx {
+
+namespace {
+
+// Closes a file that was only read; a close that succeeds leaves the error
+// of what failed before it.
+void close_source(FileHandle source) { close_file(source); }
+
+// Writes the open source into a replacement that is open, and closes it
+// (flushed). On failure the replacement is discarded.
+bool fill_from(FileHandle source, FileReplacement* replacement) {
+  if (copy_into_replacement(source, replacement) && close_replacement(replacement)) return true;
+  discard_replacement(replacement);
+  return false;
+}
+
+bool write_contents(const std::string& contents, FileReplacement* replacement) {
+  const char* data = contents.data();
+  for (std::size_t left = contents.size(); left > 0;) {
+    std::uint32_t count = 0, size = left > (1u << 30) ? 1u << 30 : static_cast<std::uint32_t>(left);
+    if (!write_file(replacement->file, data, size, &count)) return false;
+    data += count;
+    left -= count;
+  }
+  return true;
+}
+
+// Stages the open source for target (closing source), or records that the
+// target is the source already, or that it is written in place at the commit.
+bool stage_from(StagedFiles* staged, FileHandle source, const wchar_t* source_path, const wchar_t* target) {
+  StagedFile file;
+  file.source = source_path;
+  bool ok = true;
+  if (is_same_file(source, target)) {
+    file.unchanged = true;
+  } else {
+    ok = begin_replacement(target, &file.replacement, true) &&
+         (file.replacement.in_place || fill_from(source, &file.replacement));
+  }
+  close_source(source);
+  if (ok) staged->files.push_back(file);
+  return ok;
+}
+
+}  // namespace
+
+bool copy_file(const wchar_t* source, const wchar_t* target) {
+  note_target_damage(kTargetIntact);
+  // The source is opened first: a target written in place is never touched
+  // for a source that cannot be read.
+  FileHandle in = open_copy_source(source);
+  if (in == kInvalidFile) return false;
+  FileReplacement replacement;
+  bool ok = is_same_file(in, target);
+  if (!ok && begin_replacement(target, &replacement) && fill_from(in, &replacement)) {
+    ok = commit_replacement(&replacement);
+    if (!ok) discard_replacement(&replacement);
+  }
+  close_source(in);
+  return ok;
+}
+
+bool stage_copy(StagedFiles* staged, const wchar_t* source, const wchar_t* target) {
+  note_target_damage(kTargetIntact);
+  FileHandle in = open_copy_source(source);
+  return in != kInvalidFile && stage_from(staged, in, source, target);
+}
+
+bool stage_copy_of(StagedFiles* staged, std::size_t index, const wchar_t* target) {
+  note_target_damage(kTargetIntact);
+  // Copied so that the file is staged at index: its staged file; where it
+  // has none, what is written in place there (its source or its bytes).
+  StagedFile from = staged->files[index];
+  FileHandle in = open_staged_for_reading(from.replacement);
+  if (in == kInvalidFile) {
+    return from.source.empty() ? stage_contents(staged, target, from.contents)
+                               : stage_copy(staged, from.source.c_str(), target);
+  }
+  // Written in place, the copy is made at the commit as from was made.
+  if (!stage_from(staged, in, from.source.c_str(), target)) return false;
+  staged->files.back().contents = from.contents;
+  return true;
+}
+
+bool stage_contents(StagedFiles* staged, const wchar_t* target, const std::string& contents) {
+  note_target_damage(kTargetIntact);
+  StagedFile file;
+  file.contents = contents;
+  if (!begin_replacement(target, &file.replacement, true)) return false;
+  if (!file.replacement.in_place &&
+      (!write_contents(contents, &file.replacement) || !close_replacement(&file.replacement))) {
+    discard_replacement(&file.replacement);
+    return false;
+  }
+  staged->files.push_back(file);
+  return true;
+}
+
+namespace {
+
+// Writes a file staged to be written in place, now.
+bool write_in_place(const StagedFile& file) {
+  if (!file.source.empty()) return copy_file(file.source.c_str(), file.replacement.target.c_str());
+  FileReplacement replacement;
+  if (!begin_replacement(file.replacement.target.c_str(), &replacement)) return false;
+  if (write_contents(file.contents, &replacement) && close_replacement(&replacement) &&
+      commit_replacement(&replacement)) {
+    return true;
+  }
+  discard_replacement(&replacement);
+  return false;
+}
+
+// Moves the new file of file over its target, keeping the old one.
+bool move_in(StagedFile* file) {
+  FileReplacement* replacement = &file->replacement;
+  if (replacement->replaces && !keep_replaced_file(replacement, &file->kept, &file->kept_by_move)) return false;
+  if (commit_replacement(replacement)) return file->moved = true;
+  if (!file->kept.empty()) {
+    // The old file goes back to its name, or its extra name goes.
+    if (file->kept_by_move) {
+      put_back_replaced_file(*replacement, file->kept);
+    } else {
+      remove_kept_file(file->kept);
+    }
+    file->kept.clear();
+  }
+  return false;
+}
+
+// Puts back every file moved so far, the last first.
+void put_back_moved(StagedFiles* staged) {
+  for (auto file = staged->files.rbegin(); file != staged->files.rend(); ++file) {
+    if (!file->moved) continue;
+    if (!put_back_replaced_file(file->replacement, file->kept)) {
+      staged->not_put_back.push_back(file->replacement.target);
+    }
+    file->moved = false;
+    file->kept.clear();
+  }
+}
+
+// Flushes the directories that received new files; the index of the last
+// file moved into the first that fails, or -1.
+long flush_directories(const StagedFiles& staged) {
+  std::vector<std::wstring> flushed;
+  for (std::size_t i = staged.files.size(); i-- > 0;) {
+    const StagedFile& file = staged.files[i];
+    std::wstring directory = directory_of(file.replacement.target);
+    if (!file.moved || std::find(flushed.begin(), flushed.end(), directory) != flushed.end()) continue;
+    if (!flush_parent_directory(file.replacement.target.c_str())) return static_cast<long>(i);
+    flushed.push_back(directory);
+  }
+  return -1;
+}
+
+}  // namespace
+
+bool commit_staged_files(StagedFiles* staged, CommitFailure failed, void* context) {
+  staged->not_put_back.clear();
+  // What is written in place cannot be put back: it goes first, and a
+  // failure there ends the commit before anything has moved.
+  for (std::size_t i = 0; i < staged->files.size(); ++i) {
+    const StagedFile& file = staged->files[i];
+    note_target_damage(kTargetIntact);
+    if (file.replacement.in_place && !write_in_place(file) && !failed(i, context)) {
+      discard_staged_files(staged);
+      return false;
+    }
+  }
+  for (std::size_t i = 0; i < staged->files.size(); ++i) {
+    StagedFile* file = &staged->files[i];
+    note_target_damage(kTargetIntact);
+    if (file->unchanged || file->replacement.in_place || move_in(file)) continue;
+    bool skip = failed(i, context);
+    discard_replacement(&file->replacement);
+    if (!skip) {
+      put_back_moved(staged);
+      discard_staged_files(staged);
+      return false;
+    }
+  }
+  long unflushed = flush_directories(*staged);
+  if (unflushed >= 0) {
+    failed(static_cast<std::size_t>(unflushed), context);
+    put_back_moved(staged);
+    return false;
+  }
+  for (StagedFile& file : staged->files) {
+    if (!file.kept.empty()) remove_kept_file(file.kept);
+    file.kept.clear();
+  }
+  staged->files.clear();
+  return true;
+}
+
+void discard_staged_files(StagedFiles* staged) {
+  for (StagedFile& file : staged->files) {
+    if (!file.moved && !file.replacement.temporary.empty()) discard_replacement(&file.replacement);
+  }
+  staged->files.clear();
+}
+
+}  // namespace vlx
