@@ -174,6 +174,10 @@ bool copy_into_replacement(FileHandle source, FileReplacement* replacement) {
   return true;
 }
 
+bool open_deferred_in_place(FileReplacement* replacement) {
+  return open_in_place(to_native(replacement->target.c_str()), replacement);
+}
+
 FileHandle open_staged_for_reading(const FileReplacement& replacement) {
   if (replacement.temporary.empty()) return kInvalidFile;
   std::string name = base_name(replacement.temporary);

@@ -429,6 +429,16 @@ bool copy_into_replacement(FileHandle source, FileReplacement* replacement) {
   return copy_into(to_handle(source), info.dwFileAttributes, replacement);
 }
 
+bool open_deferred_in_place(FileReplacement* replacement) {
+  // A device is opened as it is; a file is written over from its start and
+  // cut at the close, so that it keeps its bytes until new ones are written.
+  DWORD disposition = replacement->replaces ? OPEN_EXISTING : CREATE_ALWAYS;
+  DWORD share = replacement->replaces ? FILE_SHARE_READ : FILE_SHARE_WRITE;
+  replacement->file = from_handle(CreateFileW(replacement->target.c_str(), GENERIC_WRITE, share, nullptr,
+                                              disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return replacement->file != kInvalidFile;
+}
+
 FileHandle open_staged_for_reading(const FileReplacement& replacement) {
   if (replacement.temporary.empty() || replacement.file == kInvalidFile) return kInvalidFile;
   // The new file is open unshared: it is read through a handle of its own
@@ -492,10 +502,7 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement, bool d
   if (kind == kRefuse) return false;
   if (kind == kWriteInPlace) {
     replacement->in_place = true;
-    if (defer_in_place) return true;
-    replacement->file = from_handle(
-        CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return replacement->file != kInvalidFile;
+    return defer_in_place || open_deferred_in_place(replacement);
   }
   replacement->replaces = kind == kReplaceFile;
   std::wstring directory = directory_of(extended_path(replacement->target));
@@ -507,10 +514,9 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement, bool d
     // all its bytes until the first new ones are ready.
     if (!replacement->replaces || GetLastError() != ERROR_ACCESS_DENIED) return false;
     replacement->in_place = true;
-    if (defer_in_place) return true;
-    file = CreateFileW(replacement->target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                       nullptr);
-  } else if (replacement->replaces) {
+    return defer_in_place || open_deferred_in_place(replacement);
+  }
+  if (replacement->replaces) {
     DWORD attributes = GetFileAttributesW(replacement->target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) replacement->mode = static_cast<long>(attributes & kCopiedAttributes);
   }

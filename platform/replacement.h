@@ -70,6 +70,10 @@ bool is_same_file(FileHandle source, const wchar_t* target);
 // file's). A device written in place gets the bytes alone.
 bool copy_into_replacement(FileHandle source, FileReplacement* replacement);
 
+// Opens the target of a replacement that begin_replacement deferred
+// (in_place set) for writing in place now.
+bool open_deferred_in_place(FileReplacement* replacement);
+
 // A new handle that reads the closed temporary file of replacement from its
 // start; kInvalidFile when there is none.
 FileHandle open_staged_for_reading(const FileReplacement& replacement);

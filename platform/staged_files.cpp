@@ -106,17 +106,27 @@ bool stage_contents(StagedFiles* staged, const wchar_t* target, const std::strin
 
 namespace {
 
-// Writes a file staged to be written in place, now.
+// Writes a file staged to be written in place, now: from its source, opened
+// first, or its bytes. Its directory refused a new file when it was staged,
+// so none is tried again.
 bool write_in_place(const StagedFile& file) {
-  if (!file.source.empty()) return copy_file(file.source.c_str(), file.replacement.target.c_str());
-  FileReplacement replacement;
-  if (!begin_replacement(file.replacement.target.c_str(), &replacement)) return false;
-  if (write_contents(file.contents, &replacement) && close_replacement(&replacement) &&
-      commit_replacement(&replacement)) {
-    return true;
+  FileReplacement replacement = file.replacement;
+  FileHandle in = kInvalidFile;
+  if (!file.source.empty()) {
+    in = open_copy_source(file.source.c_str());
+    if (in == kInvalidFile) return false;
+    if (is_same_file(in, replacement.target.c_str())) {
+      close_source(in);
+      return true;
+    }
   }
-  discard_replacement(&replacement);
-  return false;
+  bool ok = open_deferred_in_place(&replacement) &&
+            (in == kInvalidFile ? write_contents(file.contents, &replacement)
+                                : copy_into_replacement(in, &replacement)) &&
+            close_replacement(&replacement);
+  if (!ok) discard_replacement(&replacement);
+  if (in != kInvalidFile) close_source(in);
+  return ok;
 }
 
 // Moves the new file of file over its target, keeping the old one.

@@ -118,6 +118,83 @@ TEST_F(DeployTest, FatalConditionsLeaveAnEarlierInstallationAsItWas) {
   EXPECT_EQ(count_entries_without_temporaries(bin_dir), 7 + 3 + 2);
 }
 
+// Mounts a memory file system of size bytes on directory for its life;
+// mounted stays false where that cannot be done (not root, not Linux).
+struct SmallFileSystem {
+  SmallFileSystem(const fs::path& path, const std::string& size) : directory(to_wide(path)) {
+    mounted = kPathSeparator == L'/' && fs::exists("/bin/mount") &&
+              run_process(L"/bin/mount", {L"-t", L"tmpfs", L"-o", L"size=" + to_wide(size), L"tmpfs", directory},
+                          L"/", "").status == 0;
+  }
+  ~SmallFileSystem() {
+    if (mounted) run_process(L"/bin/umount", {directory}, L"/", "");
+  }
+  std::wstring directory;
+  bool mounted;
+};
+
+TEST_F(DeployTest, FullDiskAtStartBootLeavesAnEarlierInstallationAsItWas) {
+  fs::create_directories(bin_dir);
+  SmallFileSystem small(bin_dir, "600k");
+  if (!small.mounted) GTEST_SKIP() << "a small file system cannot be mounted here (needs root on Linux)";
+  ASSERT_EQ(run_silent().status, 0);
+  // The new minimal start-up file fits beside the earlier installation, and
+  // start.boot, a second copy of it, does not.
+  write_contents(release_dir / "start_minimal.boot", std::string(400 << 10, 'b'));
+  std::map<std::string, FileState> before = snapshot({bin_dir, runtime_bin_dir});
+  expect_failure(run_silent(), message(kCopyFailed, source(bin_dir, L"start_minimal.boot"),
+                                       source(bin_dir, L"start.boot")) +
+                                   reason_line(kNoSpace) + kBailingOut);
+  EXPECT_TRUE(snapshot({bin_dir, runtime_bin_dir}) == before);
+}
+
+// Runs the tool under strace with the renames given by when (strace's
+// syntax: "9" the ninth, "9+3" every third from it) failing with EIO.
+ProcessResult run_with_failing_renames(const std::vector<std::wstring>& tool_arguments, const std::wstring& when,
+                                       const fs::path& directory) {
+  std::vector<std::wstring> arguments = {L"-f", L"-qq", L"-o", L"/dev/null", L"-e", L"trace=renameat",
+                                         L"-e", L"inject=renameat:error=EIO:when=" + when,
+                                         locate_sibling_program(L"vlxinstall")};
+  arguments.insert(arguments.end(), tool_arguments.begin(), tool_arguments.end());
+  return run_process(L"/usr/bin/strace", arguments, to_wide(directory), "");
+}
+
+TEST_F(DeployTest, FailedCommitPutsBackWhatItMoved) {
+  if (kPathSeparator != L'/' || !fs::exists("/usr/bin/strace")) GTEST_SKIP() << "needs Linux and strace";
+  ASSERT_EQ(run_silent().status, 0);
+  for (const std::wstring& name : kLaunchers) {
+    write_contents(runtime_bin_dir / name, "launcher " + encode_utf8(name.c_str()) + ", release two\n");
+  }
+  for (const std::wstring& name : kBootFileNames) {
+    write_contents(release_dir / name, "boot " + encode_utf8(name.c_str()) + ", release two\n");
+  }
+  std::map<std::string, FileState> before = snapshot({bin_dir, runtime_bin_dir});
+  // The commit renames the seven launchers, then the boot files: the ninth
+  // rename is start_tavrel.boot's, which ends the run.
+  std::string failed = message(kCopyFailed, source(release_dir, L"start_tavrel.boot"),
+                               source(bin_dir, L"start_tavrel.boot")) + "  Input/output error\n";
+  expect_failure(run_with_failing_renames({L"-s", to_wide(root)}, L"9", scratch), failed + kBailingOut);
+  EXPECT_TRUE(snapshot({bin_dir, runtime_bin_dir}) == before);
+
+  // The renames that put back fail too, every third from the ninth: the
+  // eight files moved go back the last first, and the third and the sixth
+  // of them, vlxrun.exe and vlxcomp.exe, stay new, each named in a line.
+  expect_failure(run_with_failing_renames({L"-s", to_wide(root)}, L"9+3", scratch),
+                 failed + message(kLeftNew, source(bin_dir, L"vlxrun.exe")) +
+                     message(kLeftNew, source(bin_dir, L"vlxcomp.exe")) + kBailingOut);
+  for (const std::wstring& name : kLaunchers) {
+    bool left_new = name == L"vlxrun.exe" || name == L"vlxcomp.exe";
+    EXPECT_EQ(read_contents(bin_dir / name),
+              "launcher " + encode_utf8(name.c_str()) + (left_new ? ", release two\n" : "\n"))
+        << encode_utf8(name.c_str());
+  }
+  EXPECT_EQ(read_contents(bin_dir / "start_minimal.boot"), "boot start_minimal.boot\n");
+  // The next run clears the old files kept aside and completes.
+  ASSERT_EQ(run_silent().status, 0);
+  expect_installed(false);
+  EXPECT_EQ(count_entries_without_temporaries(bin_dir), 7 + 3 + 2);
+}
+
 TEST_F(DeployTest, FatalConditionsLeaveAFreshBinEmpty) {
   fs::remove(runtime_bin_dir / "vlxrun.exe");
   expect_failure(run_silent(), message(kMissingFile, source(runtime_bin_dir, L"vlxrun.exe")));

@@ -63,6 +63,7 @@ ERRORS = {
     "copy_file_range": ["EIO", "ENOSPC", "EXDEV", "ENOSYS", "EOPNOTSUPP", "EINTR"],
     "fsync": ["EIO", "ENOSPC", "EINVAL", "EINTR"],
     "renameat": ["EACCES", "EIO", "ENOSPC", "EPERM", "EINTR"],
+    "linkat": ["EIO", "EPERM", "EMLINK", "ENOSPC", "EINTR"],
     "mkdir": ["EACCES", "ENOSPC", "EIO", "EINTR"],
     "newfstatat": ["EACCES", "EIO", "EINTR"],
     "readlink": ["EIO", "EACCES", "EINTR"],
@@ -349,13 +350,12 @@ def without(states, fields):
     return {path: None if state is None else tuple(state[i] for i in keep) for path, state in states.items()}
 
 
-def check_outcome(installation, status, out, err, killed, after_rename=False, not_kept=(), may_be_incomplete=None):
-    """Problems with a faulted run's messages, status and files. after_rename:
-    the fault came after the rename of the target it failed (the flush of its
-    directory), which may then be complete. not_kept: the fields (and
-    "attribute") of what a replacement carries that the fault kept from the
-    new files, which are then not compared. may_be_incomplete: the target
-    written in place that the run may leave incomplete, if it says so."""
+def check_outcome(installation, status, out, err, killed, not_kept=(), may_be_incomplete=None):
+    """Problems with a faulted run's messages, status and files. not_kept:
+    the fields (and "attribute") of what a replacement carries that the fault
+    kept from the new files, which are then not compared. may_be_incomplete:
+    the target written in place that the run may leave incomplete, if it
+    says so."""
     problems = []
     interactive = installation.scenario.answer is not None  # silent otherwise
     success = PROMPT + "Vorlax 2.4.1 installed successfully\n" if interactive else ""
@@ -388,20 +388,22 @@ def check_outcome(installation, status, out, err, killed, after_rename=False, no
     parsed = parse_errors(installation, status, err)
     if isinstance(parsed, str):
         return problems + [parsed]
-    warned, unchanged_from = parsed
+    warned, _ = parsed
     if status == 0 and out != success:
         problems.append("standard output %r after success" % out)
     if status == 1 and out != (PROMPT if interactive else ""):
         problems.append("standard output %r after a failure" % out)
-    end = len(targets) if unchanged_from is None else unchanged_from
+    # A run that fails leaves every target as it was (but one written in
+    # place that it says is incomplete); one that succeeds leaves each
+    # complete, but the launchers it warned about, which stay as they were.
     for i, t in enumerate(targets):
-        if t in damaged or (after_rename and i == end and now[t] == after[t]):
+        if t in damaged:
             continue
-        if i >= end or i in warned:
+        if status == 1 or i in warned:
             if now[t] != before[t]:
-                problems.append("%s changed although the run did not get to it" % t)
+                problems.append("%s changed although the run %s" % (t, "failed" if status == 1 else "warned"))
         elif now[t] != after[t]:
-            problems.append("%s is not complete although the run went past it" % t)
+            problems.append("%s is not complete although the run succeeded" % t)
     return problems
 
 
@@ -410,11 +412,18 @@ def is_directory_flush(name, line, written_fds):
     return name == "fsync" and fd is not None and int(fd.group(1)) not in written_fds
 
 
-def must_report(name, line, error, written_fds, scenario):
+def is_directory_open(name, line):
+    """The open of a directory to lock it or, in the commit, to flush it."""
+    return name == "openat" and "O_DIRECTORY" in line and "O_PATH" not in line
+
+
+def must_report(name, line, error, written_fds, scenario, committing):
     """Faults that lose what the tool writes: the run must say so."""
-    if error == "EINTR" or must_complete(name, line, error, scenario):
+    if error == "EINTR" or must_complete(name, line, error, scenario, committing):
         return False
-    if name in ("renameat", "copy_file_range") or is_directory_flush(name, line, written_fds):
+    if name in ("renameat", "linkat", "copy_file_range") or is_directory_flush(name, line, written_fds):
+        return True
+    if is_directory_open(name, line) and committing:
         return True
     fd = re.match(r"[a-z0-9_]+\((\d+)[,)]", line)
     return name in ("write", "fsync", "close") and fd is not None and int(fd.group(1)) in written_fds
@@ -441,14 +450,17 @@ def not_kept(name, line, error):
     return ()
 
 
-def must_complete(name, line, error, scenario):
+def must_complete(name, line, error, scenario, committing):
     """Faults the tool absorbs: the run must end as a clean one does."""
     if error == "EINTR":
         return not line.startswith("read(0,")  # the C library's line input gives up
-    if name in ("fchmod", "utimensat", "getdents64", "unlinkat", "flock"):
-        # Kept metadata, the clearing of leftovers and the lock on the root
-        # (which only a second run at the same time needs) are best effort.
+    if name in ("fchmod", "utimensat", "getdents64", "unlinkat", "flock", "unlink"):
+        # Kept metadata, the clearing of leftovers and of the files a commit
+        # kept, and the lock on the root (which only a second run at the same
+        # time needs) are best effort.
         return True
+    if name == "linkat":
+        return error in ("EPERM", "EMLINK")  # no link: the old file is moved aside instead
     if name in ("fchown", "listxattr", "getxattr", "fsetxattr") or is_carried_stat(name, line):
         return True  # what the new file cannot be given, it goes without
     if name == "copy_file_range":
@@ -458,8 +470,10 @@ def must_complete(name, line, error, scenario):
     if name == "openat" and "O_EXCL" in line:
         # A directory that refuses a new file: an earlier file is written in place.
         return scenario.installed and error in ("EACCES", "EPERM")
-    if name == "openat":
-        return "O_DIRECTORY" in line and "O_PATH" not in line  # the lock and the directory flush
+    if is_directory_open(name, line):
+        # The lock is best effort; a directory that may not be read is not
+        # flushed, but any other failure to open it for its flush is one.
+        return not committing or error in ("EACCES", "EPERM")
     return False
 
 
@@ -488,8 +502,9 @@ def trace_calls(scenario, tool):
 
 def read_calls(trace, scenario):
     """The system calls of a trace: (name, occurrence of that name, line, the
-    descriptors open for writing when it was made)."""
-    calls, seen, written = [], {}, set()
+    descriptors open for writing when it was made, whether the commit had
+    begun: a file had been linked or renamed into place)."""
+    calls, seen, written, committing = [], {}, set(), False
     with open(trace, encoding="utf-8", errors="replace") as f:
         for line in f:
             match = re.match(r"([a-z_0-9]+)\(", line)
@@ -497,7 +512,8 @@ def read_calls(trace, scenario):
                 continue
             name = match.group(1)
             seen[name] = seen.get(name, 0) + 1
-            calls.append((name, seen[name], line.strip(), frozenset(written)))
+            committing = committing or name in ("linkat", "renameat")
+            calls.append((name, seen[name], line.strip(), frozenset(written), committing))
             opened = re.match(r"openat\(.*O_(WRONLY|RDWR).*\) += (\d+)$", line.strip())
             if opened:
                 written.add(int(opened.group(2)))
@@ -510,7 +526,7 @@ def read_calls(trace, scenario):
 def is_injectable(call, scenario):
     """Calls of process start-up and memory management are the C library's;
     console output that fails cannot be reported anywhere."""
-    name, _, line, _ = call
+    name, line = call[0], call[2]
     return not (name in NOT_INJECTED or line.startswith(("write(1,", "write(2,")) or
                 (scenario.no_offload and name == "copy_file_range"))
 
@@ -521,7 +537,7 @@ def in_place_points(scenario, tool, calls):
     target, and the calls of that run that write the target (copy offload,
     writes, flush and close)."""
     points = []
-    for name, occurrence, line, _ in calls:
+    for name, occurrence, line, _, _ in calls:
         if name != "openat" or "O_EXCL" not in line:
             continue
         base = tempfile.mkdtemp(prefix="vlx-faults-", dir=SCRATCH)
@@ -533,9 +549,10 @@ def in_place_points(scenario, tool, calls):
             traced = read_calls(trace, scenario)
         finally:
             shutil.rmtree(base, ignore_errors=True)
+        # The target is written in place at the commit, first of all.
         rest = traced[[c[:2] for c in traced].index((name, occurrence)) + 1:]
-        at = next(i for i, c in enumerate(rest) if c[0] == "openat")
-        opened = re.match(r'openat\(AT_FDCWD, "(.*)", .*O_TRUNC.*\) = (\d+)$', rest[at][2])
+        at = next((i for i, c in enumerate(rest) if c[0] == "openat" and "O_TRUNC" in c[2]), None)
+        opened = re.match(r'openat\(AT_FDCWD, "(.*)", .*O_TRUNC.*\) = (\d+)$', rest[at][2]) if at is not None else None
         if not opened:
             raise SystemExit("%s: a refused temporary file did not lead to writing in place" % scenario.name)
         fd = opened.group(2)
@@ -586,7 +603,7 @@ def offload_injection(scenario):
 
 def run_point(scenario, tool, call, fault):
     """Runs one faulted run and its clean rerun; returns the problems found."""
-    name, occurrence, line, written_fds = call
+    name, occurrence, line, written_fds, committing = call
     base = tempfile.mkdtemp(prefix="vlx-faults-", dir=SCRATCH)
     try:
         installation = Installation(scenario, tool, base)
@@ -601,15 +618,15 @@ def run_point(scenario, tool, call, fault):
                   + offload_injection(scenario) + ["-e", "inject=%s:%s:when=%d" % (name, tampering, occurrence)])
         status, out, err = installation.run(prefix)
         kept_from_new = () if killed else not_kept(name, line, fault)  # and from them in the rerun
-        problems = check_outcome(installation, status, out, err, killed,
-                                 is_directory_flush(name, line, written_fds), kept_from_new)
+        problems = check_outcome(installation, status, out, err, killed, kept_from_new)
         if not killed:
-            left = [p for p in installation.temporaries() if p not in installation.stale]
+            # A kept old file whose removal failed waits for the next sweep.
+            left = [p for p in installation.temporaries() if p not in installation.stale and name != "unlink"]
             if left:
                 problems.append("temporary files left by a run that was not killed: %s" % left)
-            if must_complete(name, line, fault, scenario) and (status, err) != (0, ""):
+            if must_complete(name, line, fault, scenario, committing) and (status, err) != (0, ""):
                 problems.append("this fault must not fail the run: status %s, %r" % (status, err))
-            if must_report(name, line, fault, written_fds, scenario) and not err:
+            if must_report(name, line, fault, written_fds, scenario, committing) and not err:
                 problems.append("a failure to write was not reported: status %s" % status)
         problems += check_rerun(installation, kept_from_new)
         return ["%s, %s #%d (%s) %s: %s" % (scenario.name, name, occurrence, line[:100], fault, p)
@@ -689,7 +706,8 @@ def main():
             for refused, target, writes in points:
                 for write in writes:
                     errors = ERRORS.get(write[0], DEFAULT_ERRORS)
-                    failing = [e for e in errors if e != "EINTR" and not must_complete(write[0], write[2], e, scenario)]
+                    failing = [e for e in errors if e != "EINTR" and not must_complete(write[0], write[2], e, scenario,
+                                                                                      write[4])]
                     for fault in failing[:None if options.full else 1]:
                         two_faults.append((scenario, refused, target, write, fault))
             print("%s: %d targets written in place" % (scenario.name, len(points)), flush=True)
