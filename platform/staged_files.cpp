@@ -120,11 +120,13 @@ bool write_in_place(const StagedFile& file) {
       return true;
     }
   }
-  bool ok = open_deferred_in_place(&replacement) &&
-            (in == kInvalidFile ? write_contents(file.contents, &replacement)
-                                : copy_into_replacement(in, &replacement)) &&
-            close_replacement(&replacement);
-  if (!ok) discard_replacement(&replacement);
+  bool ok = open_deferred_in_place(&replacement);
+  if (ok) {
+    ok = (in == kInvalidFile ? write_contents(file.contents, &replacement)
+                             : copy_into_replacement(in, &replacement)) &&
+         close_replacement(&replacement);
+    if (!ok) discard_replacement(&replacement);
+  }
   if (in != kInvalidFile) close_source(in);
   return ok;
 }
