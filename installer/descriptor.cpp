@@ -30,6 +30,31 @@ namespace {
   exit_process(get_failure_status());
 }
 
+// Why value cannot name the one directory a version names, or null when it
+// can: it becomes part of a path, so it is a name, never a path.
+const char* why_not_a_name(const char* value) {
+  if (!*value) return "a version names one directory; it cannot be empty";
+  if (strcmp(value, "..") == 0) return "a version names one directory; it cannot be '..'";
+  for (const char* c = value; *c; ++c) {
+    unsigned char byte = static_cast<unsigned char>(*c);
+    if (byte == '/') return "a version names one directory; it cannot hold '/'";
+    if (byte == '\\') return "a version names one directory; it cannot hold '\\'";
+    if (byte == ':') return "a version names one directory; it cannot hold ':'";
+    if (byte < 0x20 || byte == 0x7F) return "a version names one directory; it cannot hold control characters";
+  }
+  return nullptr;
+}
+
+// Ends the run when the value of key cannot name a directory.
+void check_name(InitFile* descriptor, const wchar_t* key, const char* value, const wchar_t* path) {
+  const char* why = why_not_a_name(value);
+  if (!why) return;
+  free_init_file(descriptor);
+  print_message(kStandardError, kBadVersionValue, key, path);
+  print_reason(decode_utf8(why, strlen(why)));
+  exit_process(get_failure_status());
+}
+
 }  // namespace
 
 void read_release_descriptor(RunState* state) {
@@ -43,12 +68,14 @@ void read_release_descriptor(RunState* state) {
   if (!install) reject(descriptor, kNoInstallSection, path);
   const char* version = lookup_init_value(install, "VSN");
   if (!version) reject(descriptor, kNoVsn, path);
+  check_name(descriptor, L"VSN", version, path);
   state->runtime_version = version;
   format_path(state->runtime_bin_dir, kPathCapacity, L"%s" PATH_SEP L"vlxcore-%S" PATH_SEP L"bin",
               state->root_dir, state->runtime_version.c_str());
 
   const char* release = lookup_init_value(install, "SYSTEM_VSN");
   if (!release) reject(descriptor, kNoSystemVsn, path);
+  check_name(descriptor, L"SYSTEM_VSN", release, path);
   format_path(state->release_dir, kPathCapacity, L"%s" PATH_SEP L"releases" PATH_SEP L"%S",
               state->root_dir, release);
   format_path(state->bin_dir, kPathCapacity, L"%s" PATH_SEP L"bin", state->root_dir);

@@ -39,6 +39,7 @@ const char kCannotOpenDescriptor[] = "Cannot open init file %S\n";
 const char kNoInstallSection[] = "No [Install] section in init file %S\n";
 const char kNoVsn[] = "No key VSN in init file %S\n";
 const char kNoSystemVsn[] = "No key SYSTEM_VSN in init file %S\n";
+const char kBadVersionValue[] = "Bad value of key %S in init file %S\n";
 
 const char kWaitingForOtherRun[] = "Waiting for another installation on %S to finish...\n";
 const char kOtherRunTooLong[] = "Another installation on %S has not finished after 5 minutes, bailing out.\n";

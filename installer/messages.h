@@ -29,6 +29,9 @@ extern const char kCannotOpenDescriptor[];
 extern const char kNoInstallSection[];
 extern const char kNoVsn[];
 extern const char kNoSystemVsn[];
+// A VSN or SYSTEM_VSN that cannot name a directory (the key, the path), with
+// the rule it breaks as the reason.
+extern const char kBadVersionValue[];
 
 // ---- Standard error: another run on the root ----
 extern const char kWaitingForOtherRun[];
