@@ -43,7 +43,9 @@ void note(Check* check, const char* format, const wchar_t* first, const wchar_t*
   // The kinds in the order they are listed; the differences are one kind.
   static const char* const kOrder[] = {kFindingMissingSource, kFindingMissing, kFindingUnreadable,
                                        kFindingDiffers, kFindingLeftOver};
-  const char* kind = format == kFindingDiffersFrom || format == kFindingDiffersFromNeither ? kFindingDiffers : format;
+  const char* kind =
+      format == kFindingDiffersFrom || format == kFindingDiffersFromNeither || format == kFindingLink ? kFindingDiffers
+                                                                                                      : format;
   int order = static_cast<int>(std::find(std::begin(kOrder), std::end(kOrder), kind) - std::begin(kOrder));
   check->findings.push_back(
       {order, format, relative(*check, first), second ? relative(*check, second) : std::wstring(), reason});
@@ -57,10 +59,16 @@ struct ReadFile {
   std::wstring reason;  // why it could not be opened or read
 };
 
-ReadFile open_read(const wchar_t* path) {
+ReadFile open_read(const Check& check, const wchar_t* path) {
   ReadFile file;
   if (!file_exists(path)) {
     file.missing = true;
+    return file;
+  }
+  // A FIFO is not opened at all, and a link out of the root not followed.
+  SourceTrust trust = examine_source(path, check.state->root_dir);
+  if (trust != kSourceAccepted) {
+    file.reason = describe_refused_source(trust, check.state->root_dir);
     return file;
   }
   file.handle = open_file_for_reading_when_free(path);
@@ -118,8 +126,15 @@ void check_copy(Check* check, const wchar_t* source_dir, const wchar_t* name) {
   wchar_t source[kPathCapacity], target[kPathCapacity];
   format_path(source, kPathCapacity, L"%s" PATH_SEP L"%s", source_dir, name);
   format_path(target, kPathCapacity, L"%s" PATH_SEP L"%s", check->state->bin_dir, name);
-  ReadFile from = open_read(source), to = open_read(target);
+  ReadFile from = open_read(*check, source);
   bool unopened = note_unopened(check, from, source, kFindingMissingSource);
+  // A run replaces a link in a file's place by the file.
+  if (is_symbolic_link(target)) {
+    note(check, kFindingLink, target);
+    close_read(&from);
+    return;
+  }
+  ReadFile to = open_read(*check, target);
   if (!note_unopened(check, to, target, kFindingMissing) && !unopened) {
     Sameness same = compare(&from, &to);
     if (same == kDifferent) note(check, kFindingDiffersFrom, target, source);
@@ -140,14 +155,18 @@ const wchar_t* check_start_boot(Check* check) {
   const wchar_t* const kChoices[] = {L"start_minimal.boot", L"start_tavrel.boot"};
   wchar_t start[kPathCapacity];
   format_path(start, kPathCapacity, L"%s" PATH_SEP L"start.boot", check->state->bin_dir);
-  ReadFile actual = open_read(start);
+  if (is_symbolic_link(start)) {
+    note(check, kFindingLink, start);
+    return nullptr;
+  }
+  ReadFile actual = open_read(*check, start);
   if (note_unopened(check, actual, start, kFindingMissing)) return nullptr;
   ReadFile candidates[2];
   bool same[2];
   for (int i = 0; i < 2; ++i) {
     wchar_t boot[kPathCapacity];
     format_path(boot, kPathCapacity, L"%s" PATH_SEP L"%s", check->state->bin_dir, kChoices[i]);
-    candidates[i] = open_read(boot);
+    candidates[i] = open_read(*check, boot);
     same[i] = candidates[i].handle != kInvalidFile;
   }
   const size_t kBlock = 1 << 16;
@@ -177,7 +196,11 @@ const wchar_t* check_start_boot(Check* check) {
 void check_config(Check* check, const wchar_t* directory, const std::string& expected) {
   wchar_t path[kPathCapacity];
   format_path(path, kPathCapacity, L"%s" PATH_SEP L"vlx.ini", directory);
-  ReadFile file = open_read(path);
+  if (is_symbolic_link(path)) {
+    note(check, kFindingLink, path);
+    return;
+  }
+  ReadFile file = open_read(*check, path);
   if (note_unopened(check, file, path, kFindingMissing)) return;
   std::string bytes(expected.size() + 1, '\0');  // a byte more tells a longer file
   size_t got = 0;

@@ -17,6 +17,13 @@ bool stage_into_bin(const RunState* state, const wchar_t* source_dir, const wcha
   format_path(source, kPathCapacity, L"%s" PATH_SEP L"%s", source_dir, name);
   format_path(target, kPathCapacity, L"%s" PATH_SEP L"%s", state->bin_dir, name);
   if (!file_exists(source)) fail(kMissingFile, source);
+  // What another user may have put in a source's place is not copied.
+  SourceTrust trust = examine_source(source, state->root_dir);
+  if (trust != kSourceAccepted) {
+    print_message(kStandardError, kCopyFailed, source, target);
+    print_reason(describe_refused_source(trust, state->root_dir));
+    return false;
+  }
   if (stage_install_copy(kind, source, target)) return true;
   report_copy_failure(source, target);
   return false;

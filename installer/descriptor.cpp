@@ -60,6 +60,13 @@ void check_name(InitFile* descriptor, const wchar_t* key, const char* value, con
 void read_release_descriptor(RunState* state) {
   wchar_t path[kPathCapacity];
   format_path(path, kPathCapacity, L"%s" PATH_SEP L"Install.ini", state->root_dir);
+  // A descriptor in another user's reach must be a regular file of the root.
+  SourceTrust trust = examine_source(path, state->root_dir);
+  if (trust != kSourceAccepted) {
+    print_message(kStandardError, kCannotOpenDescriptor, path);
+    print_reason(describe_refused_source(trust, state->root_dir));
+    exit_process(get_failure_status());
+  }
   InitLoadError error;
   InitFile* descriptor = load_init_file_reporting(path, &error);
   if (!descriptor) reject_descriptor(path, error);

@@ -60,6 +60,7 @@ const char kFindingUnreadable[] = "unreadable: %S\n";
 const char kFindingDiffers[] = "differs: %S\n";
 const char kFindingDiffersFrom[] = "differs: %S (from %S)\n";
 const char kFindingDiffersFromNeither[] = "differs: %S (from neither start-up file)\n";
+const char kFindingLink[] = "differs: %S (a link)\n";
 const char kFindingLeftOver[] = "left over: %S\n";
 const char kProgramInUse[] = "in use: %S (the replaced %S, still running)\n";
 const char kCheckedMinimal[] = "Vorlax %S is installed completely (minimal start-up)\n";
@@ -76,6 +77,11 @@ int failure_status = 1;
 void set_failure_status(int status) { failure_status = status; }
 
 int get_failure_status() { return failure_status; }
+
+std::wstring describe_refused_source(SourceTrust trust, const wchar_t* root) {
+  if (trust == kSourceNotAFile) return L"not a regular file: a FIFO, a device or a socket stands in its place";
+  return L"a link to a file outside " + std::wstring(root);
+}
 
 void print_reason(const std::wstring& reason) {
   if (!reason.empty()) print_message(kStandardError, kReason, reason.c_str());

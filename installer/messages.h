@@ -62,6 +62,7 @@ extern const char kFindingUnreadable[];
 extern const char kFindingDiffers[];             // vlx.ini: not the text a run writes
 extern const char kFindingDiffersFrom[];         // a copy, and the file it is a copy of
 extern const char kFindingDiffersFromNeither[];  // start.boot
+extern const char kFindingLink[];                // a link where a run puts a file
 extern const char kFindingLeftOver[];
 // Not a finding: a program that a run moved aside on Windows and that still
 // runs, with the name it replaced.
@@ -76,6 +77,10 @@ extern const char kCheckedFindings[];
 // that the installation could not be checked.
 void set_failure_status(int status);
 int get_failure_status();
+
+// The reason, for its reason line, why a source that examine_source did not
+// accept is not copied or read: no regular file, or a link out of root.
+std::wstring describe_refused_source(vlx::SourceTrust trust, const wchar_t* root);
 
 // Writes the reason line kReason to standard error; nothing when reason is
 // empty.

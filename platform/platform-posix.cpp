@@ -1,6 +1,7 @@
 // POSIX (Linux) implementation of the platform services. Only code specific to
 // POSIX systems belongs here.
 #include <limits.h>
+#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 #include <sys/file.h>
@@ -88,8 +89,43 @@ DirectoryLock lock_directory(const wchar_t* directory, FileHandle* lock) {
   return held ? kLockHeld : kLockUnavailable;
 }
 
+namespace {
+
+// The name of path with every link resolved; empty when it cannot be had.
+std::string resolve(const std::string& path) {
+  char* resolved = realpath(path.c_str(), nullptr);
+  std::string name = resolved ? resolved : "";
+  free(resolved);
+  return name;
+}
+
+}  // namespace
+
+bool is_symbolic_link(const wchar_t* path) {
+  struct stat info;
+  return retry_interrupted([&] { return lstat(to_native(path).c_str(), &info); }) == 0 && S_ISLNK(info.st_mode);
+}
+
+SourceTrust examine_source(const wchar_t* path, const wchar_t* within) {
+  std::string native = to_native(path);
+  struct stat info;
+  if (retry_interrupted([&] { return stat(native.c_str(), &info); }) != 0) return kSourceAccepted;  // fails as missing
+  if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) return kSourceNotAFile;
+  struct stat name;
+  if (retry_interrupted([&] { return lstat(native.c_str(), &name); }) != 0 || !S_ISLNK(name.st_mode)) {
+    return kSourceAccepted;
+  }
+  std::string file = resolve(native), root = resolve(to_native(within));
+  bool inside = !file.empty() && !root.empty() && file.compare(0, root.size(), root) == 0 &&
+                (root == "/" || file[root.size()] == '/');
+  return inside ? kSourceAccepted : kSourceOutside;
+}
+
 FileHandle open_file_for_reading(const wchar_t* path) {
-  int fd = open_retrying(to_native(path).c_str(), O_RDONLY | O_CLOEXEC);
+  // A FIFO opens at once, without waiting for a writer (it then reads as
+  // empty); reads wait as usual.
+  int fd = open_retrying(to_native(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (fd < 0) return kInvalidFile;
   struct stat info;
   int error = retry_interrupted([&] { return fstat(fd, &info); }) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;

@@ -74,6 +74,19 @@ void create_directory(const wchar_t* path);
 // True when something exists at path; a directory counts.
 bool file_exists(const wchar_t* path);
 
+// True when path itself is a symbolic link (on Windows a reparse point).
+bool is_symbolic_link(const wchar_t* path);
+
+// Whether a file may be copied into an installation, looked at without
+// opening it: a file someone else may have put in its place must be a
+// regular file, or a link to one within the installation.
+enum SourceTrust {
+  kSourceAccepted,  // a regular file or a directory (whose copy fails as such), or a link to one within
+  kSourceNotAFile,  // a FIFO, a device or a socket, or a link to one
+  kSourceOutside,   // a link to a file outside within
+};
+SourceTrust examine_source(const wchar_t* path, const wchar_t* within);
+
 // An open file; kInvalidFile means none.
 using FileHandle = std::intptr_t;
 constexpr FileHandle kInvalidFile = -1;
@@ -129,7 +142,8 @@ struct FileReplacement {
   std::wstring target;                  // the file replaced, links followed
   std::wstring temporary;               // the new file beside target; empty when written in place
   FileHandle directory = kInvalidFile;  // POSIX: target's directory, where the names are made
-  bool replaces = false;                // an existing regular file is replaced (or written in place)
+  bool replaces = false;                // something stands at the name and is replaced (or written in place)
+  bool carries = false;                 // it is a regular file, whose identity the new file may carry
   bool in_place = false;                // the target itself is written: its directory refuses a new file
   // The permission bits (POSIX) or attributes (Windows) that close_replacement
   // gives the file last: the old file's, unless the caller sets others; -1
@@ -138,12 +152,24 @@ struct FileReplacement {
   HeldFileWait wait;                    // Windows: what its steps have waited so far
 };
 
+// How begin_replacement treats what stands at the name.
+enum ReplacementMode {
+  // A store: a symbolic link is followed and the file it names replaced; a
+  // device or FIFO is written in place, and a target written in place is
+  // opened now.
+  kFollowLinks,
+  // A file an installation stages: whatever stands at the name (a link, a
+  // FIFO, a device) is replaced by the new file, and nothing is written
+  // through it; a regular file written in place (its directory refuses new
+  // files) is not opened now but at the commit (in_place set, nothing open).
+  kReplaceName,
+};
+
 // Opens a replacement for path. False when none could be opened: path names a
 // directory, or its directory is missing, or neither a new file in it nor
-// the target itself can be written. With defer_in_place, a target that would
-// be written in place is not opened: replacement->in_place is set, nothing is
-// open, and the caller writes it later by copy_file or store.
-bool begin_replacement(const wchar_t* path, FileReplacement* replacement, bool defer_in_place = false);
+// the target itself can be written (with kReplaceName: a target that is no
+// regular file is never written in place).
+bool begin_replacement(const wchar_t* path, FileReplacement* replacement, ReplacementMode mode = kFollowLinks);
 
 // Gives a new file what it carries (above) and mode and flushes it to the
 // disk (fsync; FlushFileBuffers). A file written in place is closed; a new

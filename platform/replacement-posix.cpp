@@ -92,8 +92,10 @@ void carry_extended_attributes(int target, const std::string& path) {
 void carry_identity(int target, const FileReplacement& replacement) {
   struct stat old;
   std::string name = base_name(replacement.target);
-  if (retry_interrupted([&] { return fstatat(static_cast<int>(replacement.directory), name.c_str(), &old, 0); }) !=
-      0) {
+  if (retry_interrupted([&] {
+        return fstatat(static_cast<int>(replacement.directory), name.c_str(), &old, AT_SYMLINK_NOFOLLOW);
+      }) != 0 ||
+      !S_ISREG(old.st_mode)) {
     return;
   }
   if (retry_interrupted([&] { return fchown(target, old.st_uid, old.st_gid); }) != 0) {
@@ -118,7 +120,8 @@ int create_temporary(int directory, std::wstring* name) {
 
 // Sets replacement up to write over the existing file target itself.
 bool open_in_place(const std::string& target, FileReplacement* replacement) {
-  replacement->file = open_retrying(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  // Never through a link, and never waiting for a FIFO's reader.
+  replacement->file = open_retrying(target.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   return replacement->file >= 0;
 }
 
@@ -140,7 +143,9 @@ void close_directory(FileReplacement* replacement) {
 }  // namespace
 
 FileHandle open_copy_source(const wchar_t* source) {
-  int in = open_retrying(to_native(source).c_str(), O_RDONLY | O_CLOEXEC);
+  // A FIFO in a source's place must not hold the run up: it opens at once
+  // and is refused as no regular file.
+  int in = open_retrying(to_native(source).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (in < 0) return kInvalidFile;
   struct stat info;
   int error = retry_interrupted([&] { return fstat(in, &info); }) != 0 ? errno
@@ -228,11 +233,11 @@ void remove_kept_file(const std::wstring& kept) {
   retry_interrupted([&] { return unlink(to_native(kept.c_str()).c_str()); });
 }
 
-bool begin_replacement(const wchar_t* path, FileReplacement* replacement, bool defer_in_place) {
+bool begin_replacement(const wchar_t* path, FileReplacement* replacement, ReplacementMode mode) {
   note_target_damage(kTargetIntact);
   *replacement = FileReplacement();
   std::string target = to_native(path);
-  if (!follow_links(&target)) return false;
+  if (mode == kFollowLinks && !follow_links(&target)) return false;
   struct stat existing;
   bool exists = retry_interrupted([&] { return lstat(target.c_str(), &existing); }) == 0;
   if (!exists && errno != ENOENT) return false;
@@ -240,38 +245,41 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement, bool d
     errno = EISDIR;
     return false;
   }
+  bool regular = exists && S_ISREG(existing.st_mode);
   replacement->target = from_native(target);
-  // A rename over a device would replace the node (as root).
-  if (exists && !S_ISREG(existing.st_mode)) {
+  // A rename over a device would replace the node (as root): a store writes
+  // into it; an installation replaces the name.
+  if (exists && !regular && mode == kFollowLinks) {
     replacement->in_place = true;
-    return defer_in_place || open_in_place(target, replacement);
+    return open_in_place(target, replacement);
   }
   std::wstring directory = directory_of(replacement->target);
   int dir = open_retrying(directory.empty() ? "." : to_native(directory.c_str()).c_str(),
                           O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return false;
   replacement->replaces = exists;
+  replacement->carries = regular;
   std::wstring name;
   int fd = create_temporary(dir, &name);
   if (fd < 0) {
     KeepError kept;
     close(dir);
     // A directory the caller may not write can hold a file it may write.
-    if (!exists || (errno != EACCES && errno != EPERM)) return false;
+    if (!regular || (errno != EACCES && errno != EPERM)) return false;
     replacement->in_place = true;
-    return defer_in_place || open_in_place(target, replacement);
+    return mode == kReplaceName || open_in_place(target, replacement);
   }
   replacement->file = fd;
   replacement->directory = dir;
   replacement->temporary = directory + name;
-  if (exists) replacement->mode = existing.st_mode & 07777;
+  if (regular) replacement->mode = existing.st_mode & 07777;
   return true;
 }
 
 bool close_replacement(FileReplacement* replacement) {
   int fd = static_cast<int>(replacement->file);
   replacement->file = kInvalidFile;
-  if (!replacement->temporary.empty() && replacement->replaces) carry_identity(fd, *replacement);
+  if (!replacement->temporary.empty() && replacement->carries) carry_identity(fd, *replacement);
   if (replacement->mode >= 0) {
     retry_interrupted([&] { return fchmod(fd, static_cast<mode_t>(replacement->mode)); });
   }

@@ -87,6 +87,7 @@ TargetKind examine_target(const wchar_t* path, std::wstring* target) {
   *target = full_path(path);
   HANDLE existing = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+
   if (existing == INVALID_HANDLE_VALUE) {
     // A link to a file not there yet creates that file, as on POSIX; the link
     // itself is never replaced by a plain file.
@@ -405,6 +406,47 @@ std::wstring name_from_nt_path(const std::wstring& name) {
   return name;
 }
 
+namespace {
+
+// The name of the open file with every link resolved; empty when unknown.
+std::wstring final_name(HANDLE file) {
+  std::wstring name(32768, L'\0');
+  DWORD length = GetFinalPathNameByHandleW(file, &name[0], 32768, FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= 32768) return std::wstring();
+  name.resize(length);
+  return name;
+}
+
+std::wstring final_name(const wchar_t* path) {
+  HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::wstring();
+  std::wstring name = final_name(file);
+  CloseHandle(file);
+  return name;
+}
+
+}  // namespace
+
+bool is_symbolic_link(const wchar_t* path) { return is_reparse_point(path); }
+
+SourceTrust examine_source(const wchar_t* path, const wchar_t* within) {
+  HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return kSourceAccepted;  // its copy fails on its own
+  SourceTrust trust = GetFileType(file) == FILE_TYPE_DISK ? kSourceAccepted : kSourceNotAFile;
+  if (trust == kSourceAccepted && is_reparse_point(path)) {
+    std::wstring name = final_name(file), root = final_name(within);
+    bool inside = !name.empty() && !root.empty() && name.size() > root.size() &&
+                  CompareStringOrdinal(name.c_str(), static_cast<int>(root.size()), root.c_str(),
+                                       static_cast<int>(root.size()), TRUE) == CSTR_EQUAL &&
+                  (root.back() == L'\\' || name[root.size()] == L'\\');
+    if (!inside) trust = kSourceOutside;
+  }
+  CloseHandle(file);
+  return trust;
+}
+
 FileHandle open_copy_source(const wchar_t* source) {
   // A directory is refused with ERROR_ACCESS_DENIED, which is no brief hold.
   DWORD attributes = GetFileAttributesW(source);
@@ -495,16 +537,20 @@ bool put_back_replaced_file(const FileReplacement& replacement, const std::wstri
 
 void remove_kept_file(const std::wstring& kept) { delete_file(kept.c_str()); }
 
-bool begin_replacement(const wchar_t* path, FileReplacement* replacement, bool defer_in_place) {
+bool begin_replacement(const wchar_t* path, FileReplacement* replacement, ReplacementMode mode) {
   note_target_damage(kTargetIntact);
   *replacement = FileReplacement();
-  TargetKind kind = examine_target(path, &replacement->target);
+  // An installation replaces a link (a reparse point) at the name itself.
+  bool link = mode == kReplaceName && is_reparse_point(path);
+  TargetKind kind = link ? kReplaceFile : examine_target(path, &replacement->target);
+  if (link) replacement->target = full_path(path);
   if (kind == kRefuse) return false;
   if (kind == kWriteInPlace) {
     replacement->in_place = true;
-    return defer_in_place || open_deferred_in_place(replacement);
+    return open_deferred_in_place(replacement);
   }
   replacement->replaces = kind == kReplaceFile;
+  replacement->carries = replacement->replaces && !link;
   std::wstring directory = directory_of(extended_path(replacement->target));
   HANDLE file = create_temporary(directory, &replacement->temporary);
   if (file == INVALID_HANDLE_VALUE) {
@@ -512,11 +558,11 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement, bool d
     // A directory the caller may not write can hold a file it may write. It
     // is written over from its start and cut at the close, so that it keeps
     // all its bytes until the first new ones are ready.
-    if (!replacement->replaces || GetLastError() != ERROR_ACCESS_DENIED) return false;
+    if (!replacement->carries || GetLastError() != ERROR_ACCESS_DENIED) return false;
     replacement->in_place = true;
-    return defer_in_place || open_deferred_in_place(replacement);
+    return mode == kReplaceName || open_deferred_in_place(replacement);
   }
-  if (replacement->replaces) {
+  if (replacement->carries) {
     DWORD attributes = GetFileAttributesW(replacement->target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) replacement->mode = static_cast<long>(attributes & kCopiedAttributes);
   }
@@ -528,7 +574,7 @@ bool close_replacement(FileReplacement* replacement) {
   HANDLE file = to_handle(replacement->file);
   bool in_place = replacement->temporary.empty();
   if (GetFileType(file) == FILE_TYPE_DISK) {
-    if (!in_place && replacement->replaces) carry_security(replacement->temporary, replacement->target);
+    if (!in_place && replacement->carries) carry_security(replacement->temporary, replacement->target);
     if (replacement->mode >= 0) {
       FILE_BASIC_INFO basic = {};  // zero times are left as they are
       basic.FileAttributes = replacement->mode ? static_cast<DWORD>(replacement->mode) : FILE_ATTRIBUTE_NORMAL;

@@ -42,7 +42,7 @@ bool stage_from(StagedFiles* staged, FileHandle source, const wchar_t* source_pa
   if (is_same_file(source, target)) {
     file.unchanged = true;
   } else {
-    ok = begin_replacement(target, &file.replacement, true) &&
+    ok = begin_replacement(target, &file.replacement, kReplaceName) &&
          (file.replacement.in_place || fill_from(source, &file.replacement));
   }
   close_source(source);
@@ -94,7 +94,7 @@ bool stage_contents(StagedFiles* staged, const wchar_t* target, const std::strin
   note_target_damage(kTargetIntact);
   StagedFile file;
   file.contents = contents;
-  if (!begin_replacement(target, &file.replacement, true)) return false;
+  if (!begin_replacement(target, &file.replacement, kReplaceName)) return false;
   if (!file.replacement.in_place &&
       (!write_contents(contents, &file.replacement) || !close_replacement(&file.replacement))) {
     discard_replacement(&file.replacement);
