@@ -158,10 +158,11 @@ FileHandle open_copy_source(const wchar_t* source) {
   return kInvalidFile;
 }
 
-bool is_same_file(FileHandle source, const wchar_t* target) {
+bool is_same_file(FileHandle source, const wchar_t* target, bool follow) {
   struct stat info, there;
+  std::string name = to_native(target);
   return retry_interrupted([&] { return fstat(static_cast<int>(source), &info); }) == 0 &&
-         retry_interrupted([&] { return stat(to_native(target).c_str(), &there); }) == 0 &&
+         retry_interrupted([&] { return follow ? stat(name.c_str(), &there) : lstat(name.c_str(), &there); }) == 0 &&
          there.st_dev == info.st_dev && there.st_ino == info.st_ino;
 }
 

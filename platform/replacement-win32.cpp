@@ -160,9 +160,10 @@ bool delete_through_handle(HANDLE file) {
 
 // True when the open file source and the file at target are one file, under
 // two names (a hard link) or the same one.
-bool is_same_file(HANDLE source, const wchar_t* target) {
+bool is_same_file(HANDLE source, const wchar_t* target, bool follow) {
+  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
   HANDLE other = CreateFileW(target, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                             OPEN_EXISTING, flags, nullptr);
   if (other == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION a, b;
   bool same = GetFileInformationByHandle(source, &a) && GetFileInformationByHandle(other, &b) &&
@@ -463,7 +464,9 @@ FileHandle open_copy_source(const wchar_t* source) {
   return from_handle(in);
 }
 
-bool is_same_file(FileHandle source, const wchar_t* target) { return is_same_file(to_handle(source), target); }
+bool is_same_file(FileHandle source, const wchar_t* target, bool follow) {
+  return is_same_file(to_handle(source), target, follow);
+}
 
 bool copy_into_replacement(FileHandle source, FileReplacement* replacement) {
   BY_HANDLE_FILE_INFORMATION info;

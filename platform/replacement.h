@@ -61,8 +61,8 @@ void note_target_damage(TargetDamage damage, const std::wstring& moved_to = std:
 FileHandle open_copy_source(const wchar_t* source);
 
 // True when target is the open file source itself, under that name or
-// another (a link).
-bool is_same_file(FileHandle source, const wchar_t* target);
+// another (a hard link; a symbolic link too with follow).
+bool is_same_file(FileHandle source, const wchar_t* target, bool follow);
 
 // Writes the rest of the open file source into the replacement, with the
 // source's modification time, and sets the mode the copy gets at the close

@@ -39,7 +39,7 @@ bool stage_from(StagedFiles* staged, FileHandle source, const wchar_t* source_pa
   StagedFile file;
   file.source = source_path;
   bool ok = true;
-  if (is_same_file(source, target)) {
+  if (is_same_file(source, target, false)) {
     file.unchanged = true;
   } else {
     ok = begin_replacement(target, &file.replacement, kReplaceName) &&
@@ -59,7 +59,7 @@ bool copy_file(const wchar_t* source, const wchar_t* target) {
   FileHandle in = open_copy_source(source);
   if (in == kInvalidFile) return false;
   FileReplacement replacement;
-  bool ok = is_same_file(in, target);
+  bool ok = is_same_file(in, target, true);
   if (!ok && begin_replacement(target, &replacement) && fill_from(in, &replacement)) {
     ok = commit_replacement(&replacement);
     if (!ok) discard_replacement(&replacement);
@@ -115,7 +115,7 @@ bool write_in_place(const StagedFile& file) {
   if (!file.source.empty()) {
     in = open_copy_source(file.source.c_str());
     if (in == kInvalidFile) return false;
-    if (is_same_file(in, replacement.target.c_str())) {
+    if (is_same_file(in, replacement.target.c_str(), false)) {
       close_source(in);
       return true;
     }

@@ -485,4 +485,123 @@ TEST_F(InstallTest, LauncherConfigurationFailuresEndTheRun) {
   }
 }
 
+
+// What a less-trusted user of a shared installation may plant: links and
+// FIFOs in the places of the files a run reads and writes.
+class TrustTest : public DistributionTest {
+ protected:
+  void SetUp() override {
+    DistributionTest::SetUp();
+    if (kPathSeparator != L'/') GTEST_SKIP() << "Wine makes no symbolic links or FIFOs";
+  }
+  void make_fifo(const fs::path& path) {
+    fs::remove(path);
+    ASSERT_EQ(run_process(L"/usr/bin/mkfifo", {to_wide(path)}, to_wide(scratch), "").status, 0);
+  }
+  std::string path_of(const fs::path& path) { return encode_utf8(to_wide(path).c_str()); }
+  std::string refused_copy(const fs::path& source, const fs::path& target, const std::string& reason) {
+    return message(kCopyFailed, path_of(source), path_of(target)) + "  " + reason + "\n";
+  }
+  std::string outside() { return "a link to a file outside " + path_of(root); }
+  const std::string not_a_file = "not a regular file: a FIFO, a device or a socket stands in its place";
+};
+
+TEST_F(TrustTest, LinksInPlaceOfTargetsAreReplaced) {
+  ASSERT_EQ(run_silent().status, 0);
+  // One link to another file of bin, the others to files outside the root.
+  fs::remove(bin_dir / "vlxwin.exe");
+  fs::create_symlink("vlx.exe", bin_dir / "vlxwin.exe");
+  const std::vector<fs::path> targets = {bin_dir / "sigscan.exe", bin_dir / "start.boot", bin_dir / "vlx.ini",
+                                         runtime_bin_dir / "vlx.ini"};
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    fs::path precious = scratch / ("precious" + std::to_string(i));
+    write_contents(precious, "not the installation's\n");
+    fs::remove(targets[i]);
+    fs::create_symlink(precious, targets[i]);
+  }
+  ProcessResult result = run_silent();
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  expect_installed(false);
+  for (const fs::path& target : targets) EXPECT_FALSE(fs::is_symlink(target)) << target;
+  EXPECT_FALSE(fs::is_symlink(bin_dir / "vlxwin.exe"));
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    EXPECT_EQ(read_contents(scratch / ("precious" + std::to_string(i))), "not the installation's\n");
+  }
+  // A FIFO in a target's place is replaced too, and holds nothing up.
+  make_fifo(bin_dir / "vlxwin.exe");
+  result = run_silent();
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  expect_installed(false);
+}
+
+TEST_F(TrustTest, SourcesMustBeRegularFilesOfTheRoot) {
+  // A root-only file outside the root, linked in a source's place.
+  write_contents(scratch / "secret", "password=1234\n");
+  fs::permissions(scratch / "secret", fs::perms::owner_read | fs::perms::owner_write);
+  fs::remove(runtime_bin_dir / "vlxrun.exe");
+  fs::create_symlink(scratch / "secret", runtime_bin_dir / "vlxrun.exe");
+  make_fifo(runtime_bin_dir / "lintvet.exe");  // read, it would wait for a writer
+  // A link within the root is followed as before.
+  fs::remove(runtime_bin_dir / "testdrv.exe");
+  fs::create_symlink("vlx.exe", runtime_bin_dir / "testdrv.exe");
+  ProcessResult result = run_silent();
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, refused_copy(runtime_bin_dir / "lintvet.exe", bin_dir / "lintvet.exe", not_a_file) +
+                            kContinuing +
+                            refused_copy(runtime_bin_dir / "vlxrun.exe", bin_dir / "vlxrun.exe", outside()) +
+                            kContinuing);
+  EXPECT_FALSE(fs::exists(bin_dir / "vlxrun.exe"));
+  EXPECT_FALSE(fs::exists(bin_dir / "lintvet.exe"));
+  EXPECT_EQ(read_contents(bin_dir / "testdrv.exe"), "launcher vlx.exe\n");
+  // The check refuses them alike.
+  ProcessResult check = run_tool({L"--check", to_wide(root)});
+  EXPECT_EQ(check.status, 1);
+  EXPECT_NE(check.out.find(message(kFindingUnreadable, "vlxcore-2.4.1/bin/vlxrun.exe") + "  " + outside() + "\n"),
+            std::string::npos)
+      << check.out;
+
+  // A boot file so is fatal, and the installation stays as it was.
+  fs::remove(runtime_bin_dir / "vlxrun.exe");
+  fs::remove(runtime_bin_dir / "lintvet.exe");
+  write_contents(runtime_bin_dir / "vlxrun.exe", "launcher vlxrun.exe\n");
+  write_contents(runtime_bin_dir / "lintvet.exe", "launcher lintvet.exe\n");
+  ASSERT_EQ(run_silent().status, 0);
+  std::string before = read_contents(bin_dir / "start_minimal.boot");
+  fs::remove(release_dir / "no_dot_vorlax.boot");
+  fs::create_symlink(scratch / "secret", release_dir / "no_dot_vorlax.boot");
+  expect_failure(run_silent(),
+                 refused_copy(release_dir / "no_dot_vorlax.boot", bin_dir / "no_dot_vorlax.boot", outside()) +
+                     kBailingOut);
+  make_fifo(release_dir / "no_dot_vorlax.boot");
+  expect_failure(run_silent(),
+                 refused_copy(release_dir / "no_dot_vorlax.boot", bin_dir / "no_dot_vorlax.boot", not_a_file) +
+                     kBailingOut);
+  EXPECT_EQ(read_contents(bin_dir / "no_dot_vorlax.boot"), "boot no_dot_vorlax.boot\n");
+  EXPECT_EQ(read_contents(bin_dir / "start_minimal.boot"), before);
+
+  // A FIFO as the descriptor: no wait, and the message with the reason.
+  make_fifo(root / "Install.ini");
+  std::string descriptor = message(kCannotOpenDescriptor, path_of(root / "Install.ini")) + "  " + not_a_file + "\n";
+  expect_failure(run_silent(), descriptor);
+  check = run_tool({L"--check", to_wide(root)});
+  EXPECT_EQ(check.status, 2);
+  EXPECT_EQ(check.err, descriptor);
+}
+
+TEST_F(TrustTest, CheckNamesALinkInAFilesPlace) {
+  ASSERT_EQ(run_silent().status, 0);
+  fs::remove(bin_dir / "vlxwin.exe");
+  fs::create_symlink(runtime_bin_dir / "vlxwin.exe", bin_dir / "vlxwin.exe");  // the right bytes, but a link
+  fs::create_directory(bin_dir / ".vlxinstall-AAAAAA");  // a directory with a temporary file's name
+  ProcessResult check = run_tool({L"--check", to_wide(root)});
+  EXPECT_EQ(check.status, 1);
+  EXPECT_EQ(check.out, message(kFindingLink, "bin/vlxwin.exe") +
+                           message(kCheckedOneFinding, "2.4.1"));
+  ASSERT_EQ(run_silent().status, 0);
+  EXPECT_FALSE(fs::is_symlink(bin_dir / "vlxwin.exe"));
+  EXPECT_TRUE(fs::is_directory(bin_dir / ".vlxinstall-AAAAAA"));
+}
+
 }  // namespace
