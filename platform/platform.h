@@ -149,6 +149,10 @@ struct FileReplacement {
   // gives the file last: the old file's, unless the caller sets others; -1
   // for none (a new file keeps what it was created with).
   long mode = -1;
+  // POSIX: the user and group that the set-ID bits of mode belong to; a bit
+  // is given only to a new file of that user (group). -1: mode's own file.
+  long mode_owner = -1;
+  long mode_group = -1;
   HeldFileWait wait;                    // Windows: what its steps have waited so far
 };
 

@@ -7,6 +7,7 @@
 // In place only where the directory refuses a new file.
 #include <dirent.h>
 #include <limits.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -85,10 +86,12 @@ void carry_extended_attributes(int target, const std::string& path) {
   }
 }
 
-// Gives the new file the group of the file it replaces, and its owner where
-// the caller may give a file away, and its extended attributes. The mode
-// follows in close_replacement, after the owner: a change of owner clears
-// set-ID bits.
+// Gives the new file the owner and group of the regular file it replaces,
+// with its extended attributes, all together and only when the new file can
+// keep that owner (the caller is the owner, or may give files away):
+// otherwise it is a fresh file of the caller's, in the directory's group,
+// with nothing of a file someone else controlled. The mode follows in
+// close_replacement, after the owner: a change of owner clears set-ID bits.
 void carry_identity(int target, const FileReplacement& replacement) {
   struct stat old;
   std::string name = base_name(replacement.target);
@@ -98,21 +101,39 @@ void carry_identity(int target, const FileReplacement& replacement) {
       !S_ISREG(old.st_mode)) {
     return;
   }
-  if (retry_interrupted([&] { return fchown(target, old.st_uid, old.st_gid); }) != 0) {
+  if (old.st_uid == geteuid()) {
     retry_interrupted([&] { return fchown(target, static_cast<uid_t>(-1), old.st_gid); });
+  } else if (retry_interrupted([&] { return fchown(target, old.st_uid, old.st_gid); }) != 0) {
+    return;
   }
   carry_extended_attributes(target, to_native(replacement.target.c_str()));
 }
 
-// Creates a new temporary file in the directory open as directory, with the
-// permission bits a newly created file gets (0666 less the umask). On
-// failure errno says why.
+// The permission bits a newly created file gets: 0666 less the umask, read
+// without changing it (the kernel reports it since Linux 4.7).
+mode_t creation_mode() {
+  static const mode_t mode = [] {
+    FILE* status = fopen("/proc/self/status", "re");
+    unsigned int mask = 022;
+    char line[256];
+    while (status && fgets(line, sizeof line, status) && sscanf(line, "Umask: %o", &mask) != 1) {
+    }
+    if (status) fclose(status);
+    return static_cast<mode_t>(0666 & ~mask);
+  }();
+  return mode;
+}
+
+// Creates a new temporary file in the directory open as directory, readable
+// and writable by its owner alone until close_replacement gives it its mode:
+// another user must not read what it holds before then. On failure errno
+// says why.
 int create_temporary(int directory, std::wstring* name) {
   int fd = -1;
   with_temporary_name(name, [&](const std::wstring& candidate) {
     std::string native = to_native(candidate.c_str());
     fd = retry_interrupted(
-        [&] { return openat(directory, native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
+        [&] { return openat(directory, native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600); });
     return fd >= 0 ? kNameUsed : errno == EEXIST ? kNameTaken : kNameFailed;
   });
   return fd;
@@ -177,6 +198,8 @@ bool copy_into_replacement(FileHandle source, FileReplacement* replacement) {
   struct timespec times[2] = {info.st_atim, info.st_mtim};
   retry_interrupted([&] { return futimens(out, times); });
   replacement->mode = info.st_mode & 07777;
+  replacement->mode_owner = info.st_uid;
+  replacement->mode_group = info.st_gid;
   return true;
 }
 
@@ -273,7 +296,11 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement, Replac
   replacement->file = fd;
   replacement->directory = dir;
   replacement->temporary = directory + name;
-  if (regular) replacement->mode = existing.st_mode & 07777;
+  replacement->mode = regular ? existing.st_mode & 07777 : creation_mode();
+  if (regular) {
+    replacement->mode_owner = existing.st_uid;
+    replacement->mode_group = existing.st_gid;
+  }
   return true;
 }
 
@@ -282,7 +309,20 @@ bool close_replacement(FileReplacement* replacement) {
   replacement->file = kInvalidFile;
   if (!replacement->temporary.empty() && replacement->carries) carry_identity(fd, *replacement);
   if (replacement->mode >= 0) {
-    retry_interrupted([&] { return fchmod(fd, static_cast<mode_t>(replacement->mode)); });
+    // A set-ID bit belongs to its user or group: it goes only to a file of theirs.
+    // Where the new file's owner cannot be told, the bits go.
+    mode_t mode = static_cast<mode_t>(replacement->mode);
+    struct stat now;
+    if (mode & (S_ISUID | S_ISGID)) {
+      bool known = retry_interrupted([&] { return fstat(fd, &now); }) == 0;
+      if (replacement->mode_owner >= 0 && (!known || now.st_uid != static_cast<uid_t>(replacement->mode_owner))) {
+        mode &= ~S_ISUID;
+      }
+      if (replacement->mode_group >= 0 && (!known || now.st_gid != static_cast<gid_t>(replacement->mode_group))) {
+        mode &= ~S_ISGID;
+      }
+    }
+    retry_interrupted([&] { return fchmod(fd, mode); });
   }
   bool flushed = flush_to_disk(fd);
   return close_written(fd) && flushed;

@@ -442,7 +442,7 @@ def not_kept(name, line, error):
     if name == "fchmod":
         return ("mode",)
     if name == "fchown":
-        return ("owner",)
+        return ("owner", "attribute")  # what the old file carried goes only with its owner
     if name in ("listxattr", "getxattr", "fsetxattr"):
         return ("attribute",)
     if is_carried_stat(name, line):
