@@ -2,6 +2,10 @@
 // descriptor and the launcher configuration.
 #include <string.h>
 
+#include <map>
+#include <regex>
+#include <sstream>
+
 #include "installer/messages.h"
 #include "platform/replacement.h"
 #include "tests/distribution.h"
@@ -602,6 +606,89 @@ TEST_F(TrustTest, CheckNamesALinkInAFilesPlace) {
   ASSERT_EQ(run_silent().status, 0);
   EXPECT_FALSE(fs::is_symlink(bin_dir / "vlxwin.exe"));
   EXPECT_TRUE(fs::is_directory(bin_dir / ".vlxinstall-AAAAAA"));
+}
+
+TEST_F(TrustTest, WhatAnotherUserOwnsGivesNothingAway) {
+  if (!can_run_as_other_users()) GTEST_SKIP() << "needs root";
+  // A set-user-ID program of another user in a launcher's source: root's
+  // run must not make it a set-user-ID program of root's.
+  fs::path planted = runtime_bin_dir / "vlx.exe";
+  ASSERT_TRUE(change_owner(to_wide(planted), 1001));  // before the mode: a change of owner clears the bit
+  fs::permissions(planted, fs::perms::set_uid | fs::perms::owner_all | fs::perms::group_read |
+                               fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  ASSERT_EQ(run_silent().status, 0);
+  EXPECT_EQ(file_owner(to_wide(bin_dir / "vlx.exe")), 0);
+  EXPECT_EQ(fs::status(bin_dir / "vlx.exe").permissions() & fs::perms::set_uid, fs::perms::none);
+  // Over a copy that belongs to the program's owner, which the new file
+  // keeps, the bit stays: it is still that user's program.
+  ASSERT_TRUE(change_owner(to_wide(bin_dir / "vlx.exe"), 1001));
+  ASSERT_EQ(run_silent().status, 0);
+  EXPECT_EQ(file_owner(to_wide(bin_dir / "vlx.exe")), 1001);
+  EXPECT_EQ(fs::status(bin_dir / "vlx.exe").permissions() & fs::perms::set_uid, fs::perms::set_uid);
+
+  // A member of the group reinstalls over a launcher of another member that
+  // carries an access list for an outsider (user 3000, rwx): the member's
+  // new file is a fresh one, without it.
+  const char acl[] = {2, 0, 0, 0,                 // version
+                      1, 0, 6, 0, -1, -1, -1, -1,  // the owner: rw
+                      2, 0, 7, 0, -72, 11, 0, 0,   // user 3000: rwx
+                      4, 0, 4, 0, -1, -1, -1, -1,  // the group: r
+                      16, 0, 7, 0, -1, -1, -1, -1,  // mask: rwx
+                      32, 0, 4, 0, -1, -1, -1, -1};  // others: r
+  fs::path launcher = bin_dir / "vlxcomp.exe";
+  ASSERT_TRUE(set_extended_attribute(to_wide(launcher), "system.posix_acl_access", std::string(acl, sizeof acl)));
+  ASSERT_TRUE(set_extended_attribute(to_wide(launcher), "user.note", "planted"));
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.path() == launcher) continue;
+    ASSERT_TRUE(change_owner(to_wide(entry.path()), 1000));
+    if (entry.is_directory()) {
+      fs::permissions(entry.path(), fs::perms::set_gid | fs::perms::owner_all | fs::perms::group_all |
+                                        fs::perms::others_read | fs::perms::others_exec);
+    }
+  }
+  ASSERT_TRUE(change_owner(to_wide(root), 1000));
+  ASSERT_TRUE(change_owner(to_wide(launcher), 1000));  // kept by chown, with its attributes
+  fs::permissions(scratch, fs::perms::others_exec, fs::perm_options::add);
+  fs::copy_file(to_path(locate_sibling_program(L"vlxinstall")), scratch / "vlxinstall");
+  ProcessResult result = run_process(
+      L"/usr/bin/setpriv",
+      {L"--reuid=1001", L"--regid=1001", L"--groups=1000", to_wide(scratch / "vlxinstall"), L"-s", to_wide(root)},
+      to_wide(scratch), "");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(file_owner(to_wide(launcher)), 1001);
+  EXPECT_EQ(read_extended_attribute(to_wide(launcher), "system.posix_acl_access"), "");
+  EXPECT_EQ(read_extended_attribute(to_wide(launcher), "user.note"), "");
+}
+
+TEST_F(TrustTest, NewFilesArePrivateUntilTheirMove) {
+  if (!fs::exists("/usr/bin/strace")) GTEST_SKIP() << "needs strace";
+  ASSERT_EQ(run_silent().status, 0);
+  // Every temporary file is made 0600, and given its mode only once its
+  // owner is set, before it is moved: another user never reads it.
+  fs::path trace = scratch / "trace";
+  ProcessResult result = run_process(
+      L"/usr/bin/strace", {L"-qq", L"-o", to_wide(trace), L"-E", L"ASAN_OPTIONS=detect_leaks=0", L"-e",
+                           L"trace=openat,fchown,fchmod,renameat", locate_sibling_program(L"vlxinstall"), L"-s",
+                           to_wide(root)},
+      to_wide(scratch), "");
+  ASSERT_EQ(result.status, 0) << result.err;
+  std::istringstream lines(read_contents(trace));
+  std::map<std::string, std::string> state;  // a temporary file's descriptor: "made", "owned", "moded"
+  int made = 0;
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch match;
+    if (std::regex_search(line, match, std::regex(R"(^openat\(.*O_EXCL.*, (0\d+)\) = (\d+))"))) {
+      EXPECT_EQ(match[1], "0600") << line;
+      state[match[2]] = "made";
+      ++made;
+    } else if (std::regex_search(line, match, std::regex(R"(^fchmod\((\d+), )")) && state.count(match[1])) {
+      state[match[1]] = "moded";
+    } else if (std::regex_search(line, match, std::regex(R"(^fchown\((\d+), )")) && state.count(match[1])) {
+      EXPECT_EQ(state[match[1]], "made") << "the owner after the mode: " << line;
+    }
+  }
+  EXPECT_EQ(made, 7 + 3 + 1 + 2);
+  for (const auto& file : state) EXPECT_EQ(file.second, "moded") << file.first;
 }
 
 }  // namespace
