@@ -41,8 +41,8 @@ const char kNoVsn[] = "No key VSN in init file %S\n";
 const char kNoSystemVsn[] = "No key SYSTEM_VSN in init file %S\n";
 const char kBadVersionValue[] = "Bad value of key %S in init file %S\n";
 
-const char kWaitingForOtherRun[] = "Waiting for another installation on %S to finish...\n";
-const char kOtherRunTooLong[] = "Another installation on %S has not finished after 5 minutes, bailing out.\n";
+const char kWaitingForOtherRun[] = "Waiting for the lock of %S to be released...\n";
+const char kOtherRunTooLong[] = "The lock of %S has not been released after 5 minutes, bailing out.\n";
 
 const char kMissingFile[] = "Could not find file %S\n";
 const char kCopyFailed[] = "Could not copy file %S to %S\n";

@@ -11,11 +11,12 @@ using namespace vlx;
 namespace {
 
 FileHandle root_lock = kInvalidFile;
+const wchar_t* locked_directory = nullptr;
 
-// Closes the lock as the run ends, however it ends but killed: the lock
+// Releases the lock as the run ends, however it ends but killed: the lock
 // file is then gone when the process is, not a moment after.
 void release_root_lock() {
-  if (root_lock != kInvalidFile) close_file(root_lock);
+  if (root_lock != kInvalidFile) release_directory_lock(locked_directory, root_lock);
   root_lock = kInvalidFile;
 }
 
@@ -40,5 +41,7 @@ void lock_root(const RunState* state) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  if (lock == kLockTaken) std::atexit(release_root_lock);
+  if (lock != kLockTaken) return;
+  locked_directory = state->bin_dir;
+  std::atexit(release_root_lock);
 }

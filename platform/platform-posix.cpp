@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
-#include <sys/file.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,15 +78,42 @@ bool file_exists(const wchar_t* path) {
 }
 
 DirectoryLock lock_directory(const wchar_t* directory, FileHandle* lock) {
-  int fd = open_retrying(to_native(directory).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // Only a user who may write the directory can open the lock file for
+  // writing, which a write lock needs: a reader holds up no run. It is never
+  // opened through a link, nor waited on as a FIFO.
+  std::string path = to_native(directory) + "/.vlxinstall.lock";
+  int fd = open_retrying(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) return kLockUnavailable;
-  if (retry_interrupted([&] { return flock(fd, LOCK_EX | LOCK_NB); }) == 0) {
-    if (lock) *lock = fd;  // otherwise held open, and so locked, to the end of the process
-    return kLockTaken;
+  struct stat mine, named;
+  struct flock whole = {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  DirectoryLock result = kLockUnavailable;
+  if (retry_interrupted([&] { return fstat(fd, &mine); }) == 0 && S_ISREG(mine.st_mode)) {
+    if (retry_interrupted([&] { return fcntl(fd, F_OFD_SETLK, &whole); }) == 0) {
+      // The run that held it before may have removed the name since it was
+      // opened: the lock counts only while the name is this file.
+      bool same = retry_interrupted([&] { return lstat(path.c_str(), &named); }) == 0 &&
+                  named.st_dev == mine.st_dev && named.st_ino == mine.st_ino;
+      result = same ? kLockTaken : kLockHeld;
+    } else if (errno == EAGAIN || errno == EACCES) {
+      result = kLockHeld;
+    }
   }
-  bool held = errno == EWOULDBLOCK;
+  if (result == kLockTaken) {
+    if (lock) *lock = fd;  // otherwise held open, and so locked, to the end of the process
+    return result;
+  }
   close(fd);
-  return held ? kLockHeld : kLockUnavailable;
+  return result;
+}
+
+void release_directory_lock(const wchar_t* directory, FileHandle lock) {
+  // Removed while still locked, so that no other run locks a file that is
+  // about to lose its name.
+  std::string path = to_native(directory) + "/.vlxinstall.lock";
+  retry_interrupted([&] { return unlink(path.c_str()); });
+  close(static_cast<int>(lock));
 }
 
 namespace {

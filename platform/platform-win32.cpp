@@ -53,6 +53,8 @@ DirectoryLock lock_directory(const wchar_t* directory, FileHandle* lock) {
   return kLockUnavailable;
 }
 
+void release_directory_lock(const wchar_t*, FileHandle lock) { close_file(lock); }  // deleted on close
+
 FileHandle open_file_for_reading(const wchar_t* path) {
   return from_handle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));

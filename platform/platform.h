@@ -314,13 +314,17 @@ enum DirectoryLock {
 };
 
 // Tries once, without waiting, to take the lock that one process at a time
-// holds on directory: flock on the directory itself on POSIX, and on Windows
-// the file ".vlxinstall.lock" in it, opened unshared and deleted on close.
-// A taken lock is held until *lock is closed with close_file or the process
-// ends, however it ends; close it before the end where the lock file must be
-// gone when the process is (Wine closes a dead process's handles a moment
-// later). lock may be null when the lock is kept to the end.
+// holds on directory: the file ".vlxinstall.lock" in it, which only a user
+// who may write the directory can open for writing (a write lock on it on
+// POSIX; on Windows opened unshared and deleted on close). A taken lock is
+// held until it is released or the process ends, however it ends; lock may
+// be null when it is kept to the end.
 DirectoryLock lock_directory(const wchar_t* directory, FileHandle* lock);
+
+// Releases a lock that lock_directory took, removing its file, so that the
+// file is gone when the process is (Wine closes a dead process's handles a
+// moment later; a killed process's file stays, and the next run reuses it).
+void release_directory_lock(const wchar_t* directory, FileHandle lock);
 
 // Opens an existing file (not a directory) for reading, sharing read access.
 // Returns kInvalidFile on failure.

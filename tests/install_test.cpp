@@ -691,4 +691,36 @@ TEST_F(TrustTest, NewFilesArePrivateUntilTheirMove) {
   for (const auto& file : state) EXPECT_EQ(file.second, "moded") << file.first;
 }
 
+TEST_F(TrustTest, AReaderOfBinHoldsUpNoRun) {
+  if (!can_run_as_other_users() || !fs::exists("/usr/bin/flock") || !fs::exists("/usr/bin/setpriv")) {
+    GTEST_SKIP() << "needs root, flock and setpriv";
+  }
+  ASSERT_EQ(run_silent().status, 0);
+  // A user who may only read bin locks it, and the lock file too, until
+  // told to stop; it says when it holds them.
+  fs::path markers = scratch / "markers";
+  fs::create_directory(markers);
+  fs::permissions(markers, fs::perms::all);
+  fs::permissions(scratch, fs::perms::others_exec, fs::perm_options::add);
+  write_contents(bin_dir / ".vlxinstall.lock", "");
+  std::string script = "touch " + path_of(markers / "held") + "; while [ ! -e " + path_of(markers / "stop") +
+                       " ]; do sleep 0.05; done";
+  ProcessHandle holder = start_process(
+      L"/usr/bin/setpriv",
+      {L"--reuid=65534", L"--regid=65534", L"--clear-groups", L"/usr/bin/flock", L"-s", to_wide(bin_dir),
+       L"/usr/bin/flock", L"-s", to_wide(bin_dir / ".vlxinstall.lock"), L"/bin/sh", L"-c", to_wide(script)},
+      to_wide(scratch));
+  ASSERT_NE(holder, -1);
+  while (!fs::exists(markers / "held") && process_is_running(holder)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(fs::exists(markers / "held"));
+  ProcessResult result = run_silent();
+  write_contents(markers / "stop", "");
+  wait_for_process(holder);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");  // and no wait
+  EXPECT_FALSE(fs::exists(bin_dir / ".vlxinstall.lock"));
+}
+
 }  // namespace
