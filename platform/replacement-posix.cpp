@@ -53,14 +53,35 @@ bool copy_contents(int source, int target, off_t size) {
   }
 }
 
+// True when the link at path is one that the kernel's fs.protected_symlinks
+// rule lets the caller follow: a link in a sticky directory that others may
+// write (/tmp) is followed only when it is the caller's or the directory's
+// owner's, since anyone else may have planted it there. The rule holds here
+// whatever the system's setting.
+bool may_follow(const std::string& path) {
+  std::string directory = to_native(directory_of(from_native(path)).c_str());
+  struct stat link, parent;
+  if (retry_interrupted([&] { return lstat(path.c_str(), &link); }) != 0 ||
+      retry_interrupted([&] { return stat(directory.empty() ? "." : directory.c_str(), &parent); }) != 0) {
+    return false;
+  }
+  bool shared = (parent.st_mode & S_ISVTX) && (parent.st_mode & S_IWOTH);
+  return !shared || link.st_uid == geteuid() || link.st_uid == parent.st_uid;
+}
+
 // Follows symbolic links in the last component of path to the name of the
-// file they lead to (or would create). False when a link cannot be read or
-// the links loop: replacing the link itself would turn it into a file.
+// file they lead to (or would create). False when a link cannot be read, may
+// not be followed (EACCES) or the links loop: replacing the link itself
+// would turn it into a file.
 bool follow_links(std::string* path) {
   for (int hops = 0; hops < 40; ++hops) {
     char text[PATH_MAX];
     ssize_t n = retry_interrupted([&] { return readlink(path->c_str(), text, sizeof text); });
     if (n < 0) return errno == EINVAL || errno == ENOENT;  // not a link, or nothing there yet
+    if (!may_follow(*path)) {
+      errno = EACCES;
+      return false;
+    }
     if (n == static_cast<ssize_t>(sizeof text)) return false;
     std::string link(text, static_cast<size_t>(n));
     *path = link[0] == '/' ? link : to_native(directory_of(from_native(*path)).c_str()) + link;

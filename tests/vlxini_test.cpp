@@ -158,4 +158,32 @@ TEST_F(VlxiniTest, FailuresSayWhyAndChangeNothing) {
   }
 }
 
+TEST_F(VlxiniTest, LinksPlantedInSharedDirectoriesAreNotFollowed) {
+  if (!can_run_as_other_users()) GTEST_SKIP() << "needs root";
+  // A sticky directory anyone may write (as /tmp is), where user 1001 has
+  // put a link to a file only root may read and write.
+  fs::path shared = scratch / "shared";
+  fs::create_directory(shared);
+  fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+  fs::permissions(scratch, fs::perms::others_exec, fs::perm_options::add);
+  write_contents(scratch / "secret", "[s]\npassword=1234\n");
+  fs::permissions(scratch / "secret", fs::perms::owner_read | fs::perms::owner_write);
+  ASSERT_TRUE(run_as_user(1001, 1001, {}, [&] {
+    std::error_code error;
+    fs::create_symlink(scratch / "secret", shared / "c.ini", error);
+    return !error;
+  }));
+  ProcessResult result = vlxini({L"set", to_wide(shared / "c.ini"), L"s", L"password", L"0"});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.err, console_text("Could not store init file " + encode_utf8(to_wide(shared / "c.ini").c_str()) +
+                                     "\n" + reason_line(kPermissionDenied)));
+  EXPECT_EQ(read_contents(scratch / "secret"), "[s]\npassword=1234\n");
+  // The caller's own link there is followed, and the file it names stored.
+  write_contents(scratch / "own.ini", "[s]\nk=1\n");
+  fs::create_symlink(scratch / "own.ini", shared / "own.ini");
+  EXPECT_EQ(vlxini({L"set", to_wide(shared / "own.ini"), L"s", L"k", L"2"}).status, 0);
+  EXPECT_EQ(read_contents(scratch / "own.ini"), "[s]\nk=2\n");
+  EXPECT_TRUE(fs::is_symlink(shared / "own.ini"));
+}
+
 }  // namespace
