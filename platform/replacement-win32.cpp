@@ -11,6 +11,8 @@
 #include <stddef.h>
 #include <string.h>
 
+#include <vector>
+
 #include <aclapi.h>
 #include <winioctl.h>
 
@@ -133,19 +135,59 @@ NameUse name_use(bool made) {
 // right to delete the file, so that removing it does not depend on the
 // directory's permission to delete; where even the new file's creator may
 // not have that right, it is made without.
-HANDLE create_temporary(const std::wstring& directory, std::wstring* path) {
+HANDLE create_temporary(const std::wstring& directory, std::wstring* path, SECURITY_ATTRIBUTES* security) {
   HANDLE file = INVALID_HANDLE_VALUE;
   std::wstring name;
   with_temporary_name(&name, [&](const std::wstring& candidate) {
     *path = directory + candidate;
     for (DWORD access : {static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE | DELETE),
                          static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE)}) {
-      file = CreateFileW(path->c_str(), access, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+      file = CreateFileW(path->c_str(), access, 0, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) break;
     }
     return name_use(file != INVALID_HANDLE_VALUE);
   });
   return file;
+}
+
+// A security descriptor that grants the caller alone all access to a file:
+// a new file made with it is private until it is given its own, so that no
+// one else reads what it holds before then. ready is false where the
+// caller's identity cannot be had.
+struct PrivateSecurity {
+  std::vector<char> user, list;
+  SECURITY_DESCRIPTOR descriptor;
+  SECURITY_ATTRIBUTES attributes = {sizeof(SECURITY_ATTRIBUTES), &descriptor, FALSE};
+  bool ready = false;
+
+  PrivateSecurity() {
+    HANDLE token = nullptr;
+    DWORD size = 0;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    user.resize(size ? size : 1);
+    bool known = GetTokenInformation(token, TokenUser, user.data(), size, &size);
+    CloseHandle(token);
+    if (!known) return;
+    PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+    list.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid));
+    PACL acl = reinterpret_cast<PACL>(list.data());
+    ready = InitializeAcl(acl, static_cast<DWORD>(list.size()), ACL_REVISION) &&
+            AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, sid) &&
+            InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+            SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) &&
+            SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+  }
+};
+
+// Makes the file at path one of the caller's like any new file there: its
+// access list is what its directory passes on, and nothing else.
+void inherit_security(const std::wstring& path) {
+  ACL empty;
+  if (!InitializeAcl(&empty, sizeof empty, ACL_REVISION)) return;
+  SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                        DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, &empty,
+                        nullptr);
 }
 
 // Deletes the file open as file through its handle, read-only or not. False
@@ -278,42 +320,42 @@ struct RestorePrivilege {
 };
 
 // Gives the new file at path the owner, group and access list of the file
-// target, through a handle opened for just that. Owner and group go first:
-// the access list could take away the right to set them. An owner other
-// than the caller takes SeRestorePrivilege, enabled here for that step where
-// the caller holds it; otherwise the group is given alone. Whatever is
-// refused keeps what the directory gave.
-void carry_security(const std::wstring& path, const std::wstring& target) {
+// target, all together and only where the new file keeps that owner, through
+// a handle opened for just that. Owner and group go first: the access list
+// could take away the right to set them. An owner other than the caller
+// takes SeRestorePrivilege, enabled here for that step where the caller
+// holds it. False when the old file's security was not carried: the caller
+// then makes the new file a fresh one.
+bool carry_security(const std::wstring& path, const std::wstring& target) {
   PSID owner = nullptr, group = nullptr;
   PACL access = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (GetNamedSecurityInfoW(target.c_str(), SE_FILE_OBJECT,
                             OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                             &owner, &group, &access, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return;
+    return false;
   }
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   HANDLE file = CreateFileW(path.c_str(), WRITE_OWNER | WRITE_DAC, share, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    file = CreateFileW(path.c_str(), WRITE_DAC, share, nullptr, OPEN_EXISTING, 0, nullptr);
-  } else {
-    RestorePrivilege privilege;
-    if (SetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, owner, group,
-                        nullptr, nullptr) != ERROR_SUCCESS) {
-      SetSecurityInfo(file, SE_FILE_OBJECT, GROUP_SECURITY_INFORMATION, nullptr, group, nullptr, nullptr);
-    }
-  }
+  bool carried = false;
   if (file != INVALID_HANDLE_VALUE) {
+    RestorePrivilege privilege;
+    carried = SetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, owner,
+                              group, nullptr, nullptr) == ERROR_SUCCESS;
+  }
+  if (carried) {
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision;
     GetSecurityDescriptorControl(descriptor, &control, &revision);
     // An access list that inherits nothing from the directory stays so.
     SECURITY_INFORMATION inheritance =
         (control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION;
-    SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | inheritance, nullptr, nullptr, access, nullptr);
-    CloseHandle(file);
+    carried = SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | inheritance, nullptr, nullptr, access,
+                              nullptr) == ERROR_SUCCESS;
   }
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   LocalFree(descriptor);
+  return carried;
 }
 
 // Copies the rest of source into target through their handles.
@@ -555,7 +597,10 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement, Replac
   replacement->replaces = kind == kReplaceFile;
   replacement->carries = replacement->replaces && !link;
   std::wstring directory = directory_of(extended_path(replacement->target));
-  HANDLE file = create_temporary(directory, &replacement->temporary);
+  // A new file that is to carry an old one's security is private until then.
+  PrivateSecurity security;
+  HANDLE file = create_temporary(directory, &replacement->temporary,
+                                 replacement->carries && security.ready ? &security.attributes : nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     replacement->temporary.clear();
     // A directory the caller may not write can hold a file it may write. It
@@ -577,7 +622,9 @@ bool close_replacement(FileReplacement* replacement) {
   HANDLE file = to_handle(replacement->file);
   bool in_place = replacement->temporary.empty();
   if (GetFileType(file) == FILE_TYPE_DISK) {
-    if (!in_place && replacement->carries) carry_security(replacement->temporary, replacement->target);
+    if (!in_place && replacement->carries && !carry_security(replacement->temporary, replacement->target)) {
+      inherit_security(replacement->temporary);
+    }
     if (replacement->mode >= 0) {
       FILE_BASIC_INFO basic = {};  // zero times are left as they are
       basic.FileAttributes = replacement->mode ? static_cast<DWORD>(replacement->mode) : FILE_ATTRIBUTE_NORMAL;
