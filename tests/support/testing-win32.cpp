@@ -86,8 +86,17 @@ ProcessResult run_with_streams(const std::wstring& program, const std::vector<st
   for (const std::wstring& argument : arguments) command += L" " + quote_argument(argument);
   PROCESS_INFORMATION process = {};
   DWORD code = 127;
-  if (CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr,
-                     directory.c_str(), &startup, &process)) {
+  // Under Wine a start has been seen to fail once while other tests started
+  // many processes; it is tried again before the test is failed, and the
+  // reason is kept for the test's report.
+  bool started = false;
+  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    started = CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr, directory.c_str(),
+                             &startup, &process) != 0;
+  }
+  std::string not_started =
+      started ? "" : "the process could not be started: " + encode_utf8(describe_last_error().c_str());
+  if (started) {
     while (WaitForSingleObject(process.hProcess, watch ? 5 : INFINITE) == WAIT_TIMEOUT) watch(read_whole_file(err));
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hProcess);
@@ -97,7 +106,7 @@ ProcessResult run_with_streams(const std::wstring& program, const std::vector<st
   CloseHandle(startup.hStdOutput);
   CloseHandle(startup.hStdError);
   DeleteFileW(in.c_str());
-  return ProcessResult{static_cast<int>(code), output ? std::string() : take_file(out), take_file(err)};
+  return ProcessResult{static_cast<int>(code), output ? std::string() : take_file(out), take_file(err) + not_started};
 }
 
 }  // namespace
