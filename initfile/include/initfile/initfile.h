@@ -144,16 +144,19 @@ InitFile* load_init_file_reporting(const wchar_t* path, InitLoadError* error);
 // Writes the document to path: one "[name]" line per section and one
 // "key=value" line per entry with ';' and '\' escaped in keys and values, each
 // line ended by a line feed. The file is replaced by a new one: the text goes
-// to a temporary file beside it, which is given what the old file carried
-// where the caller may give it (its group, its owner where the caller may
-// give files away, its extended attributes and permission bits; on Windows
-// its security descriptor and attributes), flushed (fsync; FlushFileBuffers)
-// and renamed over it, and on POSIX the directory is flushed after the
-// rename. path then holds at every moment either its old contents or all the
+// to a temporary file beside it, readable by the caller alone until it is
+// ready, which is given the old file's permission bits (on Windows its
+// attributes) and, only where it keeps the old owner (the caller is that
+// owner or may give files away), its owner, group and extended attributes
+// (on Windows its security descriptor); a set-ID bit stays only with its
+// user or group. It is flushed (fsync; FlushFileBuffers) and renamed over
+// the old file, and on POSIX the directory is flushed after the rename. path then holds at every moment either its old contents or all the
 // new ones; other names of the old file (hard links) keep the old contents.
 // Only where the directory refuses a new file is the file written in place,
 // and a failure part-way leaves it cut short. A symbolic link is followed and
-// the file it names replaced; a device or FIFO is written in place. Windows
+// the file it names replaced, but not one in a sticky directory that others
+// may write (/tmp) that is neither the caller's nor the directory owner's
+// (-1, EACCES); a device or FIFO is written in place. Windows
 // has no call that flushes a directory: there the rename is as durable as the
 // file system's journal makes it. Returns 0 when all was written and flushed; -1
 // when the file could not be created or put in place; -2 when a write, a
