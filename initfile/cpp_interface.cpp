@@ -220,8 +220,8 @@ std::string_view Edit::text() const {
 }
 
 StoreResult Edit::store(const std::filesystem::path& path) const {
-  Edit empty;
-  return static_cast<StoreResult>(store_init_edit(edit_ ? edit_ : empty.edit_, wide_path(path.native()).c_str()));
+  // A moved-from edit has no text: it stores nothing rather than an empty file.
+  return static_cast<StoreResult>(store_init_edit(edit_, wide_path(path.native()).c_str()));
 }
 
 std::optional<Edit> open_edit(const std::filesystem::path& path) {

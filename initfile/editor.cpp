@@ -7,11 +7,13 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <deque>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "initfile/initfile.h"
+#include "editor_internal.h"
 #include "line_reader.h"
 #include "loader.h"
 #include "platform/platform.h"
@@ -58,7 +60,9 @@ struct InitEdit {
   size_t last_line;    // where the text's last logical line starts (0 when it has none)
   bool escape_at_end;  // the text ends in a backslash that a line end would make a continuation
   bool open_at_end;    // the text ends in a line that no line feed closed (a continued one too)
-  mutable std::deque<std::string> values;  // the values handed out since the last change
+  // The values handed out since the last change, one per entry looked up
+  // (by section and key), so that repeated look-ups hold no more.
+  mutable std::map<std::pair<std::string, std::string>, std::string> values;
 };
 
 namespace {
@@ -326,13 +330,14 @@ InitEdit* open_edit_of(std::string text, InitLoadError* report) {
 }  // namespace
 
 InitEdit* open_init_edit(const wchar_t* path, InitLoadError* report) {
-  if (!file_exists(path)) {
-    if (report) *report = {0, kInitNoFile};
-    return make_edit(std::string());
-  }
   std::string text;
-  if (!read_whole_file(path, &text, report)) return nullptr;
-  return open_edit_of(std::move(text), report);
+  InitLoadError read = {0, nullptr};
+  if (read_whole_file(path, &text, &read)) return open_edit_of(std::move(text), report);
+  // Only "no such file" is a file to create; any other failure (no
+  // permission, a loop of links) is an error, not an empty file.
+  bool missing = read.reason == kInitCannotOpen && last_error_means_no_file();
+  if (report) *report = {0, missing ? kInitNoFile : read.reason};
+  return missing ? make_edit(std::string()) : nullptr;
 }
 
 InitEdit* open_init_edit_text(const char* text, size_t length, InitLoadError* report) {
@@ -345,8 +350,10 @@ const char* init_edit_value(const InitEdit* edit, const char* section, const cha
   std::vector<EditEntry> entries = read_entries(edit, found);
   size_t entry = find_entry(entries, key);
   if (entry == kNone) return nullptr;
-  edit->values.push_back(std::move(entries[entry].value));
-  return edit->values.back().c_str();
+  // An unchanged edit gives the same entry the same value: the one held.
+  auto held = edit->values.emplace(std::make_pair(std::string(section), std::string(key)), std::string());
+  if (held.second) held.first->second = std::move(entries[entry].value);
+  return held.first->second.c_str();
 }
 
 int set_init_edit_value(InitEdit* edit, const char* section, const char* key, const char* value) {
@@ -358,32 +365,39 @@ int set_init_edit_value(InitEdit* edit, const char* section, const char* key, co
   }
   std::vector<EditEntry> entries = read_entries(edit, found);
   size_t entry = find_entry(entries, key);
-  if (entry != kNone) {
-    replace_value(edit, found, entries[entry], value);
-    return 0;
-  }
+  // A value the entry already reads as is left byte for byte.
+  if (entry != kNone && entries[entry].value != value) replace_value(edit, found, entries[entry], value);
+  if (entry != kNone) return 0;
   insert_entry(edit, found, entries, key, value);
   return 1;
 }
 
 int delete_init_edit_entry(InitEdit* edit, const char* section, const char* key) {
-  size_t found = find_section(edit, section);
-  if (found == kNone) return 1;
-  std::vector<EditEntry> entries = read_entries(edit, found);
-  size_t entry = find_entry(entries, key);
-  if (entry == kNone) return 1;
-  const Extent& line = entries[entry].line;
-  splice(edit, line.start, line.end - line.start, std::string(), found + 1, line.start);
-  return 0;
+  // Every entry with key in every section of the name goes, so that no
+  // look-up finds one afterwards; the last first, so that the places of the
+  // others stand.
+  int missing = 1;
+  for (size_t found = edit->sections.size(); found-- > 0;) {
+    if (strcmp(name_of(edit, found), section) != 0) continue;
+    std::vector<EditEntry> entries = read_entries(edit, found);
+    for (size_t entry = entries.size(); entry-- > 0;) {
+      if (entries[entry].key != key) continue;
+      const Extent& line = entries[entry].line;
+      splice(edit, line.start, line.end - line.start, std::string(), found + 1, line.start);
+      missing = 0;
+    }
+  }
+  return missing;
 }
 
 int delete_init_edit_section(InitEdit* edit, const char* section) {
-  size_t found = find_section(edit, section);
-  if (found == kNone) return 1;
-  size_t start = edit->sections[found].header.start, end = section_end(edit, found);
-  edit->sections.erase(edit->sections.begin() + static_cast<std::ptrdiff_t>(found));
-  splice(edit, start, end - start, std::string(), found, start);
-  return 0;
+  int missing = 1;
+  for (size_t found; (found = find_section(edit, section)) != kNone; missing = 0) {
+    size_t start = edit->sections[found].header.start, end = section_end(edit, found);
+    edit->sections.erase(edit->sections.begin() + static_cast<std::ptrdiff_t>(found));
+    splice(edit, start, end - start, std::string(), found, start);
+  }
+  return missing;
 }
 
 const char* init_edit_text(const InitEdit* edit, size_t* length) {
@@ -392,7 +406,13 @@ const char* init_edit_text(const InitEdit* edit, size_t* length) {
 }
 
 int store_init_edit(const InitEdit* edit, const wchar_t* path) {
+  if (!edit) {
+    set_invalid_argument_error();  // an edit a move took: never an empty file
+    return -1;
+  }
   return store_init_bytes(path, write_text, &edit->text);
 }
+
+size_t count_held_values(const InitEdit* edit) { return edit->values.size(); }
 
 void free_init_edit(InitEdit* edit) { delete edit; }

@@ -128,6 +128,10 @@ std::string resolve(const std::string& path) {
 
 }  // namespace
 
+void set_invalid_argument_error() { errno = EINVAL; }
+
+bool last_error_means_no_file() { return errno == ENOENT || errno == ENOTDIR; }
+
 bool is_symbolic_link(const wchar_t* path) {
   struct stat info;
   return retry_interrupted([&] { return lstat(to_native(path).c_str(), &info); }) == 0 && S_ISLNK(info.st_mode);

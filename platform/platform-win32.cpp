@@ -29,6 +29,13 @@ int get_module_file_name(void* module, wchar_t* buffer, int capacity) {
   return static_cast<int>(n);
 }
 
+void set_invalid_argument_error() { SetLastError(ERROR_INVALID_PARAMETER); }
+
+bool last_error_means_no_file() {
+  DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 void create_directory(const wchar_t* path) { CreateDirectoryW(path, nullptr); }
 
 bool file_exists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }

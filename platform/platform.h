@@ -67,6 +67,15 @@ std::wstring make_absolute(const wchar_t* path);
 // none. Ask before anything else is done: a later call may change it.
 std::wstring describe_last_error();
 
+// True when the last service of this header failed because there is no
+// such file: ENOENT or ENOTDIR (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND),
+// and not because it could not be reached (no permission, a loop of links).
+bool last_error_means_no_file();
+
+// Makes describe_last_error tell of an invalid argument (EINVAL;
+// ERROR_INVALID_PARAMETER), for a service that refuses one of its own.
+void set_invalid_argument_error();
+
 // Creates one directory. Failure (it exists, the parent is missing, ...) is
 // not reported: callers find out through the operations that follow.
 void create_directory(const wchar_t* path);

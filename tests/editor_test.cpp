@@ -2,11 +2,13 @@
 #include <string.h>
 
 #include "initfile/initfile.h"
+#include "initfile/editor_internal.h"
 #include "initfile/initfile.hpp"
 #include "tests/initfile_test_util.h"
 #include "tests/tool_runner.h"
 
 using namespace vlx;
+namespace ini = vlx::initfile;
 
 namespace {
 
@@ -126,8 +128,23 @@ TEST_F(EditorTest, LooksUpWhatTheLoaderReads) {
   EXPECT_STREQ(init_edit_value(edit, "s", "k"), "a;b   c");
   EXPECT_EQ(init_edit_value(edit, "s", "j"), nullptr);  // in the second [s]
   EXPECT_EQ(init_edit_value(edit, "u", "k"), nullptr);
+  // Looked up again and again, an unchanged edit holds one value per entry.
+  const char* first = init_edit_value(edit, "s", "k");
+  for (int i = 0; i < 1000000; ++i) ASSERT_EQ(init_edit_value(edit, "s", "k"), first);
+  EXPECT_EQ(count_held_values(edit), 1u);
   free_init_file(file);
   free_init_edit(edit);
+}
+
+TEST_F(EditorTest, MovedFromEditStoresNothing) {
+  write_contents(scratch / "f.ini", "[s]\nk=v\n");
+  std::optional<ini::Edit> opened = ini::open_edit(scratch / "f.ini");
+  ASSERT_TRUE(opened.has_value());
+  ini::Edit taken = std::move(*opened);
+  EXPECT_NE(opened->store(scratch / "f.ini"), ini::StoreResult::stored);  // NOLINT(bugprone-use-after-move)
+  EXPECT_EQ(store_init_edit(nullptr, to_wide(scratch / "f.ini").c_str()), -1);
+  EXPECT_EQ(read_contents(scratch / "f.ini"), "[s]\nk=v\n");
+  EXPECT_EQ(taken.store(scratch / "f.ini"), ini::StoreResult::stored);
 }
 
 TEST_F(EditorTest, RejectsWhatTheLoaderRejectsWithItsReport) {
@@ -172,7 +189,6 @@ TEST_F(EditorTest, OpensAndStoresFiles) {
 }
 
 TEST_F(EditorTest, CppEditChangesOneValueAndKeepsTheRest) {
-  namespace ini = vlx::initfile;
   ini::LoadError error;
   std::optional<ini::Edit> edit = ini::edit_text("; the port\n[server]\nport = 80 ; http\n", error);
   ASSERT_TRUE(edit);

@@ -41,18 +41,21 @@ int report_unreadable(const wchar_t* path, const InitLoadError& report, const st
 }
 
 // The text of the file at path, or null (reported) when it cannot be read or
-// does not load. A path without a file opens as an empty text.
-InitEdit* open_edit(const wchar_t* path) {
+// does not load. A path without a file opens as an empty text where creates,
+// and is reported otherwise.
+InitEdit* open_edit(const wchar_t* path, bool creates) {
   InitLoadError report;
   InitEdit* edit = open_init_edit(path, &report);
-  if (!edit) report_unreadable(path, report, report.line > 0 ? std::wstring() : describe_last_error());
-  return edit;
+  std::wstring system = report.line > 0 ? std::wstring() : describe_last_error();
+  if (edit && (creates || !report.reason)) return edit;  // a reason on an edit: there was no file
+  if (edit) free_init_edit(edit);
+  report_unreadable(path, report, system);
+  return nullptr;
 }
 
-// The document of the file at path, or null (reported) when it cannot be read
-// whole or does not load. A path without a file has an empty document.
+// The document of the file at path, or null (reported) when it cannot be
+// read whole or does not load; a path without a file too.
 InitFile* open_document(const wchar_t* path) {
-  if (!file_exists(path)) return create_init_file();
   InitLoadError report;
   InitFile* file = load_init_file_reporting(path, &report);
   std::wstring system = report.line > 0 ? std::wstring() : describe_last_error();
@@ -96,8 +99,14 @@ int get_value(const wchar_t* path, const std::string& section, const std::string
 }
 
 int set_value(const wchar_t* path, const std::string& section, const std::string& key, const std::string& value) {
-  InitEdit* edit = open_edit(path);
+  InitEdit* edit = open_edit(path, true);
   if (!edit) return 2;
+  // A value the file already has changes nothing, not even its time.
+  const char* now = init_edit_value(edit, section.c_str(), key.c_str());
+  if (now && value == now) {
+    free_init_edit(edit);
+    return 0;
+  }
   if (set_init_edit_value(edit, section.c_str(), key.c_str(), value.c_str()) < 0) {
     free_init_edit(edit);
     print_message(kStandardError, kCannotHold, path);
@@ -108,7 +117,7 @@ int set_value(const wchar_t* path, const std::string& section, const std::string
 }
 
 int delete_lines(const wchar_t* path, const std::string& section, const std::string* key) {
-  InitEdit* edit = open_edit(path);
+  InitEdit* edit = open_edit(path, false);
   if (!edit) return 2;
   int missing = key ? delete_init_edit_entry(edit, section.c_str(), key->c_str())
                     : delete_init_edit_section(edit, section.c_str());

@@ -19,16 +19,17 @@ const char kUsage[] =
     "  vlxini get FILE SECTION KEY          print the value; status 1 if there is none\n"
     "  vlxini set FILE SECTION KEY VALUE    change or add it, keeping everything else;\n"
     "                                       creates FILE\n"
-    "  vlxini delete FILE SECTION [KEY]     remove the entry, or the whole section;\n"
+    "  vlxini delete FILE SECTION [KEY]     remove the entry from every section of\n"
+    "                                       that name, or every such section;\n"
     "                                       status 1 if none\n"
     "  vlxini list FILE [SECTION]           section names, or the section's KEY=VALUE lines\n"
     "  vlxini check FILE...                 FILE:LINE: reason for each file that does not load\n"
     "  vlxini --help | --version\n"
     "\n"
-    "A file that does not exist reads as empty. The exit status is 0 on success, 1\n"
-    "when the entry or section is not there, and 2 when a file cannot be read, does\n"
-    "not load, cannot hold the value or cannot be stored, or the command line is\n"
-    "wrong.\n";
+    "Only set creates FILE; the other commands need it. The exit status is 0 on\n"
+    "success, 1 when the entry or section is not there, and 2 when a file is\n"
+    "missing (but for set), cannot be read, does not load, cannot hold the value\n"
+    "or cannot be stored, or the command line is wrong.\n";
 const char kVersion[] = "vlxini " VLX_VERSION "\n";
 const char kUnknownCommand[] = "Unknown command %S\n";
 const char kWrongArguments[] = "Wrong number of arguments for %S\n";

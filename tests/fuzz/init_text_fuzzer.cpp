@@ -242,13 +242,28 @@ void change(InitEdit* edit, Document* model, Draw& draw) {
     if (after != before) abort();
     return;
   }
-  if (after != before.substr(0, extent.start) + before.substr(extent.end)) abort();  // its lines, and only they
-  if (whole_section) {
-    model->erase(in_model);
-  } else {
-    in_model->second.erase(std::find_if(in_model->second.begin(), in_model->second.end(),
-                                        [&](const auto& e) { return e.first == key; }));
+  // Every match goes: every section of the name, or the key in each of them.
+  size_t matches = 0;
+  for (auto s = model->begin(); s != model->end();) {
+    if (s->first != section) {
+      ++s;
+      continue;
+    }
+    if (whole_section) {
+      s = model->erase(s);
+      ++matches;
+      continue;
+    }
+    for (auto e = s->second.begin(); e != s->second.end();) {
+      matches += e->first == key;
+      e = e->first == key ? s->second.erase(e) : e + 1;
+    }
+    ++s;
   }
+  // A single match takes its lines, and only they.
+  if (matches == 1 && after != before.substr(0, extent.start) + before.substr(extent.end)) abort();
+  // Afterwards a look-up finds nothing.
+  if (!whole_section && init_edit_value(edit, section.c_str(), key.c_str())) abort();
 }
 
 // The editor over the same bytes: it accepts and rejects what the loader

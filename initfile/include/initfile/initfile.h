@@ -198,11 +198,14 @@ typedef struct InitEdit InitEdit;
 
 // The text of the file at path to edit, or null when the file cannot be read
 // or does not load. The report (when report is not null) is that of
-// load_init_file_reporting, but for two cases: a path where there is no file
+// load_init_file_reporting, but for two cases: a path where there is no such
+// file (ENOENT or ENOTDIR; ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND)
 // opens as an empty text, with line 0 and the reason "the file does not
 // exist" (a first set and a store create the file), and a read error part-way
 // gives null with line 0 and the reason "a read error ended the file early",
-// since a store would otherwise cut the file short. A file that was read
+// since a store would otherwise cut the file short. Any other failure to open
+// (no permission, a loop of links) gives null with line 0 and "the file
+// cannot be opened", the system's error left to be read. A file that was read
 // whole leaves the reason null.
 InitEdit* open_init_edit(const wchar_t* path, InitLoadError* report);
 
@@ -211,11 +214,13 @@ InitEdit* open_init_edit(const wchar_t* path, InitLoadError* report);
 InitEdit* open_init_edit_text(const char* text, size_t length, InitLoadError* report);
 
 // The value of the first entry with key in the first section named section,
-// as the loader gives it; null when there is none.
+// as the loader gives it; null when there is none. The edit holds one value
+// per entry looked up until its next change, however often it is looked up.
 const char* init_edit_value(const InitEdit* edit, const char* section, const char* key);
 
-// Sets key in the first section named section to value: 0 when the value of
-// the first entry with key was replaced, only the bytes of its raw value
+// Sets key in the first section named section to value: 0 when the first
+// entry with key already reads as value (then no byte changes), or when its
+// value was replaced, only the bytes of its raw value
 // rewritten (escaped as the writer escapes; a value continued over several
 // lines becomes one line, and the comment of its last line stays; an empty
 // value is set where the loader starts it, after the '=' and its spaces); 1
@@ -230,12 +235,13 @@ const char* init_edit_value(const InitEdit* edit, const char* section, const cha
 // or ends with a space; a section name that is empty or holds '=', CR or LF.
 int set_init_edit_value(InitEdit* edit, const char* section, const char* key, const char* value);
 
-// Removes the physical lines of the first entry with key in the first
-// section named section: 0 when it was removed, 1 when there is none.
+// Removes the physical lines of every entry with key in every section named
+// section, so that no look-up finds one afterwards: 0 when any was removed,
+// 1 when there is none.
 int delete_init_edit_entry(InitEdit* edit, const char* section, const char* key);
 
-// Removes the first section named section: its header and every line up to
-// the next header. 0 when it was removed, 1 when there is none.
+// Removes every section named section: each header and every line up to the
+// next header. 0 when any was removed, 1 when there is none.
 int delete_init_edit_section(InitEdit* edit, const char* section);
 
 // The current text, terminated for convenience; *length (when length is not
@@ -243,7 +249,8 @@ int delete_init_edit_section(InitEdit* edit, const char* section);
 const char* init_edit_text(const InitEdit* edit, size_t* length);
 
 // Writes the current text to path, with the replacement and the results of
-// store_init_file: 0, -1 or -2.
+// store_init_file: 0, -1 or -2. A null edit (what a move leaves in C++) is
+// -1 with an invalid-argument error, and writes nothing.
 int store_init_edit(const InitEdit* edit, const wchar_t* path);
 
 // Releases the edit.
