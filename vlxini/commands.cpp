@@ -1,6 +1,7 @@
 #include "vlxini/commands.h"
 
 #include <string.h>
+#include <wchar.h>
 
 #include "initfile/initfile.h"
 #include "platform/platform.h"
@@ -10,14 +11,13 @@ using namespace vlx;
 namespace {
 
 const char kCannotOpen[] = "Cannot open init file %S\n";
+const char kCannotLoad[] = "Cannot load init file %S\n";
+const char kCannotChangeInput[] = "Cannot change standard input: name the file to change\n";
 const char kCannotHold[] = "Cannot write this change to init file %S\n";
 const char kCannotStore[] = "Could not store init file %S\n";
 const char kReason[] = "  %S\n";
 const char kLeftIncomplete[] = "  %S is now incomplete: its directory allows no new file, so it was written in place\n";
-const char kWhatCannotBeHeld[] =
-    "  an init file cannot hold a section name that is empty or holds '=', CR or LF, a key that is empty, "
-    "holds '=', CR or LF or begins or ends with a space, or a value that begins or ends with a space or holds "
-    "CR or LF\n";
+
 const char kCheckFailed[] = "%S:%S\n";
 
 std::wstring widen(const char* text) { return decode_utf8(text, strlen(text)); }
@@ -33,17 +33,53 @@ std::wstring describe_failure(const InitLoadError& report, const std::wstring& s
   return system.empty() ? widen(report.reason) : system;
 }
 
-// Reports a file that could not be opened, read or loaded: status 2.
+// Reports a file that could not be opened or read, or that opened but does
+// not load (then with its line): status 2.
 int report_unreadable(const wchar_t* path, const InitLoadError& report, const std::wstring& system) {
-  print_message(kStandardError, kCannotOpen, path);
+  print_message(kStandardError, report.line > 0 ? kCannotLoad : kCannotOpen, path);
   print_reason(describe_failure(report, system));
   return 2;
+}
+
+// The one rule of the format that a change breaks, naming the argument;
+// null when the text can hold it.
+const char* broken_rule(const std::string& section, const std::string& key, const std::string& value) {
+  auto edge_space = [](const std::string& text) { return !text.empty() && (text.front() == ' ' || text.back() == ' '); };
+  if (section.empty()) return "SECTION cannot be empty";
+  if (section.find_first_of("=\r\n") != std::string::npos) return "SECTION cannot hold '=', CR or LF";
+  if (key.empty()) return "KEY cannot be empty";
+  if (key.find_first_of("=\r\n") != std::string::npos) return "KEY cannot hold '=', CR or LF";
+  if (edge_space(key)) return "KEY cannot begin or end with a space";
+  if (value.find_first_of("\r\n") != std::string::npos) return "VALUE cannot hold CR or LF";
+  if (edge_space(value)) return "VALUE cannot begin or end with a space";
+  return nullptr;
+}
+
+bool is_standard_input(const wchar_t* path) { return wcscmp(path, L"-") == 0; }
+
+// All of standard input.
+std::string read_standard_input() {
+  std::string text;
+  for (int byte; (byte = read_console_byte()) >= 0;) text += static_cast<char>(byte);
+  return text;
+}
+
+// Loads path, or standard input for "-", reporting like
+// load_init_file_reporting.
+InitFile* load_reporting(const wchar_t* path, InitLoadError* report) {
+  if (!is_standard_input(path)) return load_init_file_reporting(path, report);
+  std::string text = read_standard_input();
+  return load_init_text_reporting(text.data(), text.size(), report);
 }
 
 // The text of the file at path, or null (reported) when it cannot be read or
 // does not load. A path without a file opens as an empty text where creates,
 // and is reported otherwise.
 InitEdit* open_edit(const wchar_t* path, bool creates) {
+  if (is_standard_input(path)) {
+    print_message(kStandardError, kCannotChangeInput);
+    return nullptr;
+  }
   InitLoadError report;
   InitEdit* edit = open_init_edit(path, &report);
   std::wstring system = report.line > 0 ? std::wstring() : describe_last_error();
@@ -57,7 +93,7 @@ InitEdit* open_edit(const wchar_t* path, bool creates) {
 // read whole or does not load; a path without a file too.
 InitFile* open_document(const wchar_t* path) {
   InitLoadError report;
-  InitFile* file = load_init_file_reporting(path, &report);
+  InitFile* file = load_reporting(path, &report);
   std::wstring system = report.line > 0 ? std::wstring() : describe_last_error();
   if (file && !report.reason) return file;
   if (file) free_init_file(file);  // cut short by a read error
@@ -101,16 +137,21 @@ int get_value(const wchar_t* path, const std::string& section, const std::string
 int set_value(const wchar_t* path, const std::string& section, const std::string& key, const std::string& value) {
   InitEdit* edit = open_edit(path, true);
   if (!edit) return 2;
+  if (const char* rule = broken_rule(section, key, value)) {
+    free_init_edit(edit);
+    print_message(kStandardError, kCannotHold, path);
+    print_reason(widen(rule));
+    return 2;
+  }
   // A value the file already has changes nothing, not even its time.
   const char* now = init_edit_value(edit, section.c_str(), key.c_str());
   if (now && value == now) {
     free_init_edit(edit);
     return 0;
   }
-  if (set_init_edit_value(edit, section.c_str(), key.c_str(), value.c_str()) < 0) {
+  if (set_init_edit_value(edit, section.c_str(), key.c_str(), value.c_str()) < 0) {  // the rules above: none
     free_init_edit(edit);
     print_message(kStandardError, kCannotHold, path);
-    write_console(kStandardError, kWhatCannotBeHeld, strlen(kWhatCannotBeHeld));
     return 2;
   }
   return store_edit(edit, path);
@@ -147,7 +188,7 @@ int check_files(const wchar_t* const* paths, int count) {
   int status = 0;
   for (int i = 0; i < count; ++i) {
     InitLoadError report;
-    InitFile* file = load_init_file_reporting(paths[i], &report);
+    InitFile* file = load_reporting(paths[i], &report);
     std::wstring system = report.line > 0 ? std::wstring() : describe_last_error();
     if (file) free_init_file(file);
     if (file && !report.reason) continue;

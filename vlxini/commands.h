@@ -9,7 +9,8 @@
 #include <string>
 
 // Prints the value of key in the first section named section, and a line
-// feed. A file that does not exist has no value.
+// feed. A path "-" reads standard input; a file that does not exist is an
+// error (status 2), as for list and delete.
 int get_value(const wchar_t* path, const std::string& section, const std::string& key);
 
 // Sets key in the first section named section to value, changing only the
@@ -17,17 +18,18 @@ int get_value(const wchar_t* path, const std::string& section, const std::string
 // stores the file through a replacement; a file that does not exist is made.
 int set_value(const wchar_t* path, const std::string& section, const std::string& key, const std::string& value);
 
-// Removes the first entry with key in the first section named section, or,
-// with key null, that whole section, and stores the file.
+// Removes every entry with key in every section named section, or, with key
+// null, every such section, and stores the file.
 int delete_lines(const wchar_t* path, const std::string& section, const std::string* key);
 
 // Prints the names of the sections in file order, or, with section not
 // null, the KEY=VALUE lines of the first section of that name, as the loader
-// reads them. A file that does not exist has no sections.
+// reads them. A path "-" reads standard input.
 int list_file(const wchar_t* path, const std::string* section);
 
 // Writes "FILE:LINE: reason" to standard error for each file that does not
 // load ("FILE: reason" when it cannot be opened or read): 0 when all load.
+// A path "-" reads standard input.
 int check_files(const wchar_t* const* paths, int count);
 
 #endif  // VLX_VLXINI_COMMANDS_H

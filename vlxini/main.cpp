@@ -17,6 +17,8 @@ const char kUsage[] =
     "comments, blank lines, spacing, escapes, order and line ends.\n"
     "\n"
     "  vlxini get FILE SECTION KEY          print the value; status 1 if there is none\n"
+    "                                       (FILE '-' reads standard input, for get,\n"
+    "                                       list and check)\n"
     "  vlxini set FILE SECTION KEY VALUE    change or add it, keeping everything else;\n"
     "                                       creates FILE\n"
     "  vlxini delete FILE SECTION [KEY]     remove the entry from every section of\n"
@@ -33,6 +35,8 @@ const char kUsage[] =
 const char kVersion[] = "vlxini " VLX_VERSION "\n";
 const char kUnknownCommand[] = "Unknown command %S\n";
 const char kWrongArguments[] = "Wrong number of arguments for %S\n";
+const char kNoCommand[] = "No command given\n";
+const char kTryHelp[] = "Try 'vlxini --help' for more information.\n";
 const char kOutputFailed[] = "Could not write to standard output\n";
 
 // A command and how many arguments it takes after its name.
@@ -45,9 +49,10 @@ const Command kCommands[] = {
     {L"get", 3, 3}, {L"set", 4, 4}, {L"delete", 2, 3}, {L"list", 1, 2}, {L"check", 1, 1 << 30},
 };
 
+// A wrong command line: its one line, then where the usage is; status 2.
 int show_usage_error(const char* message, const wchar_t* argument) {
   print_message(kStandardError, message, argument);
-  write_console(kStandardError, kUsage, strlen(kUsage));
+  print_message(kStandardError, kTryHelp);
   return 2;
 }
 
@@ -82,9 +87,11 @@ int finish(int status) {
 }  // namespace
 
 int wmain(int argc, wchar_t* argv[]) {
-  if (argc < 2) return show_usage_error("", L"");
+  if (argc < 2) return show_usage_error(kNoCommand, L"");
   std::wstring first = argv[1];
-  if (first == L"--help" || first == L"-h" || (kSlashQuestionIsHelp && first == L"/?")) {
+  bool help = first == L"--help" || first == L"-h" || (kSlashQuestionIsHelp && first == L"/?");
+  if ((help || first == L"--version") && argc > 2) return show_usage_error(kWrongArguments, argv[1]);
+  if (help) {
     write_console(kStandardOutput, kUsage, strlen(kUsage));
     return finish(0);
   }
