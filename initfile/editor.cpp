@@ -63,6 +63,16 @@ struct InitEdit {
   // The values handed out since the last change, one per entry looked up
   // (by section and key), so that repeated look-ups hold no more.
   mutable std::map<std::pair<std::string, std::string>, std::string> values;
+  // For an edit opened from a file: what the file was when the text was
+  // read, or after the edit's last store (empty: there was no file); a store
+  // finds it so or writes nothing.
+  std::wstring path;  // empty for an edit of a text
+  mutable std::string signature;
+};
+
+struct InitFileHold {
+  std::wstring lock_path;
+  vlx::FileHandle lock;
 };
 
 namespace {
@@ -318,7 +328,9 @@ bool write_text(FileHandle file, const void* context) {
   return true;
 }
 
-InitEdit* make_edit(std::string text) { return new InitEdit{std::move(text), {}, {}, 0, false, false, {}}; }
+InitEdit* make_edit(std::string text) {
+  return new InitEdit{std::move(text), {}, {}, 0, false, false, {}, {}, {}};
+}
 
 InitEdit* open_edit_of(std::string text, InitLoadError* report) {
   InitEdit* edit = make_edit(std::move(text));
@@ -332,12 +344,23 @@ InitEdit* open_edit_of(std::string text, InitLoadError* report) {
 InitEdit* open_init_edit(const wchar_t* path, InitLoadError* report) {
   std::string text;
   InitLoadError read = {0, nullptr};
-  if (read_whole_file(path, &text, &read)) return open_edit_of(std::move(text), report);
+  // Taken before the read: a change while it reads shows at the store.
+  std::string signature = file_signature(path);
+  if (read_whole_file(path, &text, &read)) {
+    InitEdit* edit = open_edit_of(std::move(text), report);
+    if (edit) edit->path = path;
+    if (edit) edit->signature = signature;
+    return edit;
+  }
   // Only "no such file" is a file to create; any other failure (no
   // permission, a loop of links) is an error, not an empty file.
   bool missing = read.reason == kInitCannotOpen && last_error_means_no_file();
   if (report) *report = {0, missing ? kInitNoFile : read.reason};
-  return missing ? make_edit(std::string()) : nullptr;
+  if (!missing) return nullptr;
+  InitEdit* edit = make_edit(std::string());
+  edit->path = path;
+  edit->signature = signature;
+  return edit;
 }
 
 InitEdit* open_init_edit_text(const char* text, size_t length, InitLoadError* report) {
@@ -410,7 +433,31 @@ int store_init_edit(const InitEdit* edit, const wchar_t* path) {
     set_invalid_argument_error();  // an edit a move took: never an empty file
     return -1;
   }
-  return store_init_bytes(path, write_text, &edit->text);
+  // Over the file it was read from, only as it was read: another's change stands.
+  bool own = !edit->path.empty() && edit->path == path;
+  if (own && file_signature(path) != edit->signature) return -3;
+  int stored = store_init_bytes(path, write_text, &edit->text);
+  if (own && stored == 0) edit->signature = file_signature(path);
+  return stored;
+}
+
+int hold_init_file(const wchar_t* path, InitFileHold** hold) {
+  // The lock file is named for the file: ".name.lock" beside it.
+  std::wstring lock_path = path;
+  size_t slash = lock_path.find_last_of(kPathSeparator == L'/' ? L"/" : L"\\/");
+  lock_path.insert(slash == std::wstring::npos ? 0 : slash + 1, L".");
+  lock_path += L".lock";
+  FileHandle lock = kInvalidFile;
+  LockResult result = lock_file(lock_path.c_str(), &lock);
+  if (result != kLockTaken) return result == kLockHeld ? 1 : -1;
+  *hold = new InitFileHold{lock_path, lock};
+  return 0;
+}
+
+void release_init_file(InitFileHold* hold) {
+  if (!hold) return;
+  release_file_lock(hold->lock_path.c_str(), hold->lock);
+  delete hold;
 }
 
 size_t count_held_values(const InitEdit* edit) { return edit->values.size(); }

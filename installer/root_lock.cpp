@@ -11,12 +11,12 @@ using namespace vlx;
 namespace {
 
 FileHandle root_lock = kInvalidFile;
-const wchar_t* locked_directory = nullptr;
+std::wstring lock_path;  // bin's ".vlxinstall.lock"
 
 // Releases the lock as the run ends, however it ends but killed: the lock
 // file is then gone when the process is, not a moment after.
 void release_root_lock() {
-  if (root_lock != kInvalidFile) release_directory_lock(locked_directory, root_lock);
+  if (root_lock != kInvalidFile) release_file_lock(lock_path.c_str(), root_lock);
   root_lock = kInvalidFile;
 }
 
@@ -28,8 +28,9 @@ void lock_root(const RunState* state) {
   bool told = false;
   // A lock that a killed run held is gone with its process, so waiting ends
   // as soon as the run that holds it does; polling keeps the wait portable.
-  DirectoryLock lock;
-  while ((lock = lock_directory(state->bin_dir, &root_lock)) == kLockHeld) {
+  lock_path = std::wstring(state->bin_dir) + kPathSeparator + L".vlxinstall.lock";
+  LockResult lock;
+  while ((lock = lock_file(lock_path.c_str(), &root_lock)) == kLockHeld) {
     Clock::duration waited = Clock::now() - started;
     if (waited >= std::chrono::minutes(5)) {
       fail(kOtherRunTooLong, state->root_dir);
@@ -41,7 +42,5 @@ void lock_root(const RunState* state) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  if (lock != kLockTaken) return;
-  locked_directory = state->bin_dir;
-  std::atexit(release_root_lock);
+  if (lock == kLockTaken) std::atexit(release_root_lock);
 }

@@ -77,22 +77,22 @@ bool file_exists(const wchar_t* path) {
   return retry_interrupted([&] { return stat(native.c_str(), &info); }) == 0;
 }
 
-DirectoryLock lock_directory(const wchar_t* directory, FileHandle* lock) {
+LockResult lock_file(const wchar_t* lock_path, FileHandle* lock) {
   // Only a user who may write the directory can open the lock file for
-  // writing, which a write lock needs: a reader holds up no run. It is never
+  // writing, which a write lock needs: a reader holds up no one. It is never
   // opened through a link, nor waited on as a FIFO.
-  std::string path = to_native(directory) + "/.vlxinstall.lock";
+  std::string path = to_native(lock_path);
   int fd = open_retrying(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) return kLockUnavailable;
   struct stat mine, named;
   struct flock whole = {};
   whole.l_type = F_WRLCK;
   whole.l_whence = SEEK_SET;
-  DirectoryLock result = kLockUnavailable;
+  LockResult result = kLockUnavailable;
   if (retry_interrupted([&] { return fstat(fd, &mine); }) == 0 && S_ISREG(mine.st_mode)) {
     if (retry_interrupted([&] { return fcntl(fd, F_OFD_SETLK, &whole); }) == 0) {
-      // The run that held it before may have removed the name since it was
-      // opened: the lock counts only while the name is this file.
+      // The holder before may have removed the name since it was opened: the
+      // lock counts only while the name is this file.
       bool same = retry_interrupted([&] { return lstat(path.c_str(), &named); }) == 0 &&
                   named.st_dev == mine.st_dev && named.st_ino == mine.st_ino;
       result = same ? kLockTaken : kLockHeld;
@@ -108,12 +108,19 @@ DirectoryLock lock_directory(const wchar_t* directory, FileHandle* lock) {
   return result;
 }
 
-void release_directory_lock(const wchar_t* directory, FileHandle lock) {
-  // Removed while still locked, so that no other run locks a file that is
-  // about to lose its name.
-  std::string path = to_native(directory) + "/.vlxinstall.lock";
+void release_file_lock(const wchar_t* lock_path, FileHandle lock) {
+  // Removed while still locked, so that no one locks a file that is about
+  // to lose its name.
+  std::string path = to_native(lock_path);
   retry_interrupted([&] { return unlink(path.c_str()); });
   close(static_cast<int>(lock));
+}
+
+std::string file_signature(const wchar_t* path) {
+  struct stat info;
+  if (retry_interrupted([&] { return stat(to_native(path).c_str(), &info); }) != 0) return std::string();
+  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + ":" + std::to_string(info.st_size) +
+         ":" + std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
 }
 
 namespace {

@@ -40,10 +40,8 @@ void create_directory(const wchar_t* path) { CreateDirectoryW(path, nullptr); }
 
 bool file_exists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
-DirectoryLock lock_directory(const wchar_t* directory, FileHandle* lock) {
-  std::wstring path = extended_path(directory);
-  if (path.back() != L'\\') path += L'\\';
-  path += L".vlxinstall.lock";
+LockResult lock_file(const wchar_t* lock_path, FileHandle* lock) {
+  std::wstring path = extended_path(lock_path);
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
@@ -60,7 +58,21 @@ DirectoryLock lock_directory(const wchar_t* directory, FileHandle* lock) {
   return kLockUnavailable;
 }
 
-void release_directory_lock(const wchar_t*, FileHandle lock) { close_file(lock); }  // deleted on close
+void release_file_lock(const wchar_t*, FileHandle lock) { close_file(lock); }  // deleted on close
+
+std::string file_signature(const wchar_t* path) {
+  HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  BY_HANDLE_FILE_INFORMATION info;
+  bool known = GetFileInformationByHandle(file, &info);
+  CloseHandle(file);
+  if (!known) return std::string();
+  auto join = [](DWORD high, DWORD low) { return std::to_string((static_cast<unsigned long long>(high) << 32) | low); };
+  return std::to_string(info.dwVolumeSerialNumber) + ":" + join(info.nFileIndexHigh, info.nFileIndexLow) + ":" +
+         join(info.nFileSizeHigh, info.nFileSizeLow) + ":" +
+         join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
+}
 
 FileHandle open_file_for_reading(const wchar_t* path) {
   return from_handle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

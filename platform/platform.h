@@ -316,24 +316,28 @@ void remove_stale_replacements(const wchar_t* directory);
 
 // ---- One run at a time ----
 
-enum DirectoryLock {
+enum LockResult {
   kLockTaken,       // this process holds the lock
   kLockHeld,        // another process holds it
   kLockUnavailable  // it cannot be had: directory missing, not a directory
 };
 
 // Tries once, without waiting, to take the lock that one process at a time
-// holds on directory: the file ".vlxinstall.lock" in it, which only a user
-// who may write the directory can open for writing (a write lock on it on
-// POSIX; on Windows opened unshared and deleted on close). A taken lock is
-// held until it is released or the process ends, however it ends; lock may
-// be null when it is kept to the end.
-DirectoryLock lock_directory(const wchar_t* directory, FileHandle* lock);
+// holds through the file lock_path, made where it is missing, which only a
+// user who may write its directory can open for writing (a write lock on it
+// on POSIX; on Windows opened unshared and deleted on close). A taken lock
+// is held until it is released or the process ends, however it ends; lock
+// may be null when it is kept to the end.
+LockResult lock_file(const wchar_t* lock_path, FileHandle* lock);
 
-// Releases a lock that lock_directory took, removing its file, so that the
-// file is gone when the process is (Wine closes a dead process's handles a
-// moment later; a killed process's file stays, and the next run reuses it).
-void release_directory_lock(const wchar_t* directory, FileHandle lock);
+// Releases a lock that lock_file took, removing its file, so that the file
+// is gone when the process is (Wine closes a dead process's handles a moment
+// later; a killed process's file stays, and the next one reuses it).
+void release_file_lock(const wchar_t* lock_path, FileHandle lock);
+
+// What tells the file at path from any other version of it (its identity,
+// size and modification time); empty when there is no file.
+std::string file_signature(const wchar_t* path);
 
 // Opens an existing file (not a directory) for reading, sharing read access.
 // Returns kInvalidFile on failure.

@@ -148,7 +148,7 @@ TEST_F(CheckTest, FileHeldLongerThanTheWaitIsUnreadable) {
 TEST_F(CheckTest, AnswersWhileAnotherRunHoldsTheRoot) {
   ASSERT_EQ(run_silent().status, 0);
   FileHandle lock = kInvalidFile;
-  ASSERT_EQ(lock_directory(to_wide(bin_dir).c_str(), &lock), kLockTaken);
+  ASSERT_EQ(lock_file(to_wide(bin_dir / ".vlxinstall.lock").c_str(), &lock), kLockTaken);
   bool waited = false;
   Snapshot before = take_snapshot(root);
   ProcessResult result = run_tool_watching({L"--check", to_wide(root)}, [&](const std::string& err) {

@@ -136,6 +136,27 @@ TEST_F(EditorTest, LooksUpWhatTheLoaderReads) {
   free_init_edit(edit);
 }
 
+TEST_F(EditorTest, StoreLeavesAnotherProgramsChange) {
+  write_contents(scratch / "f.ini", "[s]\nk=1\n");
+  std::wstring path = to_wide(scratch / "f.ini");
+  InitEdit* edit = open_init_edit(path.c_str(), nullptr);
+  ASSERT_NE(edit, nullptr);
+  ASSERT_EQ(set_init_edit_value(edit, "s", "j", "2"), 1);
+  write_contents(scratch / "f.ini", "[s]\nk=1\nother=3\n");  // another program's change meanwhile
+  EXPECT_EQ(store_init_edit(edit, path.c_str()), -3);
+  EXPECT_EQ(read_contents(scratch / "f.ini"), "[s]\nk=1\nother=3\n");
+  // Stored elsewhere it is written; its own store updates what it knows.
+  EXPECT_EQ(store_init_edit(edit, to_wide(scratch / "copy.ini").c_str()), 0);
+  free_init_edit(edit);
+  edit = open_init_edit(path.c_str(), nullptr);
+  ASSERT_EQ(set_init_edit_value(edit, "s", "j", "2"), 1);
+  EXPECT_EQ(store_init_edit(edit, path.c_str()), 0);
+  ASSERT_EQ(set_init_edit_value(edit, "s", "j", "4"), 0);
+  EXPECT_EQ(store_init_edit(edit, path.c_str()), 0);
+  EXPECT_EQ(read_contents(scratch / "f.ini"), "[s]\nk=1\nother=3\nj=4\n");
+  free_init_edit(edit);
+}
+
 TEST_F(EditorTest, MovedFromEditStoresNothing) {
   write_contents(scratch / "f.ini", "[s]\nk=v\n");
   std::optional<ini::Edit> opened = ini::open_edit(scratch / "f.ini");

@@ -96,9 +96,9 @@ TEST_F(InstallTest, RunsAtOnceOnOneRootEachComplete) {
 TEST_F(InstallTest, RunWaitsForTheRunThatHoldsTheRoot) {
   fs::create_directories(bin_dir);
   FileHandle lock = kInvalidFile;
-  ASSERT_EQ(lock_directory(to_wide(bin_dir).c_str(), &lock), kLockTaken);
-  EXPECT_EQ(lock_directory(to_wide(bin_dir).c_str(), nullptr), kLockHeld);
-  EXPECT_EQ(lock_directory(to_wide(scratch / "absent").c_str(), nullptr), kLockUnavailable);
+  ASSERT_EQ(lock_file(to_wide(bin_dir / ".vlxinstall.lock").c_str(), &lock), kLockTaken);
+  EXPECT_EQ(lock_file(to_wide(bin_dir / ".vlxinstall.lock").c_str(), nullptr), kLockHeld);
+  EXPECT_EQ(lock_file(to_wide(scratch / "absent" / ".vlxinstall.lock").c_str(), nullptr), kLockUnavailable);
   // The other run lets go once this one says that it waits, however long
   // its start took.
   std::string waiting = console_text(message(kWaitingForOtherRun, encode_utf8(to_wide(root).c_str())));

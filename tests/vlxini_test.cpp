@@ -1,5 +1,6 @@
 // vlxini through the real executable: its commands, statuses and messages,
 // and the bytes it keeps.
+#include "initfile/initfile.h"
 #include "tests/tool_runner.h"
 
 using namespace vlx;
@@ -271,6 +272,34 @@ TEST_F(VlxiniTest, DashReadsStandardInput) {
   result = run_process(locate_sibling_program(L"vlxini"), {L"check", L"-"}, to_wide(scratch), "[s]\norphan\n");
   EXPECT_EQ(result.status, 2);
   EXPECT_EQ(result.err, console_text("-:2: a line that is neither a section header nor an entry\n"));
+}
+
+TEST_F(VlxiniTest, ChangesMadeAtOnceAllLand) {
+  // Two changes at a time, each of its own key: each holds the file for its
+  // whole read, change and store, so that no store replaces another's.
+  write_contents(scratch / "c.ini", "[s]\n");
+  const int rounds = kPathSeparator == L'/' ? 50 : 10;  // Wine starts a process in a tenth of a second
+  std::wstring program = locate_sibling_program(L"vlxini");
+  for (int i = 0; i < rounds; ++i) {
+    std::wstring n = std::to_wstring(i);
+    ProcessHandle a = start_process(program, {L"set", file(L"c.ini"), L"s", L"a" + n, L"1"}, to_wide(scratch));
+    ProcessHandle b = start_process(program, {L"set", file(L"c.ini"), L"s", L"b" + n, L"2"}, to_wide(scratch));
+    ASSERT_NE(a, -1);
+    ASSERT_NE(b, -1);
+    wait_for_process(a);
+    wait_for_process(b);
+  }
+  InitFile* changed = load_init_file(file(L"c.ini").c_str());
+  ASSERT_NE(changed, nullptr);
+  InitSection* section = lookup_init_section(changed, "s");
+  ASSERT_NE(section, nullptr);
+  for (int i = 0; i < rounds; ++i) {
+    EXPECT_STREQ(lookup_init_value(section, ("a" + std::to_string(i)).c_str()), "1") << i;
+    EXPECT_STREQ(lookup_init_value(section, ("b" + std::to_string(i)).c_str()), "2") << i;
+  }
+  EXPECT_EQ(section->count, 2 * rounds);
+  free_init_file(changed);
+  EXPECT_FALSE(fs::exists(scratch / ".c.ini.lock"));
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 #include <string.h>
 #include <wchar.h>
 
+#include <chrono>
+#include <thread>
+
 #include "initfile/initfile.h"
 #include "platform/platform.h"
 
@@ -13,6 +16,9 @@ namespace {
 const char kCannotOpen[] = "Cannot open init file %S\n";
 const char kCannotLoad[] = "Cannot load init file %S\n";
 const char kCannotChangeInput[] = "Cannot change standard input: name the file to change\n";
+const char kWaiting[] = "Waiting for another change of %S to finish...\n";
+const char kHeldTooLong[] = "Another change of %S has not finished after 30 seconds, giving up.\n";
+const char kChangedMeanwhile[] = "  it was changed by another program since it was read\n";
 const char kCannotHold[] = "Cannot write this change to init file %S\n";
 const char kCannotStore[] = "Could not store init file %S\n";
 const char kReason[] = "  %S\n";
@@ -108,6 +114,10 @@ int store_edit(InitEdit* edit, const wchar_t* path) {
   free_init_edit(edit);
   if (stored == 0) return 0;
   print_message(kStandardError, kCannotStore, path);
+  if (stored == -3) {
+    print_message(kStandardError, kChangedMeanwhile);
+    return 2;
+  }
   print_reason(reason);
   if (last_target_damage(nullptr) == kTargetIncomplete) print_message(kStandardError, kLeftIncomplete, path);
   return 2;
@@ -117,6 +127,31 @@ int store_edit(InitEdit* edit, const wchar_t* path) {
 void print_text(const char* text) {
   std::string rendered = render_for_console(kStandardOutput, widen(text).c_str());
   write_console(kStandardOutput, rendered.data(), rendered.size());
+}
+
+// Holds path for a whole read-change-store, waiting while another process
+// does (saying so once after a second), for at most 30 seconds. Returns 0
+// with *hold set (null where the file's directory allows no lock file: the
+// change then goes ahead unheld), or 2 after the message.
+int hold(const wchar_t* path, InitFileHold** hold) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point started = Clock::now();
+  bool told = false;
+  *hold = nullptr;
+  for (int held; (held = hold_init_file(path, hold)) == 1;) {
+    Clock::duration waited = Clock::now() - started;
+    if (waited >= std::chrono::seconds(30)) {
+      print_message(kStandardError, kHeldTooLong, path);
+      return 2;
+    }
+    if (!told && waited >= std::chrono::seconds(1)) {
+      print_message(kStandardError, kWaiting, path);
+      flush_console(kStandardError);
+      told = true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return 0;
 }
 
 }  // namespace
@@ -134,7 +169,10 @@ int get_value(const wchar_t* path, const std::string& section, const std::string
   return value ? 0 : 1;
 }
 
-int set_value(const wchar_t* path, const std::string& section, const std::string& key, const std::string& value) {
+namespace {
+
+int set_value_held(const wchar_t* path, const std::string& section, const std::string& key,
+                   const std::string& value) {
   InitEdit* edit = open_edit(path, true);
   if (!edit) return 2;
   if (const char* rule = broken_rule(section, key, value)) {
@@ -157,7 +195,7 @@ int set_value(const wchar_t* path, const std::string& section, const std::string
   return store_edit(edit, path);
 }
 
-int delete_lines(const wchar_t* path, const std::string& section, const std::string* key) {
+int delete_lines_held(const wchar_t* path, const std::string& section, const std::string* key) {
   InitEdit* edit = open_edit(path, false);
   if (!edit) return 2;
   int missing = key ? delete_init_edit_entry(edit, section.c_str(), key->c_str())
@@ -167,6 +205,27 @@ int delete_lines(const wchar_t* path, const std::string& section, const std::str
     return 1;
   }
   return store_edit(edit, path);
+}
+
+// Runs change on path while holding it, so that changes of several
+// processes all land.
+template <typename Change>
+int while_held(const wchar_t* path, Change change) {
+  InitFileHold* held = nullptr;
+  if (!is_standard_input(path) && hold(path, &held) != 0) return 2;
+  int status = change();
+  release_init_file(held);
+  return status;
+}
+
+}  // namespace
+
+int set_value(const wchar_t* path, const std::string& section, const std::string& key, const std::string& value) {
+  return while_held(path, [&] { return set_value_held(path, section, key, value); });
+}
+
+int delete_lines(const wchar_t* path, const std::string& section, const std::string* key) {
+  return while_held(path, [&] { return delete_lines_held(path, section, key); });
 }
 
 int list_file(const wchar_t* path, const std::string* section) {

@@ -249,9 +249,27 @@ int delete_init_edit_section(InitEdit* edit, const char* section);
 const char* init_edit_text(const InitEdit* edit, size_t* length);
 
 // Writes the current text to path, with the replacement and the results of
-// store_init_file: 0, -1 or -2. A null edit (what a move leaves in C++) is
-// -1 with an invalid-argument error, and writes nothing.
+// store_init_file: 0, -1 or -2; and -3, writing nothing, when path is the
+// one the edit was opened from and the file there is no longer the one it
+// read or last stored (another program changed, replaced, made or removed
+// it since): a store never writes over another's change. A null edit (what a move leaves in C++) is -1 with an
+// invalid-argument error, and writes nothing.
 int store_init_edit(const InitEdit* edit, const wchar_t* path);
+
+// A hold of a file for a whole read-change-store: one process at a time
+// holds a file, so that changes made by several processes all land. The
+// hold is a lock on the file "." name ".lock" beside it (made where
+// missing, removed on release); a process that ends, however it ends, lets
+// go of it, so a killed holder never blocks.
+typedef struct InitFileHold InitFileHold;
+
+// Tries once, without waiting, to hold the file at path: 0 held (*hold set,
+// to be released), 1 another process holds it (try again later), -1 it
+// cannot be held (its directory may not be written; the system's error).
+int hold_init_file(const wchar_t* path, InitFileHold** hold);
+
+// Lets go of a hold and removes its lock file.
+void release_init_file(InitFileHold* hold);
 
 // Releases the edit.
 void free_init_edit(InitEdit* edit);

@@ -74,11 +74,13 @@
 
 namespace vlx::initfile {
 
-// What Document::store reports: the results of store_init_file.
+// What Document::store reports: the results of store_init_file (and of
+// store_init_edit for Edit::store).
 enum class [[nodiscard]] StoreResult {
-  stored = 0,        // all written, flushed and in place
-  not_created = -1,  // the file could not be created or put in place
-  not_written = -2,  // a write, a flush or the close failed
+  stored = 0,                 // all written, flushed and in place
+  not_created = -1,           // the file could not be created or put in place
+  not_written = -2,           // a write, a flush or the close failed
+  changed_by_another = -3,    // Edit::store: the file changed since it was opened; nothing written
 };
 
 // Where and why a load failed (InitLoadError): line is the physical line
