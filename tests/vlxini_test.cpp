@@ -302,4 +302,23 @@ TEST_F(VlxiniTest, ChangesMadeAtOnceAllLand) {
   EXPECT_FALSE(fs::exists(scratch / ".c.ini.lock"));
 }
 
+TEST_F(VlxiniTest, MergeSetsEveryEntryInOneStoreOrNone) {
+  write_contents(scratch / "m.ini", "; kept\n[s]\na = 0 ; old\n");
+  write_contents(scratch / "snippet.ini", "[s]\na=1\nb=2\n[t]\nc=3\n");
+  EXPECT_EQ(vlxini({L"merge", file(L"m.ini"), file(L"snippet.ini")}).status, 0);
+  EXPECT_EQ(read_contents(scratch / "m.ini"), "; kept\n[s]\na = 1 ; old\nb=2\n[t]\nc=3\n");
+  // A snippet that does not load, wrong in its middle: nothing is written.
+  write_contents(scratch / "broken.ini", "[s]\na=5\norphan\n[t]\nc=6\n");
+  ProcessResult result = vlxini({L"merge", file(L"m.ini"), file(L"broken.ini")});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.err, console_text("Cannot load init file " + shown(L"broken.ini") +
+                                     "\n  line 3: a line that is neither a section header nor an entry\n"));
+  EXPECT_EQ(read_contents(scratch / "m.ini"), "; kept\n[s]\na = 1 ; old\nb=2\n[t]\nc=3\n");
+  // A snippet from standard input, into a file it makes.
+  result = run_process(locate_sibling_program(L"vlxini"), {L"merge", file(L"new.ini")}, to_wide(scratch),
+                       "[u]\nk=v\n");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(read_contents(scratch / "new.ini"), "[u]\nk=v\n");
+}
+
 }  // namespace

@@ -207,6 +207,48 @@ int delete_lines_held(const wchar_t* path, const std::string& section, const std
   return store_edit(edit, path);
 }
 
+// Sets every entry of the snippet at snippet_path in the file, in one store;
+// nothing when any cannot be held.
+int merge_held(const wchar_t* path, const wchar_t* snippet_path) {
+  InitLoadError report;
+  InitFile* snippet = load_reporting(snippet_path, &report);
+  std::wstring system = report.line > 0 ? std::wstring() : describe_last_error();
+  if (!snippet || report.reason) {
+    if (snippet) free_init_file(snippet);
+    return report_unreadable(snippet_path, report, system);
+  }
+  InitEdit* edit = open_edit(path, true);
+  if (!edit) {
+    free_init_file(snippet);
+    return 2;
+  }
+  size_t length = 0;
+  const char* text = init_edit_text(edit, &length);
+  std::string before(text, length);
+  for (int32_t i = 0; i < snippet->count; ++i) {
+    const InitSection* section = snippet->sections[i];
+    for (int32_t j = 0; j < section->count; ++j) {
+      const InitEntry* entry = section->entries[j];
+      const char* rule = broken_rule(section->name, entry->key, entry->value);
+      if (rule || set_init_edit_value(edit, section->name, entry->key, entry->value) < 0) {
+        std::string where = "[" + std::string(section->name) + "] " + entry->key + ": " + (rule ? rule : "");
+        free_init_edit(edit);
+        free_init_file(snippet);
+        print_message(kStandardError, kCannotHold, path);
+        print_reason(widen(where.c_str()));
+        return 2;
+      }
+    }
+  }
+  free_init_file(snippet);
+  const char* after = init_edit_text(edit, &length);
+  if (before == std::string(after, length)) {  // every value already so: nothing to store
+    free_init_edit(edit);
+    return 0;
+  }
+  return store_edit(edit, path);
+}
+
 // Runs change on path while holding it, so that changes of several
 // processes all land.
 template <typename Change>
@@ -226,6 +268,10 @@ int set_value(const wchar_t* path, const std::string& section, const std::string
 
 int delete_lines(const wchar_t* path, const std::string& section, const std::string* key) {
   return while_held(path, [&] { return delete_lines_held(path, section, key); });
+}
+
+int merge_file(const wchar_t* path, const wchar_t* snippet) {
+  return while_held(path, [&] { return merge_held(path, snippet); });
 }
 
 int list_file(const wchar_t* path, const std::string* section) {

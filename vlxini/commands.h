@@ -22,6 +22,12 @@ int set_value(const wchar_t* path, const std::string& section, const std::string
 // null, every such section, and stores the file.
 int delete_lines(const wchar_t* path, const std::string& section, const std::string* key);
 
+// Sets every entry of the init file snippet ("-": standard input) in the
+// file at path, as set does, in one store: all or nothing. A snippet that
+// does not load, or an entry the text cannot hold (named in the message),
+// writes nothing: status 2.
+int merge_file(const wchar_t* path, const wchar_t* snippet);
+
 // Prints the names of the sections in file order, or, with section not
 // null, the KEY=VALUE lines of the first section of that name, as the loader
 // reads them. A path "-" reads standard input.

@@ -24,13 +24,17 @@ const char kUsage[] =
     "  vlxini delete FILE SECTION [KEY]     remove the entry from every section of\n"
     "                                       that name, or every such section;\n"
     "                                       status 1 if none\n"
+    "  vlxini merge FILE [SNIPPET|-]        set every entry of the init file SNIPPET\n"
+    "                                       (standard input without one) in FILE, in\n"
+    "                                       one store: all or nothing; creates FILE\n"
     "  vlxini list FILE [SECTION]           section names, or the section's KEY=VALUE lines\n"
     "  vlxini check FILE...                 FILE:LINE: reason for each file that does not load\n"
     "  vlxini --help | --version\n"
     "\n"
-    "Only set creates FILE; the other commands need it. The exit status is 0 on\n"
+    "Only set and merge create FILE; the others need it. The exit status is 0 on\n"
     "success, 1 when the entry or section is not there, and 2 when a file is\n"
-    "missing (but for set), cannot be read, does not load, cannot hold the value\n"
+    "missing (but for set and merge), cannot be read, does not load, cannot hold\n"
+    "the value\n"
     "or cannot be stored, or the command line is wrong.\n";
 const char kVersion[] = "vlxini " VLX_VERSION "\n";
 const char kUnknownCommand[] = "Unknown command %S\n";
@@ -46,7 +50,8 @@ struct Command {
   int most;
 };
 const Command kCommands[] = {
-    {L"get", 3, 3}, {L"set", 4, 4}, {L"delete", 2, 3}, {L"list", 1, 2}, {L"check", 1, 1 << 30},
+    {L"get", 3, 3}, {L"set", 4, 4},  {L"delete", 2, 3},
+    {L"merge", 1, 2}, {L"list", 1, 2}, {L"check", 1, 1 << 30},
 };
 
 // A wrong command line: its one line, then where the usage is; status 2.
@@ -67,6 +72,7 @@ int run(const Command& command, wchar_t** arguments, int count) {
     std::string key = count == 3 ? utf8(arguments[2]) : std::string();
     return delete_lines(file, utf8(arguments[1]), count == 3 ? &key : nullptr);
   }
+  if (name == L"merge") return merge_file(file, count == 2 ? arguments[1] : L"-");
   if (name == L"list") {
     std::string section = count == 2 ? utf8(arguments[1]) : std::string();
     return list_file(file, count == 2 ? &section : nullptr);
