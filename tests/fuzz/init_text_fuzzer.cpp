@@ -233,15 +233,6 @@ void change(InitEdit* edit, Document* model, Draw& draw) {
   }
   bool whole_section = kind == 4;
   bool named = find_extent(before, section, whole_section ? nullptr : &key, &extent);
-  int result = whole_section ? delete_init_edit_section(edit, section.c_str())
-                             : delete_init_edit_entry(edit, section.c_str(), key.c_str());
-  text = init_edit_text(edit, &length);
-  std::string after(text, length);
-  if ((result == 0) != named) abort();
-  if (result == 1) {
-    if (after != before) abort();
-    return;
-  }
   // Every match goes: every section of the name, or the key in each of them.
   size_t matches = 0;
   for (auto s = model->begin(); s != model->end();) {
@@ -260,8 +251,18 @@ void change(InitEdit* edit, Document* model, Draw& draw) {
     }
     ++s;
   }
-  // A single match takes its lines, and only they.
-  if (matches == 1 && after != before.substr(0, extent.start) + before.substr(extent.end)) abort();
+  int result = whole_section ? delete_init_edit_section(edit, section.c_str())
+                             : delete_init_edit_entry(edit, section.c_str(), key.c_str());
+  text = init_edit_text(edit, &length);
+  std::string after(text, length);
+  if ((result == 0) != (matches > 0)) abort();
+  if (result == 1) {
+    if (after != before) abort();
+    return;
+  }
+  // A single match, in the first section of the name, takes its lines, and
+  // only they.
+  if (matches == 1 && named && after != before.substr(0, extent.start) + before.substr(extent.end)) abort();
   // Afterwards a look-up finds nothing.
   if (!whole_section && init_edit_value(edit, section.c_str(), key.c_str())) abort();
 }
