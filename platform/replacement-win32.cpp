@@ -77,6 +77,24 @@ bool follow_dangling_link(std::wstring* target) {
   return false;
 }
 
+// The name of the open file with every link resolved; empty when unknown.
+std::wstring final_name(HANDLE file) {
+  std::wstring name(32768, L'\0');
+  DWORD length = GetFinalPathNameByHandleW(file, &name[0], 32768, FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= 32768) return std::wstring();
+  name.resize(length);
+  return name;
+}
+
+std::wstring final_name(const wchar_t* path) {
+  HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::wstring();
+  std::wstring name = final_name(file);
+  CloseHandle(file);
+  return name;
+}
+
 // What a replacement of path has to do: write in place (a device), replace
 // the named file, make it anew, or nothing (a directory, or the path cannot
 // be examined).
@@ -105,13 +123,8 @@ TargetKind examine_target(const wchar_t* path, std::wstring* target) {
     kind = kRefuse;
     SetLastError(ERROR_ACCESS_DENIED);  // what writing a directory gives
   } else if (is_reparse_point(path)) {
-    std::wstring final_name(32768, L'\0');
-    DWORD length = GetFinalPathNameByHandleW(existing, &final_name[0], 32768, FILE_NAME_NORMALIZED);
-    if (length == 0 || length >= 32768) {
-      kind = kRefuse;
-    } else {
-      target->assign(final_name, 0, length);
-    }
+    *target = final_name(existing);
+    if (target->empty()) kind = kRefuse;
   }
   KeepError kept;
   CloseHandle(existing);
@@ -373,13 +386,15 @@ bool copy_contents(HANDLE source, HANDLE target) {
   }
 }
 
-// Copies the open source, whose attributes are attributes, into the
-// replacement: its bytes and modification time, and the attributes the copy
-// gets at the close (the source's added to the replaced file's). The new
-// file stays open from its creation to its close, so that nothing but the
-// move follows.
-bool copy_into(HANDLE in, DWORD attributes, FileReplacement* replacement) {
-  HANDLE out = to_handle(replacement->file);
+}  // namespace
+
+bool copy_into_replacement(FileHandle source, FileReplacement* replacement) {
+  // The new file stays open from its creation to its move, so that nothing
+  // but the move follows.
+  HANDLE in = to_handle(source), out = to_handle(replacement->file);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(in, &info)) return false;
+  DWORD attributes = info.dwFileAttributes;
   FILETIME written;
   if (!copy_contents(in, out) || !GetFileTime(in, nullptr, nullptr, &written)) return false;
   SetFileTime(out, nullptr, nullptr, &written);  // a file system without times keeps the copy
@@ -388,6 +403,8 @@ bool copy_into(HANDLE in, DWORD attributes, FileReplacement* replacement) {
   replacement->mode = static_cast<long>((attributes | replaced) & kCopiedAttributes);
   return true;
 }
+
+namespace {
 
 // True when the file at path is a program being run: it refuses to be
 // opened for writing. Opening it changes nothing.
@@ -449,28 +466,6 @@ std::wstring name_from_nt_path(const std::wstring& name) {
   return name;
 }
 
-namespace {
-
-// The name of the open file with every link resolved; empty when unknown.
-std::wstring final_name(HANDLE file) {
-  std::wstring name(32768, L'\0');
-  DWORD length = GetFinalPathNameByHandleW(file, &name[0], 32768, FILE_NAME_NORMALIZED);
-  if (length == 0 || length >= 32768) return std::wstring();
-  name.resize(length);
-  return name;
-}
-
-std::wstring final_name(const wchar_t* path) {
-  HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::wstring();
-  std::wstring name = final_name(file);
-  CloseHandle(file);
-  return name;
-}
-
-}  // namespace
-
 bool is_symbolic_link(const wchar_t* path) { return is_reparse_point(path); }
 
 SourceTrust examine_source(const wchar_t* path, const wchar_t* within) {
@@ -508,12 +503,6 @@ FileHandle open_copy_source(const wchar_t* source) {
 
 bool is_same_file(FileHandle source, const wchar_t* target, bool follow) {
   return is_same_file(to_handle(source), target, follow);
-}
-
-bool copy_into_replacement(FileHandle source, FileReplacement* replacement) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(to_handle(source), &info)) return false;
-  return copy_into(to_handle(source), info.dwFileAttributes, replacement);
 }
 
 bool open_deferred_in_place(FileReplacement* replacement) {

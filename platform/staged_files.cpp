@@ -10,10 +10,6 @@ namespace vlx {
 
 namespace {
 
-// Closes a file that was only read; a close that succeeds leaves the error
-// of what failed before it.
-void close_source(FileHandle source) { close_file(source); }
-
 // Writes the open source into a replacement that is open, and closes it
 // (flushed). On failure the replacement is discarded.
 bool fill_from(FileHandle source, FileReplacement* replacement) {
@@ -45,7 +41,7 @@ bool stage_from(StagedFiles* staged, FileHandle source, const wchar_t* source_pa
     ok = begin_replacement(target, &file.replacement, kReplaceName) &&
          (file.replacement.in_place || fill_from(source, &file.replacement));
   }
-  close_source(source);
+  close_file(source);  // a close that succeeds leaves the error of what failed before it
   if (ok) staged->files.push_back(file);
   return ok;
 }
@@ -64,7 +60,7 @@ bool copy_file(const wchar_t* source, const wchar_t* target) {
     ok = commit_replacement(&replacement);
     if (!ok) discard_replacement(&replacement);
   }
-  close_source(in);
+  close_file(in);
   return ok;
 }
 
@@ -116,7 +112,7 @@ bool write_in_place(const StagedFile& file) {
     in = open_copy_source(file.source.c_str());
     if (in == kInvalidFile) return false;
     if (is_same_file(in, replacement.target.c_str(), false)) {
-      close_source(in);
+      close_file(in);
       return true;
     }
   }
@@ -127,7 +123,7 @@ bool write_in_place(const StagedFile& file) {
          close_replacement(&replacement);
     if (!ok) discard_replacement(&replacement);
   }
-  if (in != kInvalidFile) close_source(in);
+  if (in != kInvalidFile) close_file(in);
   return ok;
 }
 

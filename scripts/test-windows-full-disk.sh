@@ -9,19 +9,13 @@
 set -eu
 tool=$1
 here=$(cd "$(dirname "$0")/.." && pwd)
-. "$here/scripts/wine-env.sh"
-work=$(mktemp -d)
-root=$work/root
-trap 'umount "$root/bin" 2>/dev/null || true; rm -rf "$work"' EXIT
-fail() { echo "test-windows-full-disk: $*" >&2; exit 1; }
+name=test-windows-full-disk
+undo='umount "$root/bin"'
+. "$here/scripts/wine-host-test.sh"
 
-cp -R "$here/examples/distribution" "$root"
 mkdir "$root/bin"
-if ! mount -t tmpfs -o size=600k tmpfs "$root/bin" 2>/dev/null; then
-  echo "test-windows-full-disk: Skipped"
-  echo "a small file system cannot be mounted here (needs root)"
-  exit 77
-fi
+mount -t tmpfs -o size=600k tmpfs "$root/bin" 2>/dev/null ||
+  skip "a small file system cannot be mounted here (needs root)"
 wine "$tool" -s "$root" >"$work/out" 2>"$work/err" || fail "the first installation failed: $(cat "$work/err")"
 
 head -c 409600 /dev/zero | tr '\0' 'b' >"$root/releases/9/start_minimal.boot"

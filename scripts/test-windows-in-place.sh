@@ -10,19 +10,13 @@
 set -eu
 tool=$1
 here=$(cd "$(dirname "$0")/.." && pwd)
-. "$here/scripts/wine-env.sh"
-work=$(mktemp -d)
-root=$work/root
-trap 'chattr -i "$root/bin" 2>/dev/null || true; rm -rf "$work"' EXIT
-fail() { echo "test-windows-in-place: $*" >&2; exit 1; }
+name=test-windows-in-place
+undo='chattr -i "$root/bin"'
+. "$here/scripts/wine-host-test.sh"
 
-cp -R "$here/examples/distribution" "$root"
 wine "$tool" -s "$root" >"$work/out" 2>"$work/err" || fail "the first installation failed: $(cat "$work/err")"
-if ! chattr +i "$root/bin" 2>/dev/null; then
-  echo "test-windows-in-place: Skipped"
-  echo "the file system of $work has no attribute that makes a directory refuse new files"
-  exit 77
-fi
+chattr +i "$root/bin" 2>/dev/null ||
+  skip "the file system of $work has no attribute that makes a directory refuse new files"
 
 # A launcher of 256 KiB against a limit of 64 KiB: the first block is
 # written over the old launcher, the next write fails.
