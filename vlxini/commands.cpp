@@ -133,7 +133,7 @@ void print_text(const char* text) {
 // does (saying so once after a second), for at most 30 seconds. Returns 0
 // with *hold set (null where the file's directory allows no lock file: the
 // change then goes ahead unheld), or 2 after the message.
-int hold(const wchar_t* path, InitFileHold** hold) {
+int hold_file(const wchar_t* path, InitFileHold** hold) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point started = Clock::now();
   bool told = false;
@@ -254,7 +254,7 @@ int merge_held(const wchar_t* path, const wchar_t* snippet_path) {
 template <typename Change>
 int while_held(const wchar_t* path, Change change) {
   InitFileHold* held = nullptr;
-  if (!is_standard_input(path) && hold(path, &held) != 0) return 2;
+  if (!is_standard_input(path) && hold_file(path, &held) != 0) return 2;
   int status = change();
   release_init_file(held);
   return status;
