@@ -185,6 +185,36 @@ std::vector<EditEntry> read_entries(const InitEdit* edit, size_t section) {
   return entries;
 }
 
+// Where the logical line before the header of a section ends: the end of
+// the last entry or header of the section before it, or the start of the text.
+size_t find_end_of_line_above(const InitEdit* edit, size_t section) {
+  if (section == 0) return 0;
+  std::vector<EditEntry> entries = read_entries(edit, section - 1);
+  return entries.empty() ? edit->sections[section - 1].header.end : entries.back().line.end;
+}
+
+// True when the physical line [start, end) holds only a comment: a ';' after
+// nothing but spaces and carriage returns.
+bool is_comment_line(const std::string& text, size_t start, size_t end) {
+  size_t first = text.find_first_not_of(" \r", start);
+  return first < end && text[first] == ';';
+}
+
+// Where the comment lines directly above the header of a section start, with
+// no empty line between them and the header: the header's own start when
+// there are none.
+size_t find_comments_above(const InitEdit* edit, size_t section) {
+  size_t start = edit->sections[section].header.start, floor = find_end_of_line_above(edit, section);
+  while (start > floor) {
+    // Every line from floor on ends in a line feed: the one at start - 1 here.
+    size_t line = start - 1;
+    while (line > floor && edit->text[line - 1] != '\n') --line;
+    if (!is_comment_line(edit->text, line, start)) break;
+    start = line;
+  }
+  return start;
+}
+
 // The index of the first section named name, or kNone.
 size_t find_section(const InitEdit* edit, const char* name) {
   for (size_t i = 0; i < edit->sections.size(); ++i) {
@@ -414,9 +444,12 @@ int delete_init_edit_entry(InitEdit* edit, const char* section, const char* key)
 }
 
 int delete_init_edit_section(InitEdit* edit, const char* section) {
+  // A section's lines run from the comments above its header to those above
+  // the next one, which stay with the header they describe.
   int missing = 1;
   for (size_t found; (found = find_section(edit, section)) != kNone; missing = 0) {
-    size_t start = edit->sections[found].header.start, end = section_end(edit, found);
+    size_t start = find_comments_above(edit, found);
+    size_t end = found + 1 < edit->sections.size() ? find_comments_above(edit, found + 1) : edit->text.size();
     edit->sections.erase(edit->sections.begin() + static_cast<std::ptrdiff_t>(found));
     splice(edit, start, end - start, std::string(), found, start);
   }

@@ -62,11 +62,22 @@ TEST_F(EditorTest, ChangesTouchOnlyTheBytesTheyName) {
       {"[s]\nk=v\\\n", kSet, "t", "a", "1", 1, "[s]\nk=v\\\n\n[t]\na=1\n"},  // a continued line is closed first
       {"; only a comment", kSet, "a;b", "k\\", "v;w", 1, "; only a comment\n[a\\;b]\nk\\\\=v\\;w\n"},
       {"", kSet, " s ", "k", "", 1, "[ s ]\nk=\n"},
-      // Deleting removes the physical lines of an entry, or a section up to
-      // the next header.
+      // Deleting removes the physical lines of an entry, or a section with
+      // the comment lines right above its header, up to those of the next.
       {"[s]\na=1\nb=2 ; c \\\nc=3\n", kDeleteEntry, "s", "b", "", 0, "[s]\na=1\nc=3\n"},
       {"[s]\na=1\n", kDeleteEntry, "s", "x", "", 1, "[s]\na=1\n"},
-      {"[s]\na=1\n; c\n[t]\nb=2\n", kDeleteSection, "s", "", "", 0, "[t]\nb=2\n"},
+      {"[s]\na=1\n; c\n[t]\nb=2\n", kDeleteSection, "s", "", "", 0, "; c\n[t]\nb=2\n"},
+      {"[a]\nx=1\n; about b\n[b]\ny=2\n; about c\n[c]\nz=3\n", kDeleteSection, "b", "", "", 0,
+       "[a]\nx=1\n; about c\n[c]\nz=3\n"},
+      {"[a]\nx=1\n\n; about b\n[b]\ny=2\n\n; about c\n[c]\nz=3\n", kDeleteSection, "b", "", "", 0,
+       "[a]\nx=1\n\n; about c\n[c]\nz=3\n"},
+      {"[a]\r\nx=1\r\n  ; about b\r\n\r; more\r\n[b]\r\ny=2\r\n", kDeleteSection, "b", "", "", 0, "[a]\r\nx=1\r\n"},
+      {"; about a\n[a]\nx=1\n[b]\n", kDeleteSection, "a", "", "", 0, "[b]\n"},
+      {"; the file\n\n[a]\nx=1\n[b]\n", kDeleteSection, "a", "", "", 0, "; the file\n\n[b]\n"},
+      {"; s\n[s]\na=1\n; t\n[t]\n; s again\n[s]\nb=2\n", kDeleteSection, "s", "", "", 0, "; t\n[t]\n"},
+      // A line that a backslash continues into a comment is its entry's.
+      {"[a]\nx=1 \\\n; part of x\n[b]\ny=2\n", kDeleteSection, "b", "", "", 0, "[a]\nx=1 \\\n; part of x\n"},
+      {"[a]\n; about b\n[b]\n", kDeleteSection, "a", "", "", 0, "; about b\n[b]\n"},
       {"[s]\na=1\n[t]\nb=2", kDeleteSection, "t", "", "", 0, "[s]\na=1\n"},
       {"[s]\n", kDeleteSection, "t", "", "", 1, "[s]\n"},
       // What the text cannot hold so that it reads back changes nothing.
@@ -211,7 +222,7 @@ TEST_F(EditorTest, OpensAndStoresFiles) {
 
 TEST_F(EditorTest, CppEditChangesOneValueAndKeepsTheRest) {
   ini::LoadError error;
-  std::optional<ini::Edit> edit = ini::edit_text("; the port\n[server]\nport = 80 ; http\n", error);
+  std::optional<ini::Edit> edit = ini::edit_text("; settings\n\n[server]\nport = 80 ; http\n", error);
   ASSERT_TRUE(edit);
   EXPECT_EQ(edit->value("server", "port"), std::optional<std::string_view>("80"));
   EXPECT_EQ(edit->value_as<int>("server", "port"), 80);
@@ -220,11 +231,11 @@ TEST_F(EditorTest, CppEditChangesOneValueAndKeepsTheRest) {
   EXPECT_EQ(edit->set("server", "host", " padded"), ini::SetResult::unrepresentable);
   EXPECT_EQ(edit->set("server", std::string_view("k\0x", 3), "v"), ini::SetResult::unrepresentable);
   EXPECT_EQ(edit->value("server", std::string_view("port\0x", 6)), std::nullopt);
-  EXPECT_EQ(edit->text(), "; the port\n[server]\nport = 8080 ; http\nhost=example\n");
+  EXPECT_EQ(edit->text(), "; settings\n\n[server]\nport = 8080 ; http\nhost=example\n");
   EXPECT_TRUE(edit->remove("server", "host"));
   EXPECT_FALSE(edit->remove("server", "host"));
   EXPECT_TRUE(edit->remove_section("server"));
-  EXPECT_EQ(edit->text(), "; the port\n");
+  EXPECT_EQ(edit->text(), "; settings\n\n");
   EXPECT_FALSE(ini::edit_text("k=v\n", error));
   EXPECT_EQ(error.line, 1);
   fs::path path = scratch / "absent.ini";

@@ -74,7 +74,7 @@ TEST_F(VlxiniTest, ChangesKeepEveryOtherByte) {
   expect_change({L"set", ini, L"Paths", L"root", L"D:\\W;new"}, "C:\\\\V\\;old", "D:\\\\W\\;new");
   expect_change({L"set", ini, L"New", L"k", L""}, "escaped\r\n", "escaped\r\n[New]\r\nk=\r\n");
   expect_change({L"delete", ini, L"Install", L"BUILD"}, "  BUILD=7\r\n", "");
-  expect_change({L"delete", ini, L"Paths"}, "[Paths]\r\nroot=D:\\\\W\\;new ; escaped\r\n", "");
+  expect_change({L"delete", ini, L"Paths"}, "; paths\r\n[Paths]\r\nroot=D:\\\\W\\;new ; escaped\r\n", "");
 
   // A file that does not exist is made.
   ProcessResult result = vlxini({L"set", file(L"new.ini"), L"s", L"k", L"v"});

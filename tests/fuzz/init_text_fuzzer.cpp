@@ -136,7 +136,22 @@ struct Extent {
   size_t start, end;
 };
 
-// The extents of the first section named section, or (with a key) of its
+// Where the comments directly above a header that starts at header begin:
+// the physical lines from after (where the logical line before it ends) on
+// are empty or comments, and any but a comment ends a block.
+size_t find_comments_before(const std::string& text, size_t after, size_t header) {
+  size_t block = after;
+  for (size_t line = after; line < header;) {
+    size_t next = text.find('\n', line) + 1;
+    size_t first = text.find_first_not_of(" \r", line);
+    if (first + 1 >= next || text[first] != ';') block = next;
+    line = next;
+  }
+  return block;
+}
+
+// The extents of the first section named section, from the comments right
+// above its header to those above the next one, or (with a key) of its
 // first entry with key, read by the loader's own reader and rules; false
 // when there is none.
 bool find_extent(const std::string& text, const std::string& section, const std::string* key, Extent* extent) {
@@ -146,6 +161,7 @@ bool find_extent(const std::string& text, const std::string& section, const std:
   TextBuffer line;
   start_text(&line);
   bool in_section = false, in_wanted = false, found = false;
+  size_t previous_end = 0;
   while (!found && vlx::read_init_line_into(&reader, vlx::read_from_text(&source), &line)) {
     size_t length = strlen(line.text);
     vlx::InitEntryParts parts;
@@ -154,15 +170,17 @@ bool find_extent(const std::string& text, const std::string& section, const std:
       found = in_wanted && key && std::string(line.text, parts.key_length) == *key;
       if (found) *extent = here;
     } else {
-      if (in_wanted) {  // the section ends where the next header starts
-        extent->end = here.start;
+      size_t comments = find_comments_before(text, previous_end, here.start);
+      if (in_wanted) {  // the section ends where the comments of the next header start
+        extent->end = comments;
         found = !key;
         break;
       }
       in_section = true;
       in_wanted = std::string(line.text + 1, length - 2) == section;
-      if (in_wanted) *extent = {here.start, text.size()};
+      if (in_wanted) *extent = {comments, text.size()};
     }
+    previous_end = here.end;
   }
   free_text(&line);
   return found || (in_wanted && !key);

@@ -240,8 +240,9 @@ int set_init_edit_value(InitEdit* edit, const char* section, const char* key, co
 // 1 when there is none.
 int delete_init_edit_entry(InitEdit* edit, const char* section, const char* key);
 
-// Removes every section named section: each header and every line up to the
-// next header. 0 when any was removed, 1 when there is none.
+// Removes every section named section: each from the comment lines directly
+// above its header (no empty line between) to those directly above the next
+// header, which stay with it. 0 when any was removed, 1 when there is none.
 int delete_init_edit_section(InitEdit* edit, const char* section);
 
 // The current text, terminated for convenience; *length (when length is not

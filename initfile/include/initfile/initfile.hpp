@@ -376,11 +376,11 @@ class Edit {
   // Sets key in the first section named section to value, as
   // set_init_edit_value does.
   SetResult set(std::string_view section, std::string_view key, std::string_view value);
-  // Removes the lines of the first entry with key in the first section named
-  // section: true when there was one.
+  // Removes the lines of every entry with key in every section named
+  // section, as delete_init_edit_entry does: true when there was one.
   bool remove(std::string_view section, std::string_view key);
-  // Removes the first section named section, up to the next header: true
-  // when there was one.
+  // Removes every section named section with the comments directly above
+  // it, as delete_init_edit_section does: true when there was one.
   bool remove_section(std::string_view section);
 
   // The text as it stands.
