@@ -169,12 +169,14 @@ struct FileReplacement {
 enum ReplacementMode {
   // A store: a symbolic link is followed and the file it names replaced; a
   // device or FIFO is written in place, and a target written in place is
-  // opened now.
+  // opened now. The new file is ".NAME.XXXXXX.tmp" beside the target NAME,
+  // so that one an interrupted store leaves tells what it was.
   kFollowLinks,
   // A file an installation stages: whatever stands at the name (a link, a
   // FIFO, a device) is replaced by the new file, and nothing is written
   // through it; a regular file written in place (its directory refuses new
   // files) is not opened now but at the commit (in_place set, nothing open).
+  // The new file is ".vlxinstall-XXXXXX", which the installer's sweep finds.
   kReplaceName,
 };
 

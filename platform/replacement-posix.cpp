@@ -145,13 +145,13 @@ mode_t creation_mode() {
   return mode;
 }
 
-// Creates a new temporary file in the directory open as directory, readable
-// and writable by its owner alone until close_replacement gives it its mode:
-// another user must not read what it holds before then. On failure errno
-// says why.
-int create_temporary(int directory, std::wstring* name) {
+// Creates a new temporary file in the directory open as directory, named
+// for a store to store_target where that is not empty, readable and writable
+// by its owner alone until close_replacement gives it its mode: another user
+// must not read what it holds before then. On failure errno says why.
+int create_temporary(int directory, const std::wstring& store_target, std::wstring* name) {
   int fd = -1;
-  with_temporary_name(name, [&](const std::wstring& candidate) {
+  with_store_temporary_name(store_target, name, [&](const std::wstring& candidate) {
     std::string native = to_native(candidate.c_str());
     fd = retry_interrupted(
         [&] { return openat(directory, native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600); });
@@ -305,7 +305,7 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement, Replac
   replacement->replaces = exists;
   replacement->carries = regular;
   std::wstring name;
-  int fd = create_temporary(dir, &name);
+  int fd = create_temporary(dir, mode == kFollowLinks ? replacement->target.substr(directory.size()) : L"", &name);
   if (fd < 0) {
     KeepError kept;
     close(dir);

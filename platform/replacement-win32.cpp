@@ -142,16 +142,18 @@ NameUse name_use(bool made) {
   return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? kNameTaken : kNameFailed;
 }
 
-// Creates a new temporary file in directory (in "\\?\" form), its whole path
-// left in *path. Not repeated: no other program holds a name that does not
+// Creates a new temporary file in directory (in "\\?\" form), named for a
+// store to store_target where that is not empty, its whole path left in
+// *path. Not repeated: no other program holds a name that does not
 // exist yet, so a refusal is the directory's, and final. The handle has the
 // right to delete the file, so that removing it does not depend on the
 // directory's permission to delete; where even the new file's creator may
 // not have that right, it is made without.
-HANDLE create_temporary(const std::wstring& directory, std::wstring* path, SECURITY_ATTRIBUTES* security) {
+HANDLE create_temporary(const std::wstring& directory, const std::wstring& store_target, std::wstring* path,
+                        SECURITY_ATTRIBUTES* security) {
   HANDLE file = INVALID_HANDLE_VALUE;
   std::wstring name;
-  with_temporary_name(&name, [&](const std::wstring& candidate) {
+  with_store_temporary_name(store_target, &name, [&](const std::wstring& candidate) {
     *path = directory + candidate;
     for (DWORD access : {static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE | DELETE),
                          static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE)}) {
@@ -588,7 +590,9 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement, Replac
   std::wstring directory = directory_of(extended_path(replacement->target));
   // A new file that is to carry an old one's security is private until then.
   PrivateSecurity security;
-  HANDLE file = create_temporary(directory, &replacement->temporary,
+  std::wstring store_target = mode == kFollowLinks ? replacement->target.substr(directory_of(replacement->target).size())
+                                                   : std::wstring();
+  HANDLE file = create_temporary(directory, store_target, &replacement->temporary,
                                  replacement->carries && security.ready ? &security.attributes : nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     replacement->temporary.clear();

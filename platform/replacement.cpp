@@ -30,15 +30,28 @@ std::uint64_t next_random() {
   return z ^ (z >> 31);
 }
 
-}  // namespace
-
-std::string make_temporary_name() {
-  std::string name = kPrefix;
+// kRandomLength random letters and digits.
+std::string make_random_letters() {
+  std::string letters;
   std::uint64_t bits = next_random();
   for (std::size_t i = 0; i < kRandomLength; ++i, bits /= sizeof kAlphabet - 1) {
-    name += kAlphabet[bits % (sizeof kAlphabet - 1)];
+    letters += kAlphabet[bits % (sizeof kAlphabet - 1)];
   }
-  return name;
+  return letters;
+}
+
+}  // namespace
+
+std::string make_temporary_name() { return kPrefix + make_random_letters(); }
+
+std::wstring make_store_temporary_name(const std::wstring& target) {
+  const std::size_t kLongestName = 255, kAdded = sizeof ".." - 1 + kRandomLength + sizeof ".tmp" - 1;
+  std::wstring name = target;
+  while (encode_utf8(name.c_str()).size() > kLongestName - kAdded) name.pop_back();
+  // Never half of a UTF-16 pair.
+  if (!name.empty() && name.back() >= 0xD800 && name.back() <= 0xDBFF) name.pop_back();
+  std::string random = make_random_letters();
+  return L"." + name + L"." + std::wstring(random.begin(), random.end()) + L".tmp";
 }
 
 bool is_temporary_name(const std::string& name) {

@@ -2,8 +2,11 @@
 // files a replacement makes beside its target, and the note of what a failed
 // replacement left of its target.
 //
-// A temporary file is named ".vlxinstall-" and six letters or digits. A
-// running program that Windows lets rename but not replace goes aside as
+// A temporary file of an installation is named ".vlxinstall-" and six
+// letters or digits, which the installer's sweep finds. A store for another
+// program names its own after its target, ".NAME.", six letters or digits
+// and ".tmp", so that whoever finds one knows what it was. A running
+// program that Windows lets rename but not replace goes aside as
 // ".vlxinstall-", six letters or digits, '-' and the name it had, so that a
 // later run can tell where it belongs.
 #ifndef VLX_PLATFORM_REPLACEMENT_H
@@ -17,6 +20,12 @@ namespace vlx {
 
 // A new random temporary file name, without a directory.
 std::string make_temporary_name();
+
+// A new random name (without a directory) for the temporary file of a store
+// to target (a name without a directory): "." target "." six letters or
+// digits ".tmp", target cut short where the whole would pass 255 bytes in
+// UTF-8, the most a name may have.
+std::wstring make_store_temporary_name(const std::wstring& target);
 
 // True when name (without a directory) has the form make_temporary_name gives.
 bool is_temporary_name(const std::string& name);
@@ -35,18 +44,35 @@ std::wstring directory_of(const std::wstring& path);
 // What a use of a temporary name came to.
 enum NameUse { kNameUsed, kNameTaken, kNameFailed };
 
-// Gives use new temporary names (without a directory, also left in *name)
+// Gives use new names from make (without a directory, also left in *name)
 // until it reports one used (true) or a failure other than a name already
 // taken (false); false also after 100 taken names.
-template <typename Use>
-bool with_temporary_name(std::wstring* name, Use use) {
+template <typename Make, typename Use>
+bool with_new_name(std::wstring* name, Make make, Use use) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string random = make_temporary_name();
-    *name = std::wstring(random.begin(), random.end());
+    *name = make();
     NameUse result = use(*name);
     if (result != kNameTaken) return result == kNameUsed;
   }
   return false;
+}
+
+// with_new_name with the names of make_temporary_name.
+template <typename Use>
+bool with_temporary_name(std::wstring* name, Use use) {
+  return with_new_name(name, [] {
+    std::string random = make_temporary_name();
+    return std::wstring(random.begin(), random.end());
+  }, use);
+}
+
+// with_new_name with temporary names for a store: of make_store_temporary_name
+// for the target named store_target, or of make_temporary_name where it is
+// empty (an installation's file).
+template <typename Use>
+bool with_store_temporary_name(const std::wstring& store_target, std::wstring* name, Use use) {
+  if (store_target.empty()) return with_temporary_name(name, use);
+  return with_new_name(name, [&] { return make_store_temporary_name(store_target); }, use);
 }
 
 // Records, for last_target_damage, what the replacement failing on this

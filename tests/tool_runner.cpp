@@ -1,5 +1,6 @@
 #include "tests/tool_runner.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -56,6 +57,13 @@ std::string read_contents(const fs::path& path) {
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+std::vector<std::string> list_directory(const fs::path& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory)) names.push_back(entry.path().filename().u8string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 ::testing::AssertionResult same_bytes(const std::string& actual, const std::string& expected) {

@@ -43,6 +43,8 @@ class ScratchTest : public ::testing::Test {
 void write_contents(const fs::path& path, const std::string& contents);
 // The whole contents of path; empty when it cannot be read.
 std::string read_contents(const fs::path& path);
+// The names in a directory, in order.
+std::vector<std::string> list_directory(const fs::path& directory);
 
 // Success when actual and expected hold the same bytes; otherwise says where
 // they first differ, with a little of each around it, so that a failure on

@@ -1,5 +1,7 @@
 // vlxini through the real executable: its commands, statuses and messages,
 // and the bytes it keeps.
+#include <algorithm>
+
 #include "initfile/initfile.h"
 #include "tests/tool_runner.h"
 
@@ -300,6 +302,33 @@ TEST_F(VlxiniTest, ChangesMadeAtOnceAllLand) {
   EXPECT_EQ(section->count, 2 * rounds);
   free_init_file(changed);
   EXPECT_FALSE(fs::exists(scratch / ".c.ini.lock"));
+}
+
+TEST_F(VlxiniTest, AStoreKilledPartWayLeavesATemporaryFileNamedForItsTarget) {
+  // Killed at the flush of the new file, before its rename: the file is as
+  // it was, and what is left beside it says what it was for.
+  if (kPathSeparator != L'/' || !fs::exists("/usr/bin/strace")) GTEST_SKIP() << "needs Linux and strace";
+  write_contents(scratch / "vlx.ini", "[s]\nk=1\n");
+  ProcessResult result = run_process(L"/usr/bin/strace",
+                                     {L"-qq", L"-o", L"/dev/null", L"-E", L"ASAN_OPTIONS=detect_leaks=0", L"-e",
+                                      L"trace=fsync", L"-e", L"inject=fsync:signal=KILL:when=1",
+                                      locate_sibling_program(L"vlxini"), L"set", file(L"vlx.ini"), L"s", L"k", L"2"},
+                                     to_wide(scratch), "");
+  EXPECT_NE(result.status, 0);
+  EXPECT_EQ(read_contents(scratch / "vlx.ini"), "[s]\nk=1\n");
+  // Beside it, the hold's lock file, which the next holder takes over.
+  std::vector<std::string> left = list_directory(scratch);
+  for (const char* known : {".vlx.ini.lock", "vlx.ini"}) {
+    auto at = std::find(left.begin(), left.end(), known);
+    ASSERT_NE(at, left.end()) << known;
+    left.erase(at);
+  }
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].size(), 19u);
+  EXPECT_EQ(left[0].compare(0, 9, ".vlx.ini."), 0) << left[0];
+  EXPECT_EQ(left[0].compare(15, 4, ".tmp"), 0) << left[0];
+  EXPECT_EQ(read_contents(scratch / left[0]), "[s]\nk=2\n");
+  EXPECT_EQ(vlxini({L"set", file(L"vlx.ini"), L"s", L"k", L"3"}).status, 0);
 }
 
 TEST_F(VlxiniTest, MergeSetsEveryEntryInOneStoreOrNone) {

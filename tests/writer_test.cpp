@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <random>
 
+#include "platform/replacement.h"
 #include "tests/initfile_test_util.h"
 #include "tests/tool_runner.h"
 
@@ -86,14 +87,6 @@ TEST_F(WriterTest, WritesLargeDocumentsInBlocksWithTheSameBytes) {
   EXPECT_TRUE(same_bytes(store(document), expected + "\n"));
 }
 
-// The names in a directory, in order.
-std::vector<std::string> list_directory(const fs::path& directory) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(directory)) names.push_back(entry.path().filename().u8string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST_F(WriterTest, FailuresLeaveTheOldFileAndNoTemporaryFile) {
   // A device is written in place, never renamed over: as root a rename would
   // replace the machine's /dev/full.
@@ -114,6 +107,30 @@ TEST_F(WriterTest, FailuresLeaveTheOldFileAndNoTemporaryFile) {
   std::vector<std::string> left = list_directory(scratch);
   left.erase(std::remove(left.begin(), left.end(), "full.ini"), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"dir.ini", "old.ini"}));
+}
+
+TEST_F(WriterTest, TemporaryFilesAreNamedForTheirTargetWithinTheNameLimit) {
+  // ".NAME.XXXXXX.tmp", NAME cut short of the 255 bytes a name may have,
+  // never inside a character: a store to a long name still succeeds.
+  std::wstring name = make_store_temporary_name(L"vlx.ini");
+  EXPECT_EQ(name.size(), 19u);
+  EXPECT_EQ(name.compare(0, 9, L".vlx.ini."), 0);
+  EXPECT_EQ(name.compare(15, 4, L".tmp"), 0);
+  EXPECT_NE(make_store_temporary_name(L"vlx.ini"), name);
+  std::wstring e_acute(1, static_cast<wchar_t>(0xE9)), smiley = decode_utf8("\xF0\x9F\x98\x80", 4);
+  InitFile* file = build({{"s", {{"k", "v"}}}});
+  for (const std::wstring& character : {std::wstring(L"a"), e_acute, smiley}) {
+    std::wstring target;
+    while (encode_utf8((target + character).c_str()).size() <= 255) target += character;
+    SCOPED_TRACE(encode_utf8(target.c_str()).size());
+    std::wstring temporary = make_store_temporary_name(target);
+    std::string bytes = encode_utf8(temporary.c_str());
+    EXPECT_LE(bytes.size(), 255u);
+    EXPECT_GT(bytes.size() + encode_utf8(character.c_str()).size(), 255u);
+    EXPECT_EQ(decode_utf8(bytes.data(), bytes.size()), temporary);  // whole characters only
+    EXPECT_EQ(store_init_file(file, (to_wide(scratch) + kPathSeparator + target).c_str()), 0);
+  }
+  free_init_file(file);
 }
 
 TEST_F(WriterTest, ReplacesTheFileALinkNamesKeepingItsIdentity) {

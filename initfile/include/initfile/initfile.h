@@ -144,26 +144,28 @@ InitFile* load_init_file_reporting(const wchar_t* path, InitLoadError* error);
 // Writes the document to path: one "[name]" line per section and one
 // "key=value" line per entry with ';' and '\' escaped in keys and values, each
 // line ended by a line feed. The file is replaced by a new one: the text goes
-// to a temporary file beside it, readable by the caller alone until it is
-// ready, which is given the old file's permission bits (on Windows its
-// attributes) and, only where it keeps the old owner (the caller is that
-// owner or may give files away), its owner, group and extended attributes
-// (on Windows its security descriptor); a set-ID bit stays only with its
-// user or group. It is flushed (fsync; FlushFileBuffers) and renamed over
-// the old file, and on POSIX the directory is flushed after the rename. path then holds at every moment either its old contents or all the
-// new ones; other names of the old file (hard links) keep the old contents.
-// Only where the directory refuses a new file is the file written in place,
-// and a failure part-way leaves it cut short. A symbolic link is followed and
-// the file it names replaced, but not one in a sticky directory that others
-// may write (/tmp) that is neither the caller's nor the directory owner's
-// (-1, EACCES); a device or FIFO is written in place. Windows
-// has no call that flushes a directory: there the rename is as durable as the
-// file system's journal makes it. Returns 0 when all was written and flushed; -1
-// when the file could not be created or put in place; -2 when a write, a
-// flush or the close failed. On -1 and on -2 before the rename, a file
-// replaced by rename is untouched (one written in place, or a device, has
-// what was written) and no temporary file remains; -2 from the directory's
-// flush comes after the rename, and the file holds the new text.
+// to a temporary file beside it, ".NAME.XXXXXX.tmp" for the target NAME,
+// readable by the caller alone until it is ready, which is given the old
+// file's permission bits (on Windows its attributes) and, only where it keeps
+// the old owner (the caller is that owner or may give files away), its
+// owner, group and extended attributes (on Windows its security descriptor);
+// a set-ID bit stays only with its user or group. It is flushed (fsync;
+// FlushFileBuffers) and renamed over the old file, and on POSIX the directory
+// is flushed after the rename. path then holds at every moment either its old
+// contents or all the new ones; other names of the old file (hard links)
+// keep the old contents. Only where the directory refuses a new file is the
+// file written in place, and a failure part-way leaves it cut short. A
+// symbolic link is followed and the file it names replaced, but not one in a
+// sticky directory that others may write (/tmp) that is neither the caller's
+// nor the directory owner's (-1, EACCES); a device or FIFO is written in
+// place. Windows has no call that flushes a directory: there the rename is as
+// durable as the file system's journal makes it. Returns 0 when all was
+// written and flushed; -1 when the file could not be created or put in
+// place; -2 when a write, a flush or the close failed. On -1 and on -2 before
+// the rename, a file replaced by rename is untouched (one written in place,
+// or a device, has what was written) and no temporary file remains; -2 from
+// the directory's flush comes after the rename, and the file holds the new
+// text. Only a process that ends part-way leaves its temporary file.
 int store_init_file(InitFile* file, const wchar_t* path);
 
 // ---- Text in memory ----
@@ -186,12 +188,13 @@ char* store_init_text(InitFile* file, size_t* length);
 
 // The text of an init file, changed where a change names and nowhere else:
 // comments, blank lines, spacing, escapes, order and line ends all stay.
-// Look-ups and changes find the first section of a name and its first entry
-// of a key, as lookup_init_section and lookup_init_value do, and the text
-// always reads back, with load_init_text, as the document the same changes
-// would make of the loaded original (set_init_entry, delete_init_entry,
-// delete_init_section, and create_init_section with add_init_section for a
-// new section), but that deletions keep the order. Opaque: made by the open
+// Look-ups and sets find the first section of a name and its first entry of
+// a key, as lookup_init_section and lookup_init_value do; deletes remove
+// every match. The text always reads back, with load_init_text, as the
+// document the same changes would make of the loaded original
+// (set_init_entry, create_init_section with add_init_section for a new
+// section, and delete_init_entry or delete_init_section repeated while one
+// matches), but that deletions keep the order. Opaque: made by the open
 // functions, released with free_init_edit. Strings it returns stay valid
 // until the next change or its release.
 typedef struct InitEdit InitEdit;
@@ -253,8 +256,9 @@ const char* init_edit_text(const InitEdit* edit, size_t* length);
 // store_init_file: 0, -1 or -2; and -3, writing nothing, when path is the
 // one the edit was opened from and the file there is no longer the one it
 // read or last stored (another program changed, replaced, made or removed
-// it since): a store never writes over another's change. A null edit (what a move leaves in C++) is -1 with an
-// invalid-argument error, and writes nothing.
+// it since): a store never writes over another's change. A null edit (what
+// a move leaves in C++) is -1 with an invalid-argument error, and writes
+// nothing.
 int store_init_edit(const InitEdit* edit, const wchar_t* path);
 
 // A hold of a file for a whole read-change-store: one process at a time
