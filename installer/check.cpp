@@ -29,6 +29,7 @@ struct Check {
   const RunState* state;
   std::vector<Finding> findings;
   std::vector<Finding> in_use;  // programs moved aside that still run: no findings
+  bool bin_usable;              // bin is missing or a directory the check can look into
 };
 
 // path without the root and the separator that follows it: every path the
@@ -128,9 +129,11 @@ void check_copy(Check* check, const wchar_t* source_dir, const wchar_t* name) {
   format_path(target, kPathCapacity, L"%s" PATH_SEP L"%s", check->state->bin_dir, name);
   ReadFile from = open_read(*check, source);
   bool unopened = note_unopened(check, from, source, kFindingMissingSource);
-  // A run replaces a link in a file's place by the file.
-  if (is_symbolic_link(target)) {
-    note(check, kFindingLink, target);
+  // A bin that cannot be looked into has its one finding; a run replaces a
+  // link in a file's place by the file.
+  bool link = check->bin_usable && is_symbolic_link(target);
+  if (link) note(check, kFindingLink, target);
+  if (!check->bin_usable || link) {
     close_read(&from);
     return;
   }
@@ -212,6 +215,15 @@ void check_config(Check* check, const wchar_t* directory, const std::string& exp
   close_read(&file);
 }
 
+// True when bin is missing (each file is then missing) or can be looked
+// into; otherwise one finding, with the reason, stands for all its files.
+bool check_bin(Check* check) {
+  const wchar_t* bin = check->state->bin_dir;
+  if (!file_exists(bin) || can_list_directory(bin)) return true;
+  note(check, kFindingUnreadable, bin, nullptr, describe_last_error());
+  return false;
+}
+
 void check_leftovers(Check* check, const wchar_t* directory) {
   for (const std::wstring& name : list_replacement_leftovers(directory)) {
     std::wstring path = std::wstring(directory) + kPathSeparator + name;
@@ -239,14 +251,17 @@ void print_findings(Check* check) {
 }  // namespace
 
 int check_installation(const RunState* state) {
-  Check check = {state, {}, {}};
+  Check check = {state, {}, {}, true};
+  check.bin_usable = check_bin(&check);
   for (const wchar_t* const* name = kExecutables; *name; ++name) check_copy(&check, state->runtime_bin_dir, *name);
   for (const wchar_t* const* name = kBootFiles; *name; ++name) check_copy(&check, state->release_dir, *name);
-  const wchar_t* start_up = check_start_boot(&check);
+  const wchar_t* start_up = check.bin_usable ? check_start_boot(&check) : nullptr;
   std::string config = launcher_config_text(state);
   check_config(&check, state->runtime_bin_dir, config);
-  check_config(&check, state->bin_dir, config);
-  check_leftovers(&check, state->bin_dir);
+  if (check.bin_usable) {
+    check_config(&check, state->bin_dir, config);
+    check_leftovers(&check, state->bin_dir);
+  }
   check_leftovers(&check, state->runtime_bin_dir);
 
   print_findings(&check);

@@ -51,6 +51,7 @@ void resolve_root_from_location(void* module, RunState* state) {
   if (i < 0) fail(kBrokenModulePath);
   state->module_path[i] = L'\0';
   state->root_dir = state->module_path;
+  state->root_from_location = true;
 }
 
 }  // namespace

@@ -12,21 +12,49 @@ using namespace vlx;
 
 namespace {
 
+// The first of count names (name_at(i) gives each) that equals name but for
+// letter case, or null.
+template <typename Name>
+const char* find_other_case(int32_t count, Name name_at, const char* name) {
+  for (int32_t i = 0; i < count; ++i) {
+    if (compare_ignoring_case(name_at(i), name) == 0) return name_at(i);
+  }
+  return nullptr;
+}
+
 // Releases the descriptor before a fatal message: nothing else holds it.
-[[noreturn]] void reject(InitFile* descriptor, const char* format, const wchar_t* path) {
+// Where the descriptor has the missing name in another case (other, not
+// null), the hint line (hint) names it: a look-up is case-sensitive.
+[[noreturn]] void reject(InitFile* descriptor, const char* format, const wchar_t* path, const char* hint = nullptr,
+                         const char* other = nullptr) {
+  std::wstring found = other ? decode_utf8(other, strlen(other)) : std::wstring();
   free_init_file(descriptor);
-  fail(format, path);
+  print_message(kStandardError, format, path);
+  if (other) print_message(kStandardError, hint, found.c_str());
+  exit_process(get_failure_status());
+}
+
+// Ends the run for the missing key, naming one the section has in another
+// case.
+[[noreturn]] void reject_key(InitFile* descriptor, const InitSection* install, const char* format, const char* key,
+                             const wchar_t* path) {
+  const char* other = find_other_case(install->count, [&](int32_t i) { return install->entries[i]->key; }, key);
+  reject(descriptor, format, path, kKeyCaseHint, other);
 }
 
 // A descriptor that could not be opened has the system's reason; a malformed
-// one the place and the loader's reason: "line 2: <reason>".
-[[noreturn]] void reject_descriptor(const wchar_t* path, const InitLoadError& error) {
+// one the place and the loader's reason: "line 2: <reason>". A root taken
+// from the tool's own place without a descriptor there is most likely a
+// ROOT left out (the tool run where it was installed).
+[[noreturn]] void reject_descriptor(const RunState* state, const wchar_t* path, const InitLoadError& error) {
+  bool missing = error.line == 0 && last_error_means_no_file();
   std::wstring reason = describe_last_error();
   if (error.line > 0) {
     reason = L"line " + std::to_wstring(error.line) + L": " + decode_utf8(error.reason, strlen(error.reason));
   }
   print_message(kStandardError, kCannotOpenDescriptor, path);
   print_reason(reason);
+  if (missing && state->root_from_location) print_message(kStandardError, kNotBesideDescriptorHint);
   exit_process(get_failure_status());
 }
 
@@ -69,19 +97,22 @@ void read_release_descriptor(RunState* state) {
   }
   InitLoadError error;
   InitFile* descriptor = load_init_file_reporting(path, &error);
-  if (!descriptor) reject_descriptor(path, error);
+  if (!descriptor) reject_descriptor(state, path, error);
 
   InitSection* install = lookup_init_section(descriptor, "Install");
-  if (!install) reject(descriptor, kNoInstallSection, path);
+  if (!install) {
+    reject(descriptor, kNoInstallSection, path, kSectionCaseHint,
+           find_other_case(descriptor->count, [&](int32_t i) { return descriptor->sections[i]->name; }, "Install"));
+  }
   const char* version = lookup_init_value(install, "VSN");
-  if (!version) reject(descriptor, kNoVsn, path);
+  if (!version) reject_key(descriptor, install, kNoVsn, "VSN", path);
   check_name(descriptor, L"VSN", version, path);
   state->runtime_version = version;
   format_path(state->runtime_bin_dir, kPathCapacity, L"%s" PATH_SEP L"vlxcore-%S" PATH_SEP L"bin",
               state->root_dir, state->runtime_version.c_str());
 
   const char* release = lookup_init_value(install, "SYSTEM_VSN");
-  if (!release) reject(descriptor, kNoSystemVsn, path);
+  if (!release) reject_key(descriptor, install, kNoSystemVsn, "SYSTEM_VSN", path);
   check_name(descriptor, L"SYSTEM_VSN", release, path);
   format_path(state->release_dir, kPathCapacity, L"%s" PATH_SEP L"releases" PATH_SEP L"%S",
               state->root_dir, release);

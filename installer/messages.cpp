@@ -21,8 +21,12 @@ const char kUsage[] =
     "  -h, --help  show this help and exit\n"
     "  --version   show the version and exit\n"
     "\n"
-    "The exit status is 0 when the installation is complete, 1 after an error.\n"
-    "Documentation: README.md and docs/messages.md, installed beside the tool.\n";
+    "Exit status: 0 when the run reached its end, 1 after an error (which leaves\n"
+    "the installation as it was). A launcher program that could not be copied\n"
+    "is only a warning, so 0 can follow warnings: run vlxinstall --check ROOT\n"
+    "to confirm that the installation is complete.\n"
+    "Documentation: README.md and docs/messages.md, in share/doc/vlxinstall\n"
+    "(beside bin in the Windows archive); on Linux also man vlxinstall.\n";
 const char kVersion[] = "vlxinstall " VLX_VERSION "\n";
 
 const char kUnknownSwitch[] = "Unknown command switch %S\n";
@@ -32,13 +36,18 @@ const char kNoModuleHandle[] = "Cannot GetModuleHandle()\n";
 const char kNoModuleFileName[] = "Could not GetModuleFileName()\n";
 const char kBrokenModulePath[] = "GetModuleFileName returned broken path\n";
 const char kNoAnswer[] = "Could not read answer from user.\n";
+const char kInputEndedHint[] = "  standard input ended before an answer; use -s to install without the question\n";
 const char kPathTooLong[] = "Path too long: %S\n";
 const char kOutputFailed[] = "Could not write to standard output\n";
 
 const char kCannotOpenDescriptor[] = "Cannot open init file %S\n";
+const char kNotBesideDescriptorHint[] =
+    "  no Install.ini beside vlxinstall: name the root of the unpacked distribution, vlxinstall ROOT\n";
 const char kNoInstallSection[] = "No [Install] section in init file %S\n";
 const char kNoVsn[] = "No key VSN in init file %S\n";
 const char kNoSystemVsn[] = "No key SYSTEM_VSN in init file %S\n";
+const char kSectionCaseHint[] = "  section names are case-sensitive: the file has [%S]\n";
+const char kKeyCaseHint[] = "  keys are case-sensitive: the file has %S\n";
 const char kBadVersionValue[] = "Bad value of key %S in init file %S\n";
 
 const char kWaitingForOtherRun[] = "Waiting for the lock of %S to be released...\n";

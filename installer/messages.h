@@ -21,14 +21,23 @@ extern const char kNoModuleHandle[];
 extern const char kNoModuleFileName[];
 extern const char kBrokenModulePath[];
 extern const char kNoAnswer[];
+// Under kNoAnswer when standard input was at its end or closed.
+extern const char kInputEndedHint[];
 extern const char kPathTooLong[];
 extern const char kOutputFailed[];  // the help or the version could not be written
 
 // ---- Standard error: the release descriptor ----
 extern const char kCannotOpenDescriptor[];
+// Under the reason of kCannotOpenDescriptor when no ROOT was named and the
+// tool's own directory holds no descriptor.
+extern const char kNotBesideDescriptorHint[];
 extern const char kNoInstallSection[];
 extern const char kNoVsn[];
 extern const char kNoSystemVsn[];
+// Under kNoInstallSection (the file's section name) and kNoVsn or
+// kNoSystemVsn (the file's key) when the file has the name in another case.
+extern const char kSectionCaseHint[];
+extern const char kKeyCaseHint[];
 // A VSN or SYSTEM_VSN that cannot name a directory (the key, the path), with
 // the rule it breaks as the reason.
 extern const char kBadVersionValue[];

@@ -22,7 +22,12 @@ void ask_start_profile(RunState* state) {
   // The buffer starts zeroed so that a line feed found anywhere in it was read
   // by this call, even when the line holds a zero byte before it.
   char answer[100] = {};
-  if (!read_console_line(answer, sizeof answer)) fail(kNoAnswer);
+  if (!read_console_line(answer, sizeof answer)) {
+    // A run without input (a script, a service) needs -s, not an answer.
+    print_message(kStandardError, kNoAnswer);
+    if (console_input_ended()) print_message(kStandardError, kInputEndedHint);
+    exit_process(get_failure_status());
+  }
   char* line_feed = static_cast<char*>(memchr(answer, '\n', sizeof answer));
   if (line_feed) {
     *line_feed = '\0';

@@ -12,6 +12,8 @@ struct RunState {
   // (absolute_root), or the directory part of module_path.
   const wchar_t* root_dir = nullptr;
   std::wstring absolute_root;
+  // No root was named: root_dir is the tool's own directory.
+  bool root_from_location = false;
   bool silent = false;
   // --check: say whether the installation is complete, changing nothing.
   bool check = false;

@@ -1,5 +1,6 @@
 // Console input and output through the C runtime's standard streams, the same
 // on both platforms; rendering wide text for the console is the backends'.
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -39,7 +40,23 @@ bool flush_console(ConsoleStream stream) {
   return fflush(file) == 0 && !ferror(file);
 }
 
-char* read_console_line(char* buffer, int size) { return fgets(buffer, size, stdin); }
+namespace {
+
+// Set when the last read of a line found standard input at its end or closed.
+bool input_ended = false;
+
+}  // namespace
+
+char* read_console_line(char* buffer, int size) {
+  errno = 0;
+  char* line = fgets(buffer, size, stdin);
+  // A closed standard input fails its reads as a bad descriptor: it is no
+  // more input than one at its end.
+  input_ended = !line && (feof(stdin) || errno == EBADF);
+  return line;
+}
+
+bool console_input_ended() { return input_ended; }
 
 int read_console_byte() {
   int c = getchar();

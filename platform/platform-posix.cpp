@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,6 +70,13 @@ int get_module_file_name(void*, wchar_t* buffer, int capacity) {
 void create_directory(const wchar_t* path) {
   std::string native = to_native(path);
   retry_interrupted([&] { return mkdir(native.c_str(), 0777); });
+}
+
+bool can_list_directory(const wchar_t* path) {
+  // opendir opens with O_DIRECTORY: a FIFO in the place is refused, not waited on.
+  DIR* listing = opendir(to_native(path).c_str());
+  if (listing) closedir(listing);
+  return listing != nullptr;
 }
 
 bool file_exists(const wchar_t* path) {

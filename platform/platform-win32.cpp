@@ -38,6 +38,22 @@ bool last_error_means_no_file() {
 
 void create_directory(const wchar_t* path) { CreateDirectoryW(path, nullptr); }
 
+bool can_list_directory(const wchar_t* path) {
+  std::wstring folder = extended_path(path);
+  DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    SetLastError(ERROR_DIRECTORY);
+    return false;
+  }
+  if (folder.back() != L'\\') folder += L'\\';
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
 bool file_exists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
 LockResult lock_file(const wchar_t* lock_path, FileHandle* lock) {

@@ -80,6 +80,11 @@ void set_invalid_argument_error();
 // not reported: callers find out through the operations that follow.
 void create_directory(const wchar_t* path);
 
+// True when path is a directory whose names can be listed. False when it is
+// something else (the error then ENOTDIR; ERROR_DIRECTORY on Windows) or
+// cannot be listed (the system's error), for describe_last_error.
+bool can_list_directory(const wchar_t* path);
+
 // True when something exists at path; a directory counts.
 bool file_exists(const wchar_t* path);
 
@@ -408,6 +413,10 @@ bool flush_console(ConsoleStream stream);
 // feed, after size - 1 bytes or at end of input, and terminates. Returns null
 // when nothing at all could be read.
 char* read_console_line(char* buffer, int size);
+
+// True when the last read_console_line that read nothing found standard input
+// at its end or closed (not a read error).
+bool console_input_ended();
 
 // Reads one byte from standard input; -1 at end of input or on error.
 int read_console_byte();

@@ -116,6 +116,33 @@ TEST_F(CheckTest, RootNeverInstalledMissesEveryFileAndGetsNoBin) {
   EXPECT_FALSE(fs::exists(bin_dir));
 }
 
+TEST_F(CheckTest, BinThatCannotBeLookedIntoIsOneFinding) {
+  // One finding with its reason, not one per file; the files outside bin are
+  // still checked, and the summary counts what was printed.
+  ASSERT_EQ(run_silent().status, 0);
+  fs::remove_all(bin_dir);
+  write_contents(bin_dir, "not a directory\n");
+  fs::remove(runtime_bin_dir / "vlx.ini");
+  fs::remove(release_dir / "no_dot_vorlax.boot");
+  expect_check(check(), 1,
+               message(kFindingMissingSource, relative({L"releases", L"9", L"no_dot_vorlax.boot"})) +
+                   message(kFindingMissing, relative({L"vlxcore-2.4.1", L"bin", L"vlx.ini"})) +
+                   message(kFindingUnreadable, "bin") + reason_line(kNotAListing) + summary(3));
+  // A bin that the user may not read, as another user.
+  if (!can_run_as_other_users() || !fs::exists("/usr/bin/setpriv")) return;
+  fs::remove(bin_dir);
+  write_contents(release_dir / "no_dot_vorlax.boot", "boot no_dot_vorlax.boot\n");
+  ASSERT_EQ(run_silent().status, 0);
+  fs::permissions(bin_dir, fs::perms::owner_all);
+  fs::permissions(scratch, fs::perms::others_exec, fs::perm_options::add);
+  fs::copy_file(to_path(locate_sibling_program(L"vlxinstall")), scratch / "vlxinstall");
+  ProcessResult result = run_process(L"/usr/bin/setpriv",
+                                     {L"--reuid=65534", L"--regid=65534", L"--clear-groups",
+                                      to_wide(scratch / "vlxinstall"), L"--check", to_wide(root)},
+                                     to_wide(scratch), "");
+  expect_check(result, 1, message(kFindingUnreadable, "bin") + reason_line(kPermissionDenied) + summary(1));
+}
+
 TEST_F(CheckTest, DescriptorThatDoesNotLoadEndsItWithTwo) {
   ASSERT_EQ(run_silent().status, 0);
   std::string path = encode_utf8(native_path(root, {L"Install.ini"}).c_str());

@@ -281,6 +281,20 @@ TEST_F(InstallTest, RootDefaultsToTheToolsOwnDirectory) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
   expect_installed(true);
+
+  // Run where it was installed, with no ROOT: a hint under the reason says
+  // what is missing, for a run and for a check. A descriptor that is there
+  // but does not load gets none.
+  fs::path installed = scratch / "prefix" / "bin";
+  std::string absent = encode_utf8(native_path(to_wide(installed), {L"Install.ini"}).c_str());
+  std::string expected = message(kCannotOpenDescriptor, absent) + reason_line(kNoSuchFile) + kNotBesideDescriptorHint;
+  expect_failure(run_tool_copy(installed, {L"-s"}), expected);
+  result = run_tool_copy(installed, {L"--check"});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.err, console_text(expected));
+  write_contents(installed / "Install.ini", "VSN=1\n");
+  expect_failure(run_tool_copy(installed, {L"-s"}),
+                 message(kCannotOpenDescriptor, absent) + "  line 1: an entry before the first section header\n");
 }
 
 TEST_F(InstallTest, RootIsUsedExactlyAsTyped) {
@@ -351,22 +365,29 @@ TEST_F(InstallTest, RootsBeyondAsciiAndWithSemicolons) {
 
 TEST_F(InstallTest, DescriptorProblemsEndTheRun) {
   std::string path = encode_utf8(native_path(root, {L"Install.ini"}).c_str());
+  // Names are case-sensitive: one that differs only in case gets a hint.
   struct Case {
     const char* descriptor;
     const char* message;
+    const char* hint;
   } cases[] = {
-      {"", "No [Install] section in init file "},
-      {"; nothing here\n", "No [Install] section in init file "},
-      {"[install]\nVSN=1\nSYSTEM_VSN=2\n", "No [Install] section in init file "},
-      {"[ Install ]\nVSN=1\nSYSTEM_VSN=2\n", "No [Install] section in init file "},
-      {"[Install]\nvsn=1\nSYSTEM_VSN=2\n", "No key VSN in init file "},
-      {"[Other]\nVSN=1\n[Install]\nSYSTEM_VSN=2\n", "No key VSN in init file "},
-      {"[Install]\nVSN=2.4.1\n", "No key SYSTEM_VSN in init file "},
+      {"", "No [Install] section in init file ", ""},
+      {"; nothing here\n", "No [Install] section in init file ", ""},
+      {"[install]\nVSN=1\nSYSTEM_VSN=2\n", "No [Install] section in init file ",
+       "  section names are case-sensitive: the file has [install]\n"},
+      {"[Other]\n[INSTALL]\n[install]\n", "No [Install] section in init file ",
+       "  section names are case-sensitive: the file has [INSTALL]\n"},
+      {"[ Install ]\nVSN=1\nSYSTEM_VSN=2\n", "No [Install] section in init file ", ""},
+      {"[Install]\nvsn=1\nSYSTEM_VSN=2\n", "No key VSN in init file ", "  keys are case-sensitive: the file has vsn\n"},
+      {"[Other]\nVSN=1\n[Install]\nSYSTEM_VSN=2\n", "No key VSN in init file ", ""},
+      {"[Install]\nVSN=2.4.1\n", "No key SYSTEM_VSN in init file ", ""},
+      {"[Install]\nVSN=2.4.1\nSystem_Vsn=9\n", "No key SYSTEM_VSN in init file ",
+       "  keys are case-sensitive: the file has System_Vsn\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.descriptor);
     write_contents(root / "Install.ini", c.descriptor);
-    expect_failure(run_silent(), c.message + path + "\n");
+    expect_failure(run_silent(), c.message + path + "\n" + c.hint);
     EXPECT_FALSE(fs::exists(bin_dir));
   }
   // A descriptor that cannot be opened, or is malformed, says why and where.

@@ -43,8 +43,20 @@ TEST_F(QuestionTest, RestOfALongLineIsDiscardedUpToEndOfInput) {
 }
 
 TEST_F(QuestionTest, NoInputAtAllEndsTheRunBeforeTheDescriptor) {
+  // Standard input at its end, or closed, gets the hint to run silently; a
+  // read that fails does not.
   fs::remove(root / "Install.ini");
-  expect_failure(run_interactive(""), kNoAnswer, kPrompt);
+  std::string ended = std::string(kNoAnswer) + kInputEndedHint;
+  expect_failure(run_interactive(""), ended, kPrompt);
+  EXPECT_FALSE(fs::exists(bin_dir));
+  if (kPathSeparator != L'/') return;
+  std::wstring tool = locate_sibling_program(L"vlxinstall");
+  for (const auto& [redirection, expected] : {std::pair<std::wstring, std::string>{L"<&-", ended}, {L"</", kNoAnswer}}) {
+    SCOPED_TRACE(encode_utf8(redirection.c_str()));
+    ProcessResult result = run_process(L"/bin/sh", {L"-c", L"exec \"$0\" \"$1\" " + redirection, tool, to_wide(root)},
+                                       to_wide(scratch), "");
+    expect_failure(result, expected, kPrompt);
+  }
   EXPECT_FALSE(fs::exists(bin_dir));
 }
 

@@ -31,11 +31,16 @@ const char kUsage[] =
     "  vlxini check FILE...                 FILE:LINE: reason for each file that does not load\n"
     "  vlxini --help | --version\n"
     "\n"
-    "Only set and merge create FILE; the others need it. The exit status is 0 on\n"
-    "success, 1 when the entry or section is not there, and 2 when a file is\n"
-    "missing (but for set and merge), cannot be read, does not load, cannot hold\n"
-    "the value\n"
-    "or cannot be stored, or the command line is wrong.\n";
+    "Only set and merge create FILE; the others need it. set, delete and merge\n"
+    "wait up to 30 seconds for another change of FILE to finish.\n"
+    "\n"
+    "Exit status: 0 on success; 1 when get, list SECTION or delete finds no such\n"
+    "entry or section; 2 when a FILE is missing (but for set and merge), cannot\n"
+    "be read, does not load or cannot be stored, when the text cannot hold the\n"
+    "change, when another change held FILE for 30 seconds, or when the command\n"
+    "line is wrong.\n"
+    "Documentation: README.md and docs/initfile.md, in share/doc/vlxinstall\n"
+    "(beside bin in the Windows archive); on Linux also man vlxini.\n";
 const char kVersion[] = "vlxini " VLX_VERSION "\n";
 const char kUnknownCommand[] = "Unknown command %S\n";
 const char kWrongArguments[] = "Wrong number of arguments for %S\n";

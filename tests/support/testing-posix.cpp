@@ -167,7 +167,7 @@ FileHandle hold_file_unshared(const std::wstring&) { return kInvalidFile; }
 bool file_is_open_for_writing(const std::wstring&) { return false; }
 
 std::string reason_line(SystemError error) {
-  static const int codes[] = {ENOENT, ENOENT, EISDIR, ENOTDIR, EACCES, ENOSPC, EFBIG, EBUSY};
+  static const int codes[] = {ENOENT, ENOENT, EISDIR, ENOTDIR, EACCES, ENOSPC, EFBIG, EBUSY, ENOTDIR};
   return std::string("  ") + strerror(codes[error]) + "\n";
 }
 

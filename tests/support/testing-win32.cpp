@@ -288,7 +288,7 @@ bool is_hidden(const std::wstring& path) {
 std::string reason_line(SystemError error) {
   static const DWORD codes[] = {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED,
                                 ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED,  ERROR_DISK_FULL,
-                                ERROR_DISK_FULL,      ERROR_SHARING_VIOLATION};
+                                ERROR_DISK_FULL,      ERROR_SHARING_VIOLATION, ERROR_DIRECTORY};
   SetLastError(codes[error]);
   return "  " + encode_utf8(describe_last_error().c_str()) + "\n";
 }

@@ -123,6 +123,7 @@ enum SystemError {
   kNoSpace,           // ENOSPC; ERROR_DISK_FULL
   kFileTooLarge,      // EFBIG; ERROR_DISK_FULL
   kHeldElsewhere,     // EBUSY; ERROR_SHARING_VIOLATION
+  kNotAListing,       // ENOTDIR; ERROR_DIRECTORY: a file where a directory is to be listed
 };
 
 // The line the tool writes under a failure for error: two spaces, the
