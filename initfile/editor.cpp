@@ -366,6 +366,7 @@ InitEdit* open_edit_of(std::string text, InitLoadError* report) {
   InitEdit* edit = make_edit(std::move(text));
   if (index_sections(edit, report)) return edit;
   delete edit;
+  set_invalid_data_error();
   return nullptr;
 }
 

@@ -122,6 +122,7 @@ InitFile* load_lines(InitLineReader* reader, const InitByteSource& source, InitL
   }
   free(entries.items);
   free(sections.items);
+  if (!file) set_invalid_data_error();
   return file;
 }
 

@@ -145,6 +145,8 @@ std::string resolve(const std::string& path) {
 
 void set_invalid_argument_error() { errno = EINVAL; }
 
+void set_invalid_data_error() { errno = EINVAL; }
+
 bool last_error_means_no_file() { return errno == ENOENT || errno == ENOTDIR; }
 
 bool is_symbolic_link(const wchar_t* path) {

@@ -31,6 +31,8 @@ int get_module_file_name(void* module, wchar_t* buffer, int capacity) {
 
 void set_invalid_argument_error() { SetLastError(ERROR_INVALID_PARAMETER); }
 
+void set_invalid_data_error() { SetLastError(ERROR_INVALID_DATA); }
+
 bool last_error_means_no_file() {
   DWORD error = GetLastError();
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;

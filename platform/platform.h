@@ -76,6 +76,10 @@ bool last_error_means_no_file();
 // ERROR_INVALID_PARAMETER), for a service that refuses one of its own.
 void set_invalid_argument_error();
 
+// Sets the error of the calling thread to "invalid data" (EINVAL;
+// ERROR_INVALID_DATA): what a file that was read but does not load leaves.
+void set_invalid_data_error();
+
 // Creates one directory. Failure (it exists, the parent is missing, ...) is
 // not reported: callers find out through the operations that follow.
 void create_directory(const wchar_t* path);

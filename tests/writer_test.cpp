@@ -88,20 +88,28 @@ TEST_F(WriterTest, WritesLargeDocumentsInBlocksWithTheSameBytes) {
 }
 
 TEST_F(WriterTest, FailuresLeaveTheOldFileAndNoTemporaryFile) {
-  // A device is written in place, never renamed over: as root a rename would
-  // replace the machine's /dev/full.
+  // Each failure leaves the error of the step that failed, for the caller
+  // to describe. A device is written in place, never renamed over: as root
+  // a rename would replace the machine's /dev/full.
   InitFile* file = build({{"s", {{"k", std::string(100, 'v')}}}});
+  auto last_error = [] { return "  " + encode_utf8(describe_last_error().c_str()) + "\n"; };
   if (kPathSeparator == L'/' && fs::exists("/dev/full")) {
     fs::create_symlink("/dev/full", scratch / "full.ini");
     EXPECT_EQ(store_init_file(file, to_wide(scratch / "full.ini").c_str()), -2);
+    EXPECT_EQ(last_error(), reason_line(kNoSpace));
     EXPECT_TRUE(fs::is_character_file("/dev/full"));
     EXPECT_TRUE(fs::is_symlink(scratch / "full.ini"));
   }
   EXPECT_EQ(store_init_file(file, to_wide(scratch / "missing" / "x.ini").c_str()), -1);
+  EXPECT_EQ(last_error(), reason_line(kNoSuchDirectory));
   fs::create_directory(scratch / "dir.ini");
   EXPECT_EQ(store_init_file(file, to_wide(scratch / "dir.ini").c_str()), -1);
+  EXPECT_EQ(last_error(), reason_line(kIsADirectory));
   write_contents(scratch / "old.ini", "[old]\n");
-  run_with_file_size_limit(60, [&] { EXPECT_EQ(store_init_file(file, to_wide(scratch / "old.ini").c_str()), -2); });
+  run_with_file_size_limit(60, [&] {
+    EXPECT_EQ(store_init_file(file, to_wide(scratch / "old.ini").c_str()), -2);
+    EXPECT_EQ(last_error(), reason_line(kFileTooLarge));
+  });
   EXPECT_EQ(read_contents(scratch / "old.ini"), "[old]\n");
   free_init_file(file);
   std::vector<std::string> left = list_directory(scratch);

@@ -114,6 +114,18 @@ int delete_init_entry(InitSection* section, const char* key);
 
 // Paths are wide strings: UTF-16 on Windows; elsewhere each character is a
 // Unicode code point, U+DC80 to U+DCFF standing for a byte that is not UTF-8.
+// Each function that takes a path has a form for UTF-8 paths too, its name
+// ending in _utf8 (at the end of this header).
+//
+// The system's error. A function of this header that fails for a reason of
+// the system leaves the system's error code for the caller to read (errno on
+// POSIX, GetLastError() on Windows): a load or an open of an edit that gives
+// null with line 0 (the file could not be opened: ENOENT, EACCES, EISDIR,
+// ELOOP, ...; a read error while an edit read the file), a store's -1 (the
+// new file could not be made or put in place) and -2 (a write, flush or close
+// failed: ENOSPC, EFBIG, EIO, ...), and hold_init_file's -1. A file that was
+// read but does not load (null with line > 0) leaves EINVAL
+// (ERROR_INVALID_DATA). -3 of store_init_edit is no error of the system.
 
 // Reads an init file into a new document owned by the caller. Null when the
 // file cannot be opened or is malformed: its first line is not a header, or a
@@ -278,6 +290,20 @@ void release_init_file(InitFileHold* hold);
 
 // Releases the edit.
 void free_init_edit(InitEdit* edit);
+
+// ---- UTF-8 paths ----
+
+// The functions above for a path given as UTF-8 bytes, such as a C program's
+// argv on Linux, each with the same results and errors. On POSIX the bytes
+// are the path as the system takes it, whether or not they are valid UTF-8.
+// On Windows the path is converted to UTF-16, so that any path can be named;
+// a byte that is not part of valid UTF-8 becomes U+DC80 plus the byte.
+InitFile* load_init_file_utf8(const char* path);
+InitFile* load_init_file_reporting_utf8(const char* path, InitLoadError* error);
+int store_init_file_utf8(InitFile* file, const char* path);
+InitEdit* open_init_edit_utf8(const char* path, InitLoadError* report);
+int store_init_edit_utf8(const InitEdit* edit, const char* path);
+int hold_init_file_utf8(const char* path, InitFileHold** hold);
 
 #ifdef __cplusplus
 }  // extern "C"
