@@ -24,6 +24,11 @@ editor=$(ls "$top"/bin/vlxini*)
 [ -n "$editor" ] || fail "vlxini is missing from the archive"
 [ -n "$(find "$top" -name README.md)" ] && [ -n "$(find "$top" -name LICENSE)" ] ||
   fail "README.md or LICENSE missing from the archive"
+case "$tool" in *.exe) ;; *)
+  for page in vlxinstall vlxini; do
+    [ -f "$top/share/man/man1/$page.1" ] || fail "the manual page $page(1) is missing from the archive"
+  done
+esac
 
 # The Windows executable must run on a bare system (it imports only DLLs of
 # every Windows: ADVAPI32 for security descriptors) and show its version.

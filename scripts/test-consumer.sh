@@ -35,6 +35,9 @@ only_public_headers() {
 prefix=$work/prefix
 quiet cmake --install "$build" --prefix "$prefix"
 [ -f "$prefix/bin/vlxinstall" ] || [ -f "$prefix/bin/vlxinstall.exe" ] || fail "the tool is not installed"
+# The exported target carries nothing of the build: no empty link entry.
+! grep -q 'LINK_ONLY:>' "$prefix"/lib/cmake/VlxInitFile/VlxInitFileTargets*.cmake ||
+  fail "the exported target has an empty \$<LINK_ONLY:> entry"
 
 echo "find_package:"
 if [ -n "$toolchain" ]; then
@@ -60,6 +63,8 @@ shipped=$(cd "$work/sub-prefix" && find . -type f | sort | tr '\n' ' ')
 
 echo "pkg-config:"
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
+cflags=$(pkg-config --cflags vlx-initfile | sed "s/ *$//")
+[ "$cflags" = "-I$prefix/include" ] || fail "pkg-config gives $cflags, not -I$prefix/include"
 flags="-Wall -Wextra -Werror -pedantic"
 # A C program links with the plain flags: the C++ runtime comes with them.
 # shellcheck disable=SC2046,SC2086
