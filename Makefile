@@ -4,11 +4,15 @@
 BUILD_PACKAGES := cmake ninja-build g++
 MINGW_PACKAGES := gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
 TEST_PACKAGES := $(BUILD_PACKAGES) $(MINGW_PACKAGES) clang libclang-rt-dev googletest libgtest-dev \
-  strace python3 git gcc pkg-config wine wine64
+  strace python3 git gcc pkg-config wine wine64 mandoc
 
 CONFIGURE := cmake -G Ninja -Wno-dev
-# The builds the suites run treat every warning as an error.
-STRICT := -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+# Builds use every core unless told otherwise (make test JOBS=1).
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+BUILD := cmake --build --parallel $(JOBS)
+# The builds the suites run treat every warning as an error, and build the
+# tests whatever a configure by hand left in their cache.
+STRICT := -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DVLX_BUILD_TESTS=ON
 NATIVE := $(CONFIGURE) -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
 WINDOWS_TOOLCHAIN := -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 SANITIZE := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
@@ -17,12 +21,13 @@ FUZZ_SECONDS ?= 300
 .PHONY: demo test faults fuzz bench dist test-dist native sanitize windows \
   test-native test-sanitize test-windows clean
 
-# The tool alone, run on a copy of the sample distribution.
+# The tool alone, in a build directory of its own, run on a copy of the
+# sample distribution.
 demo:
 	@scripts/require-packages.sh $(BUILD_PACKAGES)
-	$(NATIVE)
-	cmake --build build/native --target vlxinstall
-	scripts/demo.sh build/native/bin/vlxinstall
+	$(CONFIGURE) -S . -B build/demo -DVLX_BUILD_TESTS=OFF
+	$(BUILD) build/demo --target vlxinstall
+	scripts/demo.sh build/demo/bin/vlxinstall
 
 # The whole suite: natively (with the fault-injection sweep), under
 # AddressSanitizer and UndefinedBehaviorSanitizer (with a short fuzzing run),
@@ -48,7 +53,7 @@ bench:
 	@scripts/require-packages.sh $(BUILD_PACKAGES) libbenchmark-dev libinih-dev libglib2.0-dev pkg-config python3 valgrind
 	$(CONFIGURE) -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DVLX_BUILD_TESTS=OFF \
 	  -DVLX_BUILD_BENCHMARKS=ON
-	cmake --build build/bench
+	$(BUILD) build/bench
 	python3 benchmarks/run.py build/bench build/bench-data
 
 # Release archives for Windows and Linux with their SHA-256 sums, in build/dist:
@@ -57,26 +62,28 @@ dist:
 	@scripts/require-packages.sh $(BUILD_PACKAGES) $(MINGW_PACKAGES) python3 git
 	scripts/release.sh build
 
-# Builds the release in two clones at two places and compares the sums.
+# Builds the release in two clones at two places and compares the sums, and
+# runs the README's build commands in a fresh clone.
 test-dist:
 	scripts/test-reproducible.sh
+	scripts/test-readme-build.sh
 
 native:
 	@scripts/require-packages.sh $(BUILD_PACKAGES)
 	$(NATIVE) $(STRICT)
-	cmake --build build/native
+	$(BUILD) build/native
 
 sanitize:
 	@scripts/require-packages.sh $(BUILD_PACKAGES) clang libclang-rt-dev libgtest-dev
 	$(CONFIGURE) -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug $(STRICT) \
 	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS="$(SANITIZE)" -DVLX_BUILD_FUZZERS=ON \
 	  -DVLX_LINK_STATIC=OFF
-	cmake --build build/sanitize
+	$(BUILD) build/sanitize
 
 windows:
 	@scripts/require-packages.sh $(BUILD_PACKAGES) $(MINGW_PACKAGES) googletest
 	$(CONFIGURE) -S . -B build/windows -DCMAKE_BUILD_TYPE=Release $(STRICT) $(WINDOWS_TOOLCHAIN)
-	cmake --build build/windows
+	$(BUILD) build/windows
 
 # Each suite ends with CTest's summary and why any test was skipped.
 test-native: native
