@@ -9,7 +9,7 @@ TEST_PACKAGES := $(BUILD_PACKAGES) $(MINGW_PACKAGES) clang libclang-rt-dev googl
 CONFIGURE := cmake -G Ninja -Wno-dev
 # Builds use every core unless told otherwise (make test JOBS=1).
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-BUILD := cmake --build --parallel $(JOBS)
+PARALLEL := --parallel $(JOBS)
 # The builds the suites run treat every warning as an error, and build the
 # tests whatever a configure by hand left in their cache.
 STRICT := -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DVLX_BUILD_TESTS=ON
@@ -26,7 +26,7 @@ FUZZ_SECONDS ?= 300
 demo:
 	@scripts/require-packages.sh $(BUILD_PACKAGES)
 	$(CONFIGURE) -S . -B build/demo -DVLX_BUILD_TESTS=OFF
-	$(BUILD) build/demo --target vlxinstall
+	cmake --build build/demo $(PARALLEL) --target vlxinstall
 	scripts/demo.sh build/demo/bin/vlxinstall
 
 # The whole suite: natively (with the fault-injection sweep), under
@@ -53,7 +53,7 @@ bench:
 	@scripts/require-packages.sh $(BUILD_PACKAGES) libbenchmark-dev libinih-dev libglib2.0-dev pkg-config python3 valgrind
 	$(CONFIGURE) -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DVLX_BUILD_TESTS=OFF \
 	  -DVLX_BUILD_BENCHMARKS=ON
-	$(BUILD) build/bench
+	cmake --build build/bench $(PARALLEL)
 	python3 benchmarks/run.py build/bench build/bench-data
 
 # Release archives for Windows and Linux with their SHA-256 sums, in build/dist:
@@ -71,19 +71,19 @@ test-dist:
 native:
 	@scripts/require-packages.sh $(BUILD_PACKAGES)
 	$(NATIVE) $(STRICT)
-	$(BUILD) build/native
+	cmake --build build/native $(PARALLEL)
 
 sanitize:
 	@scripts/require-packages.sh $(BUILD_PACKAGES) clang libclang-rt-dev libgtest-dev
 	$(CONFIGURE) -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug $(STRICT) \
 	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS="$(SANITIZE)" -DVLX_BUILD_FUZZERS=ON \
 	  -DVLX_LINK_STATIC=OFF
-	$(BUILD) build/sanitize
+	cmake --build build/sanitize $(PARALLEL)
 
 windows:
 	@scripts/require-packages.sh $(BUILD_PACKAGES) $(MINGW_PACKAGES) googletest
 	$(CONFIGURE) -S . -B build/windows -DCMAKE_BUILD_TYPE=Release $(STRICT) $(WINDOWS_TOOLCHAIN)
-	$(BUILD) build/windows
+	cmake --build build/windows $(PARALLEL)
 
 # Each suite ends with CTest's summary and why any test was skipped.
 test-native: native
