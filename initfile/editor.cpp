@@ -377,20 +377,20 @@ InitEdit* open_init_edit(const wchar_t* path, InitLoadError* report) {
   InitLoadError read = {0, nullptr};
   // Taken before the read: a change while it reads shows at the store.
   std::string signature = file_signature(path);
+  InitEdit* edit = nullptr;
   if (read_whole_file(path, &text, &read)) {
-    InitEdit* edit = open_edit_of(std::move(text), report);
-    if (edit) edit->path = path;
-    if (edit) edit->signature = signature;
-    return edit;
+    edit = open_edit_of(std::move(text), report);
+  } else {
+    // Only "no such file" is a file to create; any other failure (no
+    // permission, a loop of links) is an error, not an empty file.
+    bool missing = read.reason == kInitCannotOpen && last_error_means_no_file();
+    if (report) *report = {0, missing ? kInitNoFile : read.reason};
+    if (missing) edit = make_edit(std::string());
   }
-  // Only "no such file" is a file to create; any other failure (no
-  // permission, a loop of links) is an error, not an empty file.
-  bool missing = read.reason == kInitCannotOpen && last_error_means_no_file();
-  if (report) *report = {0, missing ? kInitNoFile : read.reason};
-  if (!missing) return nullptr;
-  InitEdit* edit = make_edit(std::string());
-  edit->path = path;
-  edit->signature = signature;
+  if (edit) {
+    edit->path = path;
+    edit->signature = signature;
+  }
   return edit;
 }
 
@@ -477,10 +477,8 @@ int store_init_edit(const InitEdit* edit, const wchar_t* path) {
 
 int hold_init_file(const wchar_t* path, InitFileHold** hold) {
   // The lock file is named for the file: ".name.lock" beside it.
-  std::wstring lock_path = path;
-  size_t slash = lock_path.find_last_of(kPathSeparator == L'/' ? L"/" : L"\\/");
-  lock_path.insert(slash == std::wstring::npos ? 0 : slash + 1, L".");
-  lock_path += L".lock";
+  std::wstring directory = directory_of(path);
+  std::wstring lock_path = directory + L"." + (path + directory.size()) + L".lock";
   FileHandle lock = kInvalidFile;
   LockResult result = lock_file(lock_path.c_str(), &lock);
   if (result != kLockTaken) return result == kLockHeld ? 1 : -1;

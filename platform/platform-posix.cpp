@@ -173,8 +173,8 @@ FileHandle open_file_for_reading(const wchar_t* path) {
   // A FIFO opens at once, without waiting for a writer (it then reads as
   // empty); reads wait as usual.
   int fd = open_retrying(to_native(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (fd < 0) return kInvalidFile;
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   struct stat info;
   int error = retry_interrupted([&] { return fstat(fd, &info); }) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
   if (error == 0) return fd;

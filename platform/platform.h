@@ -61,6 +61,10 @@ int get_module_file_name(void* module, wchar_t* buffer, int capacity);
 // had.
 std::wstring make_absolute(const wchar_t* path);
 
+// The directory part of path, with its separator ('/' or, on Windows, '\'
+// too); empty when there is none.
+std::wstring directory_of(const std::wstring& path);
+
 // The system's own description of the error that made the last service of
 // this header fail ("No such file or directory"; on Windows FormatMessageW's
 // text in the system's language), without a line end; empty when there is

@@ -38,9 +38,6 @@ std::wstring make_aside_name(const std::wstring& temporary, const std::wstring& 
 // before it went aside; empty when name is no such name.
 std::wstring original_of_aside_name(const std::wstring& name);
 
-// The directory part of path, with its separator; empty when there is none.
-std::wstring directory_of(const std::wstring& path);
-
 // What a use of a temporary name came to.
 enum NameUse { kNameUsed, kNameTaken, kNameFailed };
 

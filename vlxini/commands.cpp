@@ -39,6 +39,12 @@ std::wstring describe_failure(const InitLoadError& report, const std::wstring& s
   return system.empty() ? widen(report.reason) : system;
 }
 
+// The system's description of why a load or open reported so failed; none
+// for a file that was read but does not load.
+std::wstring describe_system_error(const InitLoadError& report) {
+  return report.line > 0 ? std::wstring() : describe_last_error();
+}
+
 // Reports a file that could not be opened or read, or that opened but does
 // not load (then with its line): status 2.
 int report_unreadable(const wchar_t* path, const InitLoadError& report, const std::wstring& system) {
@@ -88,7 +94,7 @@ InitEdit* open_edit(const wchar_t* path, bool creates) {
   }
   InitLoadError report;
   InitEdit* edit = open_init_edit(path, &report);
-  std::wstring system = report.line > 0 ? std::wstring() : describe_last_error();
+  std::wstring system = describe_system_error(report);
   if (edit && (creates || !report.reason)) return edit;  // a reason on an edit: there was no file
   if (edit) free_init_edit(edit);
   report_unreadable(path, report, system);
@@ -100,15 +106,27 @@ InitEdit* open_edit(const wchar_t* path, bool creates) {
 InitFile* open_document(const wchar_t* path) {
   InitLoadError report;
   InitFile* file = load_reporting(path, &report);
-  std::wstring system = report.line > 0 ? std::wstring() : describe_last_error();
+  std::wstring system = describe_system_error(report);
   if (file && !report.reason) return file;
   if (file) free_init_file(file);  // cut short by a read error
   report_unreadable(path, report, system);
   return nullptr;
 }
 
-// Stores the edit at path and releases it: 0, or 2 with the failure reported.
-int store_edit(InitEdit* edit, const wchar_t* path) {
+std::string text_of(const InitEdit* edit) {
+  size_t length = 0;
+  const char* text = init_edit_text(edit, &length);
+  return std::string(text, length);
+}
+
+// Stores the edit at path and releases it: 0, or 2 with the failure
+// reported. An edit whose text is still before stores nothing, so that a
+// change that changes nothing leaves the file, its time and its links.
+int store_edit(InitEdit* edit, const wchar_t* path, const std::string& before) {
+  if (text_of(edit) == before) {
+    free_init_edit(edit);
+    return 0;
+  }
   int stored = store_init_edit(edit, path);
   std::wstring reason = describe_last_error();
   free_init_edit(edit);
@@ -181,50 +199,39 @@ int set_value_held(const wchar_t* path, const std::string& section, const std::s
     print_reason(widen(rule));
     return 2;
   }
-  // A value the file already has changes nothing, not even its time.
-  const char* now = init_edit_value(edit, section.c_str(), key.c_str());
-  if (now && value == now) {
-    free_init_edit(edit);
-    return 0;
-  }
+  std::string before = text_of(edit);
   if (set_init_edit_value(edit, section.c_str(), key.c_str(), value.c_str()) < 0) {  // the rules above: none
     free_init_edit(edit);
     print_message(kStandardError, kCannotHold, path);
     return 2;
   }
-  return store_edit(edit, path);
+  return store_edit(edit, path, before);
 }
 
 int delete_lines_held(const wchar_t* path, const std::string& section, const std::string* key) {
   InitEdit* edit = open_edit(path, false);
   if (!edit) return 2;
+  std::string before = text_of(edit);
   int missing = key ? delete_init_edit_entry(edit, section.c_str(), key->c_str())
                     : delete_init_edit_section(edit, section.c_str());
   if (missing) {
     free_init_edit(edit);
     return 1;
   }
-  return store_edit(edit, path);
+  return store_edit(edit, path, before);
 }
 
 // Sets every entry of the snippet at snippet_path in the file, in one store;
 // nothing when any cannot be held.
 int merge_held(const wchar_t* path, const wchar_t* snippet_path) {
-  InitLoadError report;
-  InitFile* snippet = load_reporting(snippet_path, &report);
-  std::wstring system = report.line > 0 ? std::wstring() : describe_last_error();
-  if (!snippet || report.reason) {
-    if (snippet) free_init_file(snippet);
-    return report_unreadable(snippet_path, report, system);
-  }
+  InitFile* snippet = open_document(snippet_path);
+  if (!snippet) return 2;
   InitEdit* edit = open_edit(path, true);
   if (!edit) {
     free_init_file(snippet);
     return 2;
   }
-  size_t length = 0;
-  const char* text = init_edit_text(edit, &length);
-  std::string before(text, length);
+  std::string before = text_of(edit);
   for (int32_t i = 0; i < snippet->count; ++i) {
     const InitSection* section = snippet->sections[i];
     for (int32_t j = 0; j < section->count; ++j) {
@@ -241,12 +248,7 @@ int merge_held(const wchar_t* path, const wchar_t* snippet_path) {
     }
   }
   free_init_file(snippet);
-  const char* after = init_edit_text(edit, &length);
-  if (before == std::string(after, length)) {  // every value already so: nothing to store
-    free_init_edit(edit);
-    return 0;
-  }
-  return store_edit(edit, path);
+  return store_edit(edit, path, before);
 }
 
 // Runs change on path while holding it, so that changes of several
@@ -294,7 +296,7 @@ int check_files(const wchar_t* const* paths, int count) {
   for (int i = 0; i < count; ++i) {
     InitLoadError report;
     InitFile* file = load_reporting(paths[i], &report);
-    std::wstring system = report.line > 0 ? std::wstring() : describe_last_error();
+    std::wstring system = describe_system_error(report);
     if (file) free_init_file(file);
     if (file && !report.reason) continue;
     std::wstring where = report.line > 0 ? std::to_wstring(report.line) + L": " + widen(report.reason)
