@@ -148,15 +148,19 @@ InitFile* vlx::load_init_source(const InitByteSource& source, InitLoadError* err
   return load_lines(&reader, source, error);
 }
 
+InitFile* vlx::load_init_handle(FileHandle file, InitLoadError* error) {
+  InitLineReader reader;
+  start_init_line_reader(&reader, file);
+  return load_lines(&reader, read_from_reader_file(&reader), error);
+}
+
 InitFile* load_init_file_reporting(const wchar_t* path, InitLoadError* error) {
   FileHandle handle = open_file_for_reading(path);
   if (handle == kInvalidFile) {
     if (error) *error = {0, kInitCannotOpen};
     return nullptr;
   }
-  InitLineReader reader;
-  start_init_line_reader(&reader, handle);
-  InitFile* file = load_lines(&reader, read_from_reader_file(&reader), error);
+  InitFile* file = load_init_handle(handle, error);
   close_file(handle);
   return file;
 }

@@ -9,6 +9,7 @@
 
 #include "initfile/initfile.h"
 #include "line_reader.h"
+#include "platform/files.h"
 
 namespace vlx {
 
@@ -53,6 +54,10 @@ const char* diagnose_line(const char* line, size_t length, bool first);
 // breaks the rules, saying where and why in *error (when not null), as
 // load_init_file_reporting does.
 InitFile* load_init_source(const InitByteSource& source, InitLoadError* error);
+
+// load_init_file_reporting over a file already open for reading, which
+// stays open.
+InitFile* load_init_handle(vlx::FileHandle file, InitLoadError* error);
 
 }  // namespace vlx
 

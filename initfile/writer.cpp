@@ -132,7 +132,9 @@ int vlx::store_init_bytes(const wchar_t* path, bool (*write)(FileHandle file, co
   }
   // A caller told 0 relies on the new file after a power cut too, and the
   // rename is not durable until its directory is.
-  return !renamed || flush_parent_directory(replacement.target.c_str()) ? 0 : -2;
+  bool flushed = !renamed || flush_replacement_directory(replacement);
+  discard_replacement(&replacement);  // moved: only its directory is left to close
+  return flushed ? 0 : -2;
 }
 
 char* store_init_text(InitFile* file, size_t* length) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "installer/directories.h"
 #include "installer/file_tables.h"
 #include "installer/launcher_config.h"
 #include "installer/messages.h"
@@ -60,20 +61,12 @@ struct ReadFile {
   std::wstring reason;  // why it could not be opened or read
 };
 
-ReadFile open_read(const Check& check, const wchar_t* path) {
+// Opens name in directory, judged by its handle: a FIFO is refused at once,
+// a link on the way only under the link rule, a link out of the root not
+// followed.
+ReadFile open_read(const Check& check, const InstallDirectory& directory, const wchar_t* name) {
   ReadFile file;
-  if (!file_exists(path)) {
-    file.missing = true;
-    return file;
-  }
-  // A FIFO is not opened at all, and a link out of the root not followed.
-  SourceTrust trust = examine_source(path, check.state->root_dir);
-  if (trust != kSourceAccepted) {
-    file.reason = describe_refused_source(trust, check.state->root_dir);
-    return file;
-  }
-  file.handle = open_file_for_reading_when_free(path);
-  if (file.handle == kInvalidFile) file.reason = describe_last_error();
+  file.handle = open_install_file(check.state, directory, name, &file.missing, &file.reason);
   return file;
 }
 
@@ -82,13 +75,13 @@ void close_read(ReadFile* file) {
   file->handle = kInvalidFile;
 }
 
-// Reads up to size bytes, as many as there are; false (with the reason)
-// on a read error.
-bool read_block(ReadFile* file, char* buffer, size_t size, size_t* got) {
+// Reads up to size bytes at offset, as many as there are; false (with the
+// reason) on a read error.
+bool read_block(ReadFile* file, std::uint64_t offset, char* buffer, size_t size, size_t* got) {
   *got = 0;
   while (*got < size) {
     std::uint32_t count = 0;
-    if (!read_file(file->handle, buffer + *got, static_cast<std::uint32_t>(size - *got), &count)) {
+    if (!read_file_at(file->handle, offset + *got, buffer + *got, static_cast<std::uint32_t>(size - *got), &count)) {
       file->reason = describe_last_error();
       return false;
     }
@@ -100,18 +93,53 @@ bool read_block(ReadFile* file, char* buffer, size_t size, size_t* got) {
 
 enum Sameness { kSame, kDifferent, kUnread };
 
-// Compares two open files byte for byte to their ends.
-Sameness compare(ReadFile* a, ReadFile* b) {
+// Compares [from, end) of two open files.
+Sameness compare_range(ReadFile* a, ReadFile* b, std::uint64_t from, std::uint64_t end) {
   const size_t kBlock = 1 << 16;
   std::vector<char> left(kBlock), right(kBlock);
-  for (;;) {
+  for (std::uint64_t at = from; at < end;) {
+    size_t want = end - at < kBlock ? static_cast<size_t>(end - at) : kBlock;
     size_t got_left = 0, got_right = 0;
-    if (!read_block(a, left.data(), kBlock, &got_left) || !read_block(b, right.data(), kBlock, &got_right)) {
+    if (!read_block(a, at, left.data(), want, &got_left) || !read_block(b, at, right.data(), want, &got_right)) {
       return kUnread;
     }
     if (got_left != got_right || memcmp(left.data(), right.data(), got_left) != 0) return kDifferent;
-    if (got_left < kBlock) return kSame;
+    if (got_left < want) return kSame;  // both ended early: they changed under the check
+    at += want;
   }
+  return kSame;
+}
+
+// The end of the data that starts at or after from in file, or from where
+// it holds a hole there; false (with the reason) when it cannot be told.
+bool data_end(ReadFile* file, std::uint64_t from, std::uint64_t size, std::uint64_t* data, std::uint64_t* end) {
+  if (find_data(file->handle, from, size, data, end)) return true;
+  file->reason = describe_last_error();
+  return false;
+}
+
+// Compares two open files byte for byte: files of different sizes differ,
+// and of the rest only the stretches where either holds data are read, the
+// holes of both being the same zeros.
+Sameness compare(ReadFile* a, ReadFile* b) {
+  std::uint64_t size = 0, other = 0;
+  if (!file_size(a->handle, &size) || !file_size(b->handle, &other)) {
+    (file_size(a->handle, &size) ? b : a)->reason = describe_last_error();
+    return kUnread;
+  }
+  if (size != other) return kDifferent;
+  for (std::uint64_t at = 0; at < size;) {
+    std::uint64_t data_a = 0, end_a = 0, data_b = 0, end_b = 0;
+    if (!data_end(a, at, size, &data_a, &end_a) || !data_end(b, at, size, &data_b, &end_b)) return kUnread;
+    std::uint64_t from = std::min(data_a, data_b);
+    if (from >= size) break;
+    // Where one holds a hole at from, the other's data runs past it.
+    std::uint64_t end = std::max(data_a == from ? end_a : from, data_b == from ? end_b : from);
+    Sameness same = compare_range(a, b, from, end);
+    if (same != kSame) return same;
+    at = end;
+  }
+  return kSame;
 }
 
 // Notes what is wrong with file at path: missing, or unreadable with its
@@ -123,21 +151,22 @@ bool note_unopened(Check* check, const ReadFile& file, const wchar_t* path, cons
 }
 
 // Compares a copy with its source, as a run would make it.
-void check_copy(Check* check, const wchar_t* source_dir, const wchar_t* name) {
+void check_copy(Check* check, const InstallDirectory& source_dir, const wchar_t* source_path, const wchar_t* name) {
   wchar_t source[kPathCapacity], target[kPathCapacity];
-  format_path(source, kPathCapacity, L"%s" PATH_SEP L"%s", source_dir, name);
+  format_path(source, kPathCapacity, L"%s" PATH_SEP L"%s", source_path, name);
   format_path(target, kPathCapacity, L"%s" PATH_SEP L"%s", check->state->bin_dir, name);
-  ReadFile from = open_read(*check, source);
+  ReadFile from = open_read(*check, source_dir, name);
   bool unopened = note_unopened(check, from, source, kFindingMissingSource);
   // A bin that cannot be looked into has its one finding; a run replaces a
   // link in a file's place by the file.
-  bool link = check->bin_usable && is_symbolic_link(target);
+  const InstallDirectory& bin = check->state->bin;
+  bool link = check->bin_usable && bin.place.directory != kInvalidFile && is_link_beneath(bin.place, name);
   if (link) note(check, kFindingLink, target);
   if (!check->bin_usable || link) {
     close_read(&from);
     return;
   }
-  ReadFile to = open_read(*check, target);
+  ReadFile to = open_read(*check, bin, name);
   if (!note_unopened(check, to, target, kFindingMissing) && !unopened) {
     Sameness same = compare(&from, &to);
     if (same == kDifferent) note(check, kFindingDiffersFrom, target, source);
@@ -152,62 +181,53 @@ void check_copy(Check* check, const wchar_t* source_dir, const wchar_t* name) {
 }
 
 // Which start-up start.boot holds: the name of the boot file in bin it
-// equals, or null (a finding then says why). start.boot is read once, beside
-// both start-up files.
+// equals, or null (a finding then says why).
 const wchar_t* check_start_boot(Check* check) {
   const wchar_t* const kChoices[] = {L"start_minimal.boot", L"start_tavrel.boot"};
+  const InstallDirectory& bin = check->state->bin;
   wchar_t start[kPathCapacity];
   format_path(start, kPathCapacity, L"%s" PATH_SEP L"start.boot", check->state->bin_dir);
-  if (is_symbolic_link(start)) {
+  if (bin.place.directory != kInvalidFile && is_link_beneath(bin.place, L"start.boot")) {
     note(check, kFindingLink, start);
     return nullptr;
   }
-  ReadFile actual = open_read(*check, start);
+  ReadFile actual = open_read(*check, bin, L"start.boot");
   if (note_unopened(check, actual, start, kFindingMissing)) return nullptr;
-  ReadFile candidates[2];
-  bool same[2];
-  for (int i = 0; i < 2; ++i) {
-    wchar_t boot[kPathCapacity];
-    format_path(boot, kPathCapacity, L"%s" PATH_SEP L"%s", check->state->bin_dir, kChoices[i]);
-    candidates[i] = open_read(*check, boot);
-    same[i] = candidates[i].handle != kInvalidFile;
-  }
-  const size_t kBlock = 1 << 16;
-  std::vector<char> block(kBlock), other(kBlock);
-  size_t got = kBlock;
+  const wchar_t* chosen = nullptr;
   bool read = true;
-  while (read && got == kBlock && (same[0] || same[1])) {
-    read = read_block(&actual, block.data(), kBlock, &got);
-    for (int i = 0; read && i < 2; ++i) {
-      size_t theirs = 0;
-      same[i] = same[i] && read_block(&candidates[i], other.data(), kBlock, &theirs) && theirs == got &&
-                memcmp(block.data(), other.data(), got) == 0;
-    }
+  for (const wchar_t* choice : kChoices) {
+    ReadFile candidate = open_read(*check, bin, choice);
+    Sameness same = candidate.handle == kInvalidFile ? kDifferent : compare(&actual, &candidate);
+    close_read(&candidate);
+    // Only start.boot's own read errors count: a start-up file that cannot
+    // be read has its finding of its own.
+    read = read && !(same == kUnread && !actual.reason.empty());
+    if (same == kSame && !chosen) chosen = choice;
   }
   close_read(&actual);
-  for (ReadFile& candidate : candidates) close_read(&candidate);
   if (!read) {
     note(check, kFindingUnreadable, start, nullptr, actual.reason);
     return nullptr;
   }
-  if (same[0] || same[1]) return kChoices[same[0] ? 0 : 1];
+  if (chosen) return chosen;
   note(check, kFindingDiffersFromNeither, start);
   return nullptr;
 }
 
-// Compares a vlx.ini with the text a run writes.
-void check_config(Check* check, const wchar_t* directory, const std::string& expected) {
+// Compares a vlx.ini in directory (at path_dir) with the text a run writes.
+void check_config(Check* check, const InstallDirectory& directory, const wchar_t* path_dir,
+                  const std::string& expected) {
   wchar_t path[kPathCapacity];
-  format_path(path, kPathCapacity, L"%s" PATH_SEP L"vlx.ini", directory);
-  if (is_symbolic_link(path)) {
+  format_path(path, kPathCapacity, L"%s" PATH_SEP L"vlx.ini", path_dir);
+  if (directory.place.directory != kInvalidFile && is_link_beneath(directory.place, L"vlx.ini")) {
     note(check, kFindingLink, path);
     return;
   }
-  ReadFile file = open_read(*check, path);
+  ReadFile file = open_read(*check, directory, L"vlx.ini");
   if (note_unopened(check, file, path, kFindingMissing)) return;
   std::string bytes(expected.size() + 1, '\0');  // a byte more tells a longer file
   size_t got = 0;
-  if (!read_block(&file, &bytes[0], bytes.size(), &got)) {
+  if (!read_block(&file, 0, &bytes[0], bytes.size(), &got)) {
     note(check, kFindingUnreadable, path, nullptr, file.reason);
   } else if (got != expected.size() || bytes.compare(0, got, expected) != 0) {
     note(check, kFindingDiffers, path);
@@ -218,16 +238,20 @@ void check_config(Check* check, const wchar_t* directory, const std::string& exp
 // True when bin is missing (each file is then missing) or can be looked
 // into; otherwise one finding, with the reason, stands for all its files.
 bool check_bin(Check* check) {
-  const wchar_t* bin = check->state->bin_dir;
-  if (!file_exists(bin) || can_list_directory(bin)) return true;
-  note(check, kFindingUnreadable, bin, nullptr, describe_last_error());
+  const InstallDirectory& bin = check->state->bin;
+  // A file in bin's place is not missing, though nothing can be found in it.
+  if (bin.place.directory == kInvalidFile && bin.missing && !file_exists(check->state->bin_dir)) return true;
+  if (bin.place.directory != kInvalidFile && can_list_directory(bin.place)) return true;
+  std::wstring reason = bin.place.directory == kInvalidFile ? bin.reason : describe_last_error();
+  note(check, kFindingUnreadable, check->state->bin_dir, nullptr, reason);
   return false;
 }
 
-void check_leftovers(Check* check, const wchar_t* directory) {
-  for (const std::wstring& name : list_replacement_leftovers(directory)) {
-    std::wstring path = std::wstring(directory) + kPathSeparator + name;
-    std::wstring replaced = running_program_moved_aside(directory, name);
+void check_leftovers(Check* check, const InstallDirectory& directory, const wchar_t* path_dir) {
+  if (directory.place.directory == kInvalidFile) return;
+  for (const std::wstring& name : list_replacement_leftovers(directory.place)) {
+    std::wstring path = std::wstring(path_dir) + kPathSeparator + name;
+    std::wstring replaced = running_program_moved_aside(directory.place, name);
     if (replaced.empty()) {
       note(check, kFindingLeftOver, path.c_str());
     } else {
@@ -253,16 +277,20 @@ void print_findings(Check* check) {
 int check_installation(const RunState* state) {
   Check check = {state, {}, {}, true};
   check.bin_usable = check_bin(&check);
-  for (const wchar_t* const* name = kExecutables; *name; ++name) check_copy(&check, state->runtime_bin_dir, *name);
-  for (const wchar_t* const* name = kBootFiles; *name; ++name) check_copy(&check, state->release_dir, *name);
+  for (const wchar_t* const* name = kExecutables; *name; ++name) {
+    check_copy(&check, state->runtime_bin, state->runtime_bin_dir, *name);
+  }
+  for (const wchar_t* const* name = kBootFiles; *name; ++name) {
+    check_copy(&check, state->release, state->release_dir, *name);
+  }
   const wchar_t* start_up = check.bin_usable ? check_start_boot(&check) : nullptr;
   std::string config = launcher_config_text(state);
-  check_config(&check, state->runtime_bin_dir, config);
+  check_config(&check, state->runtime_bin, state->runtime_bin_dir, config);
   if (check.bin_usable) {
-    check_config(&check, state->bin_dir, config);
-    check_leftovers(&check, state->bin_dir);
+    check_config(&check, state->bin, state->bin_dir, config);
+    check_leftovers(&check, state->bin, state->bin_dir);
   }
-  check_leftovers(&check, state->runtime_bin_dir);
+  check_leftovers(&check, state->runtime_bin, state->runtime_bin_dir);
 
   print_findings(&check);
   const std::string& version = state->runtime_version;

@@ -1,5 +1,6 @@
 #include "installer/deploy.h"
 
+#include "installer/directories.h"
 #include "installer/file_tables.h"
 #include "installer/messages.h"
 #include "installer/paths.h"
@@ -10,28 +11,33 @@ using namespace vlx;
 
 namespace {
 
-// Stages the copy of name from source_dir into bin_dir. False when it could
-// not be staged (reported); a missing source ends the run.
-bool stage_into_bin(const RunState* state, const wchar_t* source_dir, const wchar_t* name, InstalledKind kind) {
+// Stages the copy of name from the directory source_dir (at source_path)
+// into bin. False when it could not be staged (reported); a missing source
+// ends the run.
+bool stage_into_bin(const RunState* state, const InstallDirectory& source_dir, const wchar_t* source_path,
+                    const wchar_t* name, InstalledKind kind) {
   wchar_t source[kPathCapacity], target[kPathCapacity];
-  format_path(source, kPathCapacity, L"%s" PATH_SEP L"%s", source_dir, name);
+  format_path(source, kPathCapacity, L"%s" PATH_SEP L"%s", source_path, name);
   format_path(target, kPathCapacity, L"%s" PATH_SEP L"%s", state->bin_dir, name);
-  if (!file_exists(source)) fail(kMissingFile, source);
-  // What another user may have put in a source's place is not copied.
-  SourceTrust trust = examine_source(source, state->root_dir);
-  if (trust != kSourceAccepted) {
+  bool missing = false;
+  std::wstring reason;
+  // What another user may have put in a source's place is not copied: it is
+  // judged by the handle opened.
+  FileHandle in = open_install_file(state, source_dir, name, &missing, &reason);
+  if (in == kInvalidFile && missing) fail(kMissingFile, source);
+  if (in != kInvalidFile && stage_install_copy(kind, in, source, state->bin, name, target)) return true;
+  if (in == kInvalidFile) {
     print_message(kStandardError, kCopyFailed, source, target);
-    print_reason(describe_refused_source(trust, state->root_dir));
-    return false;
+    print_reason(reason);
+  } else {
+    report_copy_failure(source, target);
   }
-  if (stage_install_copy(kind, source, target)) return true;
-  report_copy_failure(source, target);
   return false;
 }
 
 void stage_launchers(const RunState* state) {
   for (const wchar_t* const* name = kExecutables; *name; ++name) {
-    if (!stage_into_bin(state, state->runtime_bin_dir, *name, kLauncherCopy)) {
+    if (!stage_into_bin(state, state->runtime_bin, state->runtime_bin_dir, *name, kLauncherCopy)) {
       print_message(kStandardError, kContinuing);
     }
   }
@@ -39,7 +45,7 @@ void stage_launchers(const RunState* state) {
 
 void stage_boot_files(const RunState* state) {
   for (const wchar_t* const* name = kBootFiles; *name; ++name) {
-    if (!stage_into_bin(state, state->release_dir, *name, kFatalCopy)) fail(kBailingOut);
+    if (!stage_into_bin(state, state->release, state->release_dir, *name, kFatalCopy)) fail(kBailingOut);
   }
 }
 
@@ -49,7 +55,7 @@ void stage_start_boot(const RunState* state) {
   const wchar_t* chosen = state->tavrel_start ? L"start_tavrel.boot" : L"start_minimal.boot";
   format_path(source, kPathCapacity, L"%s" PATH_SEP L"%s", state->bin_dir, chosen);
   format_path(target, kPathCapacity, L"%s" PATH_SEP L"start.boot", state->bin_dir);
-  if (stage_install_copy_of(kFatalCopy, source, target)) return;
+  if (stage_install_copy_of(kFatalCopy, source, state->bin, L"start.boot", target)) return;
   report_copy_failure(source, target);
   fail(kBailingOut);
 }
@@ -62,8 +68,9 @@ void deploy_files(const RunState* state) {
   // directories it writes into. With the root locked, none of them belongs
   // to a run still going.
   lock_root(state);
-  remove_stale_replacements(state->bin_dir);
-  remove_stale_replacements(state->runtime_bin_dir);
+  for (const InstallDirectory* directory : {&state->bin, &state->runtime_bin}) {
+    if (directory->place.directory != kInvalidFile) remove_stale_replacements(directory->place);
+  }
   stage_launchers(state);
   stage_boot_files(state);
   stage_start_boot(state);

@@ -5,6 +5,8 @@
 #include <string>
 
 #include "initfile/initfile.h"
+#include "initfile/loader.h"
+#include "installer/directories.h"
 #include "installer/messages.h"
 #include "installer/paths.h"
 
@@ -42,26 +44,44 @@ const char* find_other_case(int32_t count, Name name_at, const char* name) {
   reject(descriptor, format, path, kKeyCaseHint, other);
 }
 
-// A descriptor that could not be opened has the system's reason; a malformed
-// one the place and the loader's reason: "line 2: <reason>". A root taken
-// from the tool's own place without a descriptor there is most likely a
-// ROOT left out (the tool run where it was installed).
-[[noreturn]] void reject_descriptor(const RunState* state, const wchar_t* path, const InitLoadError& error) {
-  bool missing = error.line == 0 && last_error_means_no_file();
-  std::wstring reason = describe_last_error();
-  if (error.line > 0) {
-    reason = L"line " + std::to_wstring(error.line) + L": " + decode_utf8(error.reason, strlen(error.reason));
-  }
+// A descriptor that could not be opened has the system's reason (reason);
+// a malformed one the place and the loader's reason: "line 2: <reason>". A
+// root taken from the tool's own place without a descriptor there is most
+// likely a ROOT left out (the tool run where it was installed).
+[[noreturn]] void reject_descriptor(const RunState* state, const wchar_t* path, const std::wstring& reason,
+                                    bool missing) {
   print_message(kStandardError, kCannotOpenDescriptor, path);
   print_reason(reason);
   if (missing && state->root_from_location) print_message(kStandardError, kNotBesideDescriptorHint);
   exit_process(get_failure_status());
 }
 
+// The descriptor, loaded from its open file, which is closed; a run ends
+// where it cannot be read whole. It is a few lines: one over the limit is
+// refused before anything of it is read.
+InitFile* load_descriptor(const RunState* state, const wchar_t* path, FileHandle file) {
+  const std::uint64_t kLargestDescriptor = 1 << 20;
+  std::uint64_t size = 0;
+  if (file_size(file, &size) && size > kLargestDescriptor) {
+    close_file(file);
+    reject_descriptor(state, path, L"larger than 1 MiB: a release descriptor is a few lines", false);
+  }
+  InitLoadError error = {0, nullptr};
+  InitFile* descriptor = load_init_handle(file, &error);
+  std::wstring reason = describe_last_error();
+  close_file(file);
+  if (descriptor) return descriptor;
+  if (error.line > 0) {
+    reason = L"line " + std::to_wstring(error.line) + L": " + decode_utf8(error.reason, strlen(error.reason));
+  }
+  reject_descriptor(state, path, reason, false);
+}
+
 // Why value cannot name the one directory a version names, or null when it
 // can: it becomes part of a path, so it is a name, never a path.
 const char* why_not_a_name(const char* value) {
   if (!*value) return "a version names one directory; it cannot be empty";
+  if (strcmp(value, ".") == 0) return "a version names one directory; it cannot be '.'";
   if (strcmp(value, "..") == 0) return "a version names one directory; it cannot be '..'";
   for (const char* c = value; *c; ++c) {
     unsigned char byte = static_cast<unsigned char>(*c);
@@ -88,16 +108,12 @@ void check_name(InitFile* descriptor, const wchar_t* key, const char* value, con
 void read_release_descriptor(RunState* state) {
   wchar_t path[kPathCapacity];
   format_path(path, kPathCapacity, L"%s" PATH_SEP L"Install.ini", state->root_dir);
-  // A descriptor in another user's reach must be a regular file of the root.
-  SourceTrust trust = examine_source(path, state->root_dir);
-  if (trust != kSourceAccepted) {
-    print_message(kStandardError, kCannotOpenDescriptor, path);
-    print_reason(describe_refused_source(trust, state->root_dir));
-    exit_process(get_failure_status());
-  }
-  InitLoadError error;
-  InitFile* descriptor = load_init_file_reporting(path, &error);
-  if (!descriptor) reject_descriptor(state, path, error);
+  bool missing = false;
+  std::wstring reason;
+  open_install_root(state);
+  FileHandle file = open_install_file(state, state->root, L"Install.ini", &missing, &reason);
+  if (file == kInvalidFile) reject_descriptor(state, path, reason, missing);
+  InitFile* descriptor = load_descriptor(state, path, file);
 
   InitSection* install = lookup_init_section(descriptor, "Install");
   if (!install) {
@@ -117,11 +133,16 @@ void read_release_descriptor(RunState* state) {
   format_path(state->release_dir, kPathCapacity, L"%s" PATH_SEP L"releases" PATH_SEP L"%S",
               state->root_dir, release);
   format_path(state->bin_dir, kPathCapacity, L"%s" PATH_SEP L"bin", state->root_dir);
+  std::wstring runtime = L"vlxcore-" + decode_utf8(version, strlen(version)) + PATH_SEP L"bin";
+  std::wstring releases = L"releases" PATH_SEP + decode_utf8(release, strlen(release));
   free_init_file(descriptor);
+  open_install_directory(state, runtime.c_str(), &state->runtime_bin);
+  open_install_directory(state, releases.c_str(), &state->release);
 }
 
-void create_bin_directory(const RunState* state) {
+void open_bin_directory(RunState* state, bool create) {
   // An existing bin is the normal case on a second run; any other failure
   // shows in the copies that follow.
-  create_directory(state->bin_dir);
+  if (create && state->root.place.directory != kInvalidFile) create_directory_beneath(state->root.place, L"bin");
+  open_install_directory(state, L"bin", &state->bin);
 }

@@ -4,15 +4,17 @@
 
 #include "installer/run_state.h"
 
-// Reads "Install.ini" in the root, keeps its "VSN" value as the runtime
-// version and derives runtime_bin_dir, release_dir and bin_dir. A
-// descriptor that is missing, malformed or lacks section "Install" or its
-// "VSN" or "SYSTEM_VSN" entry ends the run with its message and the failure
-// status (1, or 2 in a check).
+// Opens the root, reads "Install.ini" in it, keeps its "VSN" value as the
+// runtime version, derives runtime_bin_dir, release_dir and bin_dir, and
+// opens the runtime's bin and the release directory beneath the root (one
+// that cannot be opened keeps its reason). A descriptor that is missing,
+// larger than 1 MiB, malformed, or lacks section "Install" or its "VSN" or
+// "SYSTEM_VSN" entry, or one of those that names no directory, ends the run
+// with its message and the failure status (1, or 2 in a check).
 void read_release_descriptor(RunState* state);
 
-// Creates bin_dir; an existing one is fine, and any other failure shows in
-// the copies that follow.
-void create_bin_directory(const RunState* state);
+// Opens bin beneath the root, creating it first with create; an existing
+// one is fine, and any other failure shows in the copies that follow.
+void open_bin_directory(RunState* state, bool create);
 
 #endif  // VLX_INSTALLER_DESCRIPTOR_H

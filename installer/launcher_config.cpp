@@ -39,11 +39,11 @@ void write_launcher_config(const RunState* state) {
   wchar_t first[kPathCapacity], second[kPathCapacity];
   format_path(first, kPathCapacity, L"%s" PATH_SEP L"vlx.ini", state->runtime_bin_dir);
   format_path(second, kPathCapacity, L"%s" PATH_SEP L"vlx.ini", state->bin_dir);
-  if (!stage_install_contents(kLauncherConfig, first, launcher_config_text(state))) {
+  if (!stage_install_contents(kLauncherConfig, state->runtime_bin, L"vlx.ini", first, launcher_config_text(state))) {
     report_create_failure(first);
     fail(kBailingOut);
   }
-  if (!stage_install_copy_of(kFatalCopy, first, second)) {
+  if (!stage_install_copy_of(kFatalCopy, first, state->bin, L"vlx.ini", second)) {
     report_copy_failure(first, second);
     fail(kBailingOut);
   }

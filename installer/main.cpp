@@ -29,6 +29,7 @@ int wmain(int argc, wchar_t* argv[]) {
   parse_command_line(argc, argv, &state);
   if (state.check) {
     read_release_descriptor(&state);
+    open_bin_directory(&state, false);
     return finish_check(check_installation(&state));
   }
   if (!state.silent) {
@@ -36,7 +37,7 @@ int wmain(int argc, wchar_t* argv[]) {
     ask_start_profile(&state);
   }
   read_release_descriptor(&state);
-  create_bin_directory(&state);
+  open_bin_directory(&state, true);
   deploy_files(&state);
   write_launcher_config(&state);
   return 0;

@@ -87,11 +87,6 @@ void set_failure_status(int status) { failure_status = status; }
 
 int get_failure_status() { return failure_status; }
 
-std::wstring describe_refused_source(SourceTrust trust, const wchar_t* root) {
-  if (trust == kSourceNotAFile) return L"not a regular file: a FIFO, a device or a socket stands in its place";
-  return L"a link to a file outside " + std::wstring(root);
-}
-
 void print_reason(const std::wstring& reason) {
   if (!reason.empty()) print_message(kStandardError, kReason, reason.c_str());
 }

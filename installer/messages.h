@@ -87,10 +87,6 @@ extern const char kCheckedFindings[];
 void set_failure_status(int status);
 int get_failure_status();
 
-// The reason, for its reason line, why a source that examine_source did not
-// accept is not copied or read: no regular file, or a link out of root.
-std::wstring describe_refused_source(vlx::SourceTrust trust, const wchar_t* root);
-
 // Writes the reason line kReason to standard error; nothing when reason is
 // empty.
 void print_reason(const std::wstring& reason);

@@ -11,12 +11,13 @@ using namespace vlx;
 namespace {
 
 FileHandle root_lock = kInvalidFile;
-std::wstring lock_path;  // bin's ".vlxinstall.lock"
+const wchar_t kLockName[] = L".vlxinstall.lock";
+const Place* lock_directory = nullptr;  // bin
 
 // Releases the lock as the run ends, however it ends but killed: the lock
 // file is then gone when the process is, not a moment after.
 void release_root_lock() {
-  if (root_lock != kInvalidFile) release_file_lock(lock_path.c_str(), root_lock);
+  if (root_lock != kInvalidFile) release_file_lock_in(*lock_directory, kLockName, root_lock);
   root_lock = kInvalidFile;
 }
 
@@ -28,9 +29,10 @@ void lock_root(const RunState* state) {
   bool told = false;
   // A lock that a killed run held is gone with its process, so waiting ends
   // as soon as the run that holds it does; polling keeps the wait portable.
-  lock_path = std::wstring(state->bin_dir) + kPathSeparator + L".vlxinstall.lock";
+  if (state->bin.place.directory == kInvalidFile) return;  // no bin: its files fail on their own
+  lock_directory = &state->bin.place;
   LockResult lock;
-  while ((lock = lock_file(lock_path.c_str(), &root_lock)) == kLockHeld) {
+  while ((lock = lock_file_in(*lock_directory, kLockName, &root_lock)) == kLockHeld) {
     Clock::duration waited = Clock::now() - started;
     if (waited >= std::chrono::minutes(5)) {
       fail(kOtherRunTooLong, state->root_dir);

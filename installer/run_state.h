@@ -7,6 +7,14 @@
 
 #include "platform/platform.h"
 
+// A directory of the installation, opened once: every file in it is reached
+// from its handle.
+struct InstallDirectory {
+  vlx::Place place;      // directory kInvalidFile when it could not be opened
+  bool missing = false;  // it could not be opened because it is not there
+  std::wstring reason;   // why it could not be opened
+};
+
 struct RunState {
   // The installation root: the command-line argument as typed, made absolute
   // (absolute_root), or the directory part of module_path.
@@ -23,6 +31,12 @@ struct RunState {
   wchar_t runtime_bin_dir[vlx::kPathCapacity] = {};
   wchar_t release_dir[vlx::kPathCapacity] = {};
   wchar_t bin_dir[vlx::kPathCapacity] = {};
+  // The root as named, and the directories beneath it that a run reads from
+  // and writes into.
+  InstallDirectory root;
+  InstallDirectory runtime_bin;
+  InstallDirectory release;
+  InstallDirectory bin;
   // The descriptor's "VSN" value, kept after the descriptor is released.
   std::string runtime_version;
 };

@@ -31,6 +31,19 @@ bool note_staged(bool done, InstalledKind kind, const wchar_t* source, const wch
   return true;
 }
 
+// The reason a directory could not be opened, for the report of the file
+// that was to be staged in it.
+thread_local std::wstring unusable_reason;
+
+// True when directory is open; otherwise its reason is kept for the report.
+bool usable(const InstallDirectory& directory) {
+  unusable_reason = directory.place.directory == kInvalidFile ? directory.reason : std::wstring();
+  return unusable_reason.empty() && directory.place.directory != kInvalidFile;
+}
+
+// The reason for the report of a file that could not be staged.
+std::wstring staging_reason() { return unusable_reason.empty() ? describe_last_error() : unusable_reason; }
+
 void print_damage(const wchar_t* target) {
   std::wstring moved_to;
   switch (last_target_damage(&moved_to)) {
@@ -60,18 +73,27 @@ bool report_commit_failure(std::size_t index, void*) {
 
 }  // namespace
 
-bool stage_install_copy(InstalledKind kind, const wchar_t* source, const wchar_t* target) {
-  return note_staged(stage_copy(&staged, source, target), kind, source, target);
+bool stage_install_copy(InstalledKind kind, FileHandle source, const wchar_t* source_path,
+                        const InstallDirectory& directory, const wchar_t* name, const wchar_t* target) {
+  if (!usable(directory)) {
+    close_file(source);
+    return false;
+  }
+  return note_staged(stage_copy(&staged, source, source_path, directory.place, name), kind, source_path, target);
 }
 
-bool stage_install_copy_of(InstalledKind kind, const wchar_t* staged_target, const wchar_t* target) {
+bool stage_install_copy_of(InstalledKind kind, const wchar_t* staged_target, const InstallDirectory& directory,
+                           const wchar_t* name, const wchar_t* target) {
   std::size_t index = 0;
   while (installed[index].target != staged_target) ++index;
-  return note_staged(stage_copy_of(&staged, index, target), kind, staged_target, target);
+  return usable(directory) &&
+         note_staged(stage_copy_of(&staged, index, directory.place, name), kind, staged_target, target);
 }
 
-bool stage_install_contents(InstalledKind kind, const wchar_t* target, const std::string& contents) {
-  return note_staged(stage_contents(&staged, target, contents), kind, nullptr, target);
+bool stage_install_contents(InstalledKind kind, const InstallDirectory& directory, const wchar_t* name,
+                            const wchar_t* target, const std::string& contents) {
+  return usable(directory) &&
+         note_staged(stage_contents(&staged, directory.place, name, contents), kind, nullptr, target);
 }
 
 void commit_installation() {
@@ -86,14 +108,16 @@ void commit_installation() {
 }
 
 void report_copy_failure(const wchar_t* source, const wchar_t* target) {
-  std::wstring reason = describe_last_error();
+  std::wstring reason = staging_reason();
+  unusable_reason.clear();
   print_message(kStandardError, kCopyFailed, source, target);
   print_reason(reason);
   print_damage(target);
 }
 
 void report_create_failure(const wchar_t* target) {
-  std::wstring reason = describe_last_error();
+  std::wstring reason = staging_reason();
+  unusable_reason.clear();
   print_message(kStandardError, kCreateFailed, target);
   print_reason(reason);
   print_damage(target);

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "installer/run_state.h"
+
 // What a file's failure means, and which message reports it.
 enum InstalledKind {
   kLauncherCopy,    // "Could not copy file", then the run goes on without it
@@ -14,17 +16,24 @@ enum InstalledKind {
   kLauncherConfig,  // "Could not create file", then the run ends
 };
 
-// Stages a copy of source for target. False when it could not be staged:
-// the error is left for the caller's report, and nothing was staged.
-bool stage_install_copy(InstalledKind kind, const wchar_t* source, const wchar_t* target);
+// Stages a copy of the open regular file source (source_path) as name in
+// directory, shown as target; source is the staging's from then on. False
+// when it could not be staged (the directory could not be opened, or the
+// copy failed): the error is left for the caller's report, and nothing was
+// staged.
+bool stage_install_copy(InstalledKind kind, vlx::FileHandle source, const wchar_t* source_path,
+                        const InstallDirectory& directory, const wchar_t* name, const wchar_t* target);
 
-// Stages for target a copy of the file staged earlier for staged_target (it
-// must have been), as it was staged; its messages name staged_target as the
-// source.
-bool stage_install_copy_of(InstalledKind kind, const wchar_t* staged_target, const wchar_t* target);
+// Stages as name in directory (shown as target) a copy of the file staged
+// earlier for staged_target (it must have been), as it was staged; its
+// messages name staged_target as the source.
+bool stage_install_copy_of(InstalledKind kind, const wchar_t* staged_target, const InstallDirectory& directory,
+                           const wchar_t* name, const wchar_t* target);
 
-// Stages contents as target's new file, as stage_install_copy does.
-bool stage_install_contents(InstalledKind kind, const wchar_t* target, const std::string& contents);
+// Stages contents as the new file of name in directory, as stage_install_copy
+// does.
+bool stage_install_contents(InstalledKind kind, const InstallDirectory& directory, const wchar_t* name,
+                            const wchar_t* target, const std::string& contents);
 
 // Puts every staged file in place. A launcher that cannot be put there is
 // reported with its warning pair and left as it was; any other file is
@@ -35,7 +44,7 @@ bool stage_install_contents(InstalledKind kind, const wchar_t* target, const std
 void commit_installation();
 
 // Reports the failed copy of source to target (kCopyFailed) with the
-// system's reason under it, and what the failure left of target when that is
+// system's reason under it (or the reason its directory could not be opened), and what the failure left of target when that is
 // not target as it was; the caller says what follows.
 void report_copy_failure(const wchar_t* source, const wchar_t* target);
 

@@ -26,7 +26,7 @@ void print_message(ConsoleStream stream, const char* format, const wchar_t* firs
   std::string text;
   for (const char* p = format; *p; ++p) {
     if (p[0] == '%' && p[1] == 'S' && next < 2) {
-      text += render_for_console(stream, arguments[next++]);
+      text += render_for_console(stream, escape_for_terminal(arguments[next++]).c_str());
       ++p;
     } else {
       text += *p;

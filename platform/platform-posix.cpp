@@ -72,25 +72,23 @@ void create_directory(const wchar_t* path) {
   retry_interrupted([&] { return mkdir(native.c_str(), 0777); });
 }
 
-bool can_list_directory(const wchar_t* path) {
-  // opendir opens with O_DIRECTORY: a FIFO in the place is refused, not waited on.
-  DIR* listing = opendir(to_native(path).c_str());
-  if (listing) closedir(listing);
-  return listing != nullptr;
-}
-
 bool file_exists(const wchar_t* path) {
   std::string native = to_native(path);
   struct stat info;
   return retry_interrupted([&] { return stat(native.c_str(), &info); }) == 0;
 }
 
-LockResult lock_file(const wchar_t* lock_path, FileHandle* lock) {
+namespace {
+
+// lock_file for the name path in the directory open as directory (or the
+// current one, AT_FDCWD).
+LockResult lock_at(int directory, const std::string& path, FileHandle* lock) {
   // Only a user who may write the directory can open the lock file for
   // writing, which a write lock needs: a reader holds up no one. It is never
   // opened through a link, nor waited on as a FIFO.
-  std::string path = to_native(lock_path);
-  int fd = open_retrying(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  int fd = retry_interrupted([&] {
+    return openat(directory, path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  });
   if (fd < 0) return kLockUnavailable;
   struct stat mine, named;
   struct flock whole = {};
@@ -101,7 +99,7 @@ LockResult lock_file(const wchar_t* lock_path, FileHandle* lock) {
     if (retry_interrupted([&] { return fcntl(fd, F_OFD_SETLK, &whole); }) == 0) {
       // The holder before may have removed the name since it was opened: the
       // lock counts only while the name is this file.
-      bool same = retry_interrupted([&] { return lstat(path.c_str(), &named); }) == 0 &&
+      bool same = retry_interrupted([&] { return fstatat(directory, path.c_str(), &named, AT_SYMLINK_NOFOLLOW); }) == 0 &&
                   named.st_dev == mine.st_dev && named.st_ino == mine.st_ino;
       result = same ? kLockTaken : kLockHeld;
     } else if (errno == EAGAIN || errno == EACCES) {
@@ -116,11 +114,25 @@ LockResult lock_file(const wchar_t* lock_path, FileHandle* lock) {
   return result;
 }
 
+}  // namespace
+
+LockResult lock_file(const wchar_t* lock_path, FileHandle* lock) { return lock_at(AT_FDCWD, to_native(lock_path), lock); }
+
+LockResult lock_file_in(const Place& directory, const wchar_t* name, FileHandle* lock) {
+  return lock_at(static_cast<int>(directory.directory), to_native(name), lock);
+}
+
 void release_file_lock(const wchar_t* lock_path, FileHandle lock) {
   // Removed while still locked, so that no one locks a file that is about
   // to lose its name.
   std::string path = to_native(lock_path);
   retry_interrupted([&] { return unlink(path.c_str()); });
+  close(static_cast<int>(lock));
+}
+
+void release_file_lock_in(const Place& directory, const wchar_t* name, FileHandle lock) {
+  std::string path = to_native(name);
+  retry_interrupted([&] { return unlinkat(static_cast<int>(directory.directory), path.c_str(), 0); });
   close(static_cast<int>(lock));
 }
 
@@ -131,57 +143,11 @@ std::string file_signature(const wchar_t* path) {
          ":" + std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
 }
 
-namespace {
-
-// The name of path with every link resolved; empty when it cannot be had.
-std::string resolve(const std::string& path) {
-  char* resolved = realpath(path.c_str(), nullptr);
-  std::string name = resolved ? resolved : "";
-  free(resolved);
-  return name;
-}
-
-}  // namespace
-
 void set_invalid_argument_error() { errno = EINVAL; }
 
 void set_invalid_data_error() { errno = EINVAL; }
 
 bool last_error_means_no_file() { return errno == ENOENT || errno == ENOTDIR; }
-
-bool is_symbolic_link(const wchar_t* path) {
-  struct stat info;
-  return retry_interrupted([&] { return lstat(to_native(path).c_str(), &info); }) == 0 && S_ISLNK(info.st_mode);
-}
-
-SourceTrust examine_source(const wchar_t* path, const wchar_t* within) {
-  std::string native = to_native(path);
-  struct stat info;
-  if (retry_interrupted([&] { return stat(native.c_str(), &info); }) != 0) return kSourceAccepted;  // fails as missing
-  if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) return kSourceNotAFile;
-  struct stat name;
-  if (retry_interrupted([&] { return lstat(native.c_str(), &name); }) != 0 || !S_ISLNK(name.st_mode)) {
-    return kSourceAccepted;
-  }
-  std::string file = resolve(native), root = resolve(to_native(within));
-  bool inside = !file.empty() && !root.empty() && file.compare(0, root.size(), root) == 0 &&
-                (root == "/" || file[root.size()] == '/');
-  return inside ? kSourceAccepted : kSourceOutside;
-}
-
-FileHandle open_file_for_reading(const wchar_t* path) {
-  // A FIFO opens at once, without waiting for a writer (it then reads as
-  // empty); reads wait as usual.
-  int fd = open_retrying(to_native(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return kInvalidFile;
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  struct stat info;
-  int error = retry_interrupted([&] { return fstat(fd, &info); }) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
-  if (error == 0) return fd;
-  close(fd);
-  errno = error;
-  return kInvalidFile;
-}
 
 FileHandle open_file_for_reading_when_free(const wchar_t* path) { return open_file_for_reading(path); }
 
@@ -191,6 +157,31 @@ bool file_size(FileHandle file, std::uint64_t* size) {
     return false;
   }
   *size = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
+bool read_file_at(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t size, std::uint32_t* count) {
+  ssize_t n = retry_interrupted([&] { return pread(static_cast<int>(file), buffer, size, static_cast<off_t>(offset)); });
+  if (n < 0) return false;
+  *count = static_cast<std::uint32_t>(n);
+  return true;
+}
+
+bool find_data(FileHandle file, std::uint64_t from, std::uint64_t size, std::uint64_t* data, std::uint64_t* end) {
+  int fd = static_cast<int>(file);
+  *data = *end = size;
+  if (from >= size) return true;
+  off_t start = lseek(fd, static_cast<off_t>(from), SEEK_DATA);
+  if (start < 0 && errno == ENXIO) return true;  // holes to the end
+  if (start < 0 && (errno == EINVAL || errno == ENOTSUP)) {
+    *data = from;  // a file system that cannot tell: all of it is data
+    return true;
+  }
+  if (start < 0) return false;
+  off_t stop = lseek(fd, start, SEEK_HOLE);
+  if (stop < 0) return false;
+  *data = static_cast<std::uint64_t>(start) < size ? static_cast<std::uint64_t>(start) : size;
+  *end = static_cast<std::uint64_t>(stop) < size ? static_cast<std::uint64_t>(stop) : size;
   return true;
 }
 
@@ -218,8 +209,23 @@ std::wstring make_absolute(const wchar_t* path) {
   return remove_dot_components(from_native(directory) + L'/' + path);
 }
 
+namespace {
+
+// A refusal of this layer's own stands as an error no file service of the
+// system gives, with its words beside it.
+constexpr int kRefusalError = EMEDIUMTYPE;
+thread_local std::wstring refusal;
+
+}  // namespace
+
+void set_refusal(const std::wstring& text) {
+  refusal = text;
+  errno = kRefusalError;
+}
+
 std::wstring describe_last_error() {
   if (errno == 0) return std::wstring();
+  if (errno == kRefusalError) return refusal;
   const char* text = strerror(errno);
   return decode_utf8(text, strlen(text));
 }

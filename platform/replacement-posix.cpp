@@ -32,66 +32,65 @@ std::string base_name(const std::wstring& path) {
   return to_native(path.substr(directory_of(path).size()).c_str());
 }
 
-// Moves every byte of source into target, with the kernel's copy offload
-// where the file systems allow it and plain reads and writes where not.
-bool copy_contents(int source, int target, off_t size) {
-  for (off_t left = size; left > 0;) {
+// Copies [from, end) of source into target at the same offsets, with the
+// kernel's copy offload where the file systems allow it and plain reads and
+// writes where not.
+bool copy_range(int source, int target, off_t from, off_t end) {
+  off_t in = from, out = from;
+  while (in < end) {
     ssize_t n = retry_interrupted(
-        [&] { return copy_file_range(source, nullptr, target, nullptr, static_cast<size_t>(left), 0); });
-    if (n == 0) break;  // the source shrank under us; take what remains below
+        [&] { return copy_file_range(source, &in, target, &out, static_cast<size_t>(end - in), 0); });
+    if (n == 0) return true;  // the source shrank under us
     if (n < 0) {
       if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return false;
       break;  // no offload between these files: plain reads and writes
     }
-    left -= n;
   }
   char buffer[1 << 16];
-  for (;;) {
-    ssize_t got = retry_interrupted([&] { return read(source, buffer, sizeof buffer); });
+  while (in < end) {
+    size_t want = static_cast<size_t>(end - in) < sizeof buffer ? static_cast<size_t>(end - in) : sizeof buffer;
+    ssize_t got = retry_interrupted([&] { return pread(source, buffer, want, in); });
     if (got <= 0) return got == 0;
-    if (!write_all(target, buffer, static_cast<size_t>(got))) return false;
-  }
-}
-
-// True when the link at path is one that the kernel's fs.protected_symlinks
-// rule lets the caller follow: a link in a sticky directory that others may
-// write (/tmp) is followed only when it is the caller's or the directory's
-// owner's, since anyone else may have planted it there. The rule holds here
-// whatever the system's setting.
-bool may_follow(const std::string& path) {
-  std::string directory = to_native(directory_of(from_native(path)).c_str());
-  struct stat link, parent;
-  if (retry_interrupted([&] { return lstat(path.c_str(), &link); }) != 0 ||
-      retry_interrupted([&] { return stat(directory.empty() ? "." : directory.c_str(), &parent); }) != 0) {
-    return false;
-  }
-  bool shared = (parent.st_mode & S_ISVTX) && (parent.st_mode & S_IWOTH);
-  return !shared || link.st_uid == geteuid() || link.st_uid == parent.st_uid;
-}
-
-// Follows symbolic links in the last component of path to the name of the
-// file they lead to (or would create). False when a link cannot be read, may
-// not be followed (EACCES) or the links loop: replacing the link itself
-// would turn it into a file.
-bool follow_links(std::string* path) {
-  for (int hops = 0; hops < 40; ++hops) {
-    char text[PATH_MAX];
-    ssize_t n = retry_interrupted([&] { return readlink(path->c_str(), text, sizeof text); });
-    if (n < 0) return errno == EINVAL || errno == ENOENT;  // not a link, or nothing there yet
-    if (!may_follow(*path)) {
-      errno = EACCES;
-      return false;
+    for (ssize_t put = 0; put < got;) {
+      ssize_t n = retry_interrupted([&] { return pwrite(target, buffer + put, static_cast<size_t>(got - put), in + put); });
+      if (n == 0) errno = EIO;
+      if (n <= 0) return false;
+      put += n;
     }
-    if (n == static_cast<ssize_t>(sizeof text)) return false;
-    std::string link(text, static_cast<size_t>(n));
-    *path = link[0] == '/' ? link : to_native(directory_of(from_native(*path)).c_str()) + link;
+    in += got;
   }
-  return false;
+  return true;
 }
 
-// Gives the new file the extended attributes of the file at path that the
-// caller may set, but its capability. What cannot be read or set is left.
-void carry_extended_attributes(int target, const std::string& path) {
+// Moves every byte of source (size bytes) into target, keeping its holes:
+// only the stretches that hold data are copied, and the length is set last.
+// A target that is a device gets the bytes in order, holes written as the
+// zeros they read as.
+bool copy_contents(int source, int target, off_t size, bool device) {
+  if (device) {
+    char buffer[1 << 16];
+    for (;;) {
+      ssize_t got = retry_interrupted([&] { return read(source, buffer, sizeof buffer); });
+      if (got <= 0) return got == 0;
+      if (!write_all(target, buffer, static_cast<size_t>(got))) return false;
+    }
+  }
+  for (std::uint64_t at = 0; at < static_cast<std::uint64_t>(size);) {
+    std::uint64_t data = 0, end = 0;
+    if (!find_data(source, at, static_cast<std::uint64_t>(size), &data, &end)) return false;
+    if (data >= static_cast<std::uint64_t>(size)) break;
+    if (!copy_range(source, target, static_cast<off_t>(data), static_cast<off_t>(end))) return false;
+    at = end;
+  }
+  return retry_interrupted([&] { return ftruncate(target, size); }) == 0;
+}
+
+// Gives the new file the extended attributes of the file open (O_PATH) as
+// old that the caller may set, but its capability. What cannot be read or
+// set is left. The attributes are read through the descriptor's own name
+// in /proc, which leads to that file whatever its name is now.
+void carry_extended_attributes(int target, int old) {
+  std::string path = "/proc/self/fd/" + std::to_string(old);
   ssize_t size = retry_interrupted([&] { return listxattr(path.c_str(), nullptr, 0); });
   if (size <= 0) return;
   std::string names(static_cast<size_t>(size), '\0');
@@ -113,21 +112,21 @@ void carry_extended_attributes(int target, const std::string& path) {
 // otherwise it is a fresh file of the caller's, in the directory's group,
 // with nothing of a file someone else controlled. The mode follows in
 // close_replacement, after the owner: a change of owner clears set-ID bits.
+// The old file is judged and read through one descriptor of its own.
 void carry_identity(int target, const FileReplacement& replacement) {
-  struct stat old;
   std::string name = base_name(replacement.target);
-  if (retry_interrupted([&] {
-        return fstatat(static_cast<int>(replacement.directory), name.c_str(), &old, AT_SYMLINK_NOFOLLOW);
-      }) != 0 ||
-      !S_ISREG(old.st_mode)) {
-    return;
+  int old = retry_interrupted([&] {
+    return openat(static_cast<int>(replacement.directory), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  });
+  if (old < 0) return;
+  struct stat info;
+  if (retry_interrupted([&] { return fstat(old, &info); }) == 0 && S_ISREG(info.st_mode)) {
+    bool kept = info.st_uid == geteuid()
+                    ? (retry_interrupted([&] { return fchown(target, static_cast<uid_t>(-1), info.st_gid); }), true)
+                    : retry_interrupted([&] { return fchown(target, info.st_uid, info.st_gid); }) == 0;
+    if (kept) carry_extended_attributes(target, old);
   }
-  if (old.st_uid == geteuid()) {
-    retry_interrupted([&] { return fchown(target, static_cast<uid_t>(-1), old.st_gid); });
-  } else if (retry_interrupted([&] { return fchown(target, old.st_uid, old.st_gid); }) != 0) {
-    return;
-  }
-  carry_extended_attributes(target, to_native(replacement.target.c_str()));
+  close(old);
 }
 
 // The permission bits a newly created file gets: 0666 less the umask, read
@@ -160,11 +159,34 @@ int create_temporary(int directory, const std::wstring& store_target, std::wstri
   return fd;
 }
 
-// Sets replacement up to write over the existing file target itself.
-bool open_in_place(const std::string& target, FileReplacement* replacement) {
-  // Never through a link, and never waiting for a FIFO's reader.
-  replacement->file = open_retrying(target.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  return replacement->file >= 0;
+// Sets replacement up to write over the existing file name in its
+// directory itself: never through a link, never waiting for a FIFO's reader,
+// and a regular file only where regular is set (it is then cut to nothing
+// once its handle shows that it is one).
+bool open_in_place(const std::string& name, bool regular, FileReplacement* replacement) {
+  int fd = retry_interrupted([&] {
+    return openat(static_cast<int>(replacement->directory), name.c_str(),
+                  O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  });
+  if (fd < 0) return false;
+  struct stat info;
+  if (retry_interrupted([&] { return fstat(fd, &info); }) != 0) {
+    KeepError kept;
+    close(fd);
+    return false;
+  }
+  if (S_ISREG(info.st_mode) != regular) {
+    close(fd);
+    set_refusal(L"not a regular file: a FIFO, a device or a socket stands in its place");
+    return false;
+  }
+  if (regular && retry_interrupted([&] { return ftruncate(fd, 0); }) != 0) {
+    KeepError kept;
+    close(fd);
+    return false;
+  }
+  replacement->file = fd;
+  return true;
 }
 
 // Forces the written bytes to the disk. File systems without the operation
@@ -184,27 +206,20 @@ void close_directory(FileReplacement* replacement) {
 
 }  // namespace
 
-FileHandle open_copy_source(const wchar_t* source) {
-  // A FIFO in a source's place must not hold the run up: it opens at once
-  // and is refused as no regular file.
-  int in = open_retrying(to_native(source).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (in < 0) return kInvalidFile;
-  struct stat info;
-  int error = retry_interrupted([&] { return fstat(in, &info); }) != 0 ? errno
-              : S_ISDIR(info.st_mode)                                 ? EISDIR
-              : !S_ISREG(info.st_mode)                                ? EINVAL
-                                                                      : 0;
-  if (error == 0) return in;
-  close(in);
-  errno = error;
-  return kInvalidFile;
+FileHandle open_copy_source(const wchar_t* source) { return open_file_for_reading(source); }
+
+FileHandle duplicate_file(FileHandle file) {
+  int fd = retry_interrupted([&] { return fcntl(static_cast<int>(file), F_DUPFD_CLOEXEC, 0); });
+  return fd < 0 ? kInvalidFile : fd;
 }
 
-bool is_same_file(FileHandle source, const wchar_t* target, bool follow) {
+bool is_same_file(FileHandle source, const FileReplacement& target) {
   struct stat info, there;
-  std::string name = to_native(target);
+  std::string name = base_name(target.target);
   return retry_interrupted([&] { return fstat(static_cast<int>(source), &info); }) == 0 &&
-         retry_interrupted([&] { return follow ? stat(name.c_str(), &there) : lstat(name.c_str(), &there); }) == 0 &&
+         retry_interrupted([&] {
+           return fstatat(static_cast<int>(target.directory), name.c_str(), &there, AT_SYMLINK_NOFOLLOW);
+         }) == 0 &&
          there.st_dev == info.st_dev && there.st_ino == info.st_ino;
 }
 
@@ -212,10 +227,11 @@ bool copy_into_replacement(FileHandle source, FileReplacement* replacement) {
   int in = static_cast<int>(source), out = static_cast<int>(replacement->file);
   struct stat info;
   if (retry_interrupted([&] { return fstat(in, &info); }) != 0) return false;
-  if (!copy_contents(in, out, info.st_size)) return false;
+  bool device = replacement->in_place && !replacement->carries;
+  if (!copy_contents(in, out, info.st_size, device)) return false;
   // A copy has its source's mode and times, also when written in place,
   // but a device is left as it is. The times go after the last write.
-  if (replacement->in_place && !replacement->replaces) return true;
+  if (device) return true;
   struct timespec times[2] = {info.st_atim, info.st_mtim};
   retry_interrupted([&] { return futimens(out, times); });
   replacement->mode = info.st_mode & 07777;
@@ -225,14 +241,15 @@ bool copy_into_replacement(FileHandle source, FileReplacement* replacement) {
 }
 
 bool open_deferred_in_place(FileReplacement* replacement) {
-  return open_in_place(to_native(replacement->target.c_str()), replacement);
+  return open_in_place(base_name(replacement->target), true, replacement);
 }
 
 FileHandle open_staged_for_reading(const FileReplacement& replacement) {
   if (replacement.temporary.empty()) return kInvalidFile;
   std::string name = base_name(replacement.temporary);
-  int fd = retry_interrupted(
-      [&] { return openat(static_cast<int>(replacement.directory), name.c_str(), O_RDONLY | O_CLOEXEC); });
+  int fd = retry_interrupted([&] {
+    return openat(static_cast<int>(replacement.directory), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  });
   return fd < 0 ? kInvalidFile : fd;
 }
 
@@ -260,69 +277,89 @@ bool keep_replaced_file(FileReplacement* replacement, std::wstring* kept, bool* 
 }
 
 bool put_back_replaced_file(const FileReplacement& replacement, const std::wstring& kept) {
-  std::wstring directory = directory_of(replacement.target);
-  int dir = open_retrying(directory.empty() ? "." : to_native(directory.c_str()).c_str(),
-                          O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return false;
+  int dir = static_cast<int>(replacement.directory);
   std::string target = base_name(replacement.target), old = base_name(kept);
-  bool done = retry_interrupted([&] {
-                return kept.empty() ? unlinkat(dir, target.c_str(), 0)
-                                    : renameat(dir, old.c_str(), dir, target.c_str());
-              }) == 0;
-  KeepError error;
-  close(dir);
-  return done;
+  return retry_interrupted([&] {
+           return kept.empty() ? unlinkat(dir, target.c_str(), 0) : renameat(dir, old.c_str(), dir, target.c_str());
+         }) == 0;
 }
 
-void remove_kept_file(const std::wstring& kept) {
-  retry_interrupted([&] { return unlink(to_native(kept.c_str()).c_str()); });
+void remove_kept_file(const FileReplacement& replacement, const std::wstring& kept) {
+  std::string name = base_name(kept);
+  retry_interrupted([&] { return unlinkat(static_cast<int>(replacement.directory), name.c_str(), 0); });
 }
 
-bool begin_replacement(const wchar_t* path, FileReplacement* replacement, ReplacementMode mode) {
-  note_target_damage(kTargetIntact);
-  *replacement = FileReplacement();
-  std::string target = to_native(path);
-  if (mode == kFollowLinks && !follow_links(&target)) return false;
+namespace {
+
+// Sets replacement up for the name in the directory open as dir (which it
+// then owns), shown as target: a new temporary file beside it, or where the
+// directory refuses one, the name itself written in place (a store opens
+// it now, an installation at its commit).
+bool begin_at(int dir, const std::wstring& target, bool store, FileReplacement* replacement) {
+  replacement->directory = dir;
+  replacement->target = target;
+  std::string name = base_name(target);
   struct stat existing;
-  bool exists = retry_interrupted([&] { return lstat(target.c_str(), &existing); }) == 0;
+  bool exists = retry_interrupted([&] { return fstatat(dir, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW); }) == 0;
   if (!exists && errno != ENOENT) return false;
   if (exists && S_ISDIR(existing.st_mode)) {
     errno = EISDIR;
     return false;
   }
   bool regular = exists && S_ISREG(existing.st_mode);
-  replacement->target = from_native(target);
   // A rename over a device would replace the node (as root): a store writes
   // into it; an installation replaces the name.
-  if (exists && !regular && mode == kFollowLinks) {
+  if (exists && !regular && store) {
     replacement->in_place = true;
-    return open_in_place(target, replacement);
+    return open_in_place(name, false, replacement);
   }
-  std::wstring directory = directory_of(replacement->target);
-  int dir = open_retrying(directory.empty() ? "." : to_native(directory.c_str()).c_str(),
-                          O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return false;
   replacement->replaces = exists;
   replacement->carries = regular;
-  std::wstring name;
-  int fd = create_temporary(dir, mode == kFollowLinks ? replacement->target.substr(directory.size()) : L"", &name);
+  std::wstring temporary;
+  int fd = create_temporary(dir, store ? target.substr(directory_of(target).size()) : L"", &temporary);
   if (fd < 0) {
-    KeepError kept;
-    close(dir);
     // A directory the caller may not write can hold a file it may write.
     if (!regular || (errno != EACCES && errno != EPERM)) return false;
     replacement->in_place = true;
-    return mode == kReplaceName || open_in_place(target, replacement);
+    return !store || open_in_place(name, true, replacement);
   }
   replacement->file = fd;
-  replacement->directory = dir;
-  replacement->temporary = directory + name;
+  replacement->temporary = directory_of(target) + temporary;
   replacement->mode = regular ? existing.st_mode & 07777 : creation_mode();
   if (regular) {
     replacement->mode_owner = existing.st_uid;
     replacement->mode_group = existing.st_gid;
   }
   return true;
+}
+
+// Starts a replacement with what failed already closed.
+bool begin_or_close(int dir, const std::wstring& target, bool store, FileReplacement* replacement) {
+  if (begin_at(dir, target, store, replacement)) return true;
+  KeepError kept;
+  close_directory(replacement);
+  return false;
+}
+
+}  // namespace
+
+bool begin_replacement(const wchar_t* path, FileReplacement* replacement) {
+  note_target_damage(kTargetIntact);
+  *replacement = FileReplacement();
+  FileHandle dir = kInvalidFile;
+  std::wstring target;
+  if (!resolve_for_store(path, &dir, &target)) return false;
+  return begin_or_close(static_cast<int>(dir), target, true, replacement);
+}
+
+bool begin_replacement_in(const Place& directory, const wchar_t* name, FileReplacement* replacement) {
+  note_target_damage(kTargetIntact);
+  *replacement = FileReplacement();
+  int dir = retry_interrupted([&] { return fcntl(static_cast<int>(directory.directory), F_DUPFD_CLOEXEC, 0); });
+  if (dir < 0) return false;
+  std::wstring target = directory.path;
+  if (target.empty() || target.back() != L'/') target += L'/';
+  return begin_or_close(dir, target + name, false, replacement);
 }
 
 bool close_replacement(FileReplacement* replacement) {
@@ -355,7 +392,6 @@ bool commit_replacement(FileReplacement* replacement) {
   std::string from = base_name(replacement->temporary), to = base_name(replacement->target);
   if (retry_interrupted([&] { return renameat(dir, from.c_str(), dir, to.c_str()); }) != 0) return false;
   replacement->temporary.clear();
-  close_directory(replacement);
   return true;
 }
 
@@ -373,14 +409,14 @@ void discard_replacement(FileReplacement* replacement) {
   close_directory(replacement);
 }
 
-bool flush_parent_directory(const wchar_t* path) {
-  std::wstring directory = directory_of(path);
-  std::string native = directory.empty() ? "." : to_native(directory.c_str());
+bool flush_replacement_directory(const FileReplacement& replacement) {
   // A directory the caller may write into but not read (mode 0333) cannot be
   // opened to be flushed, and some file systems cannot flush a directory
   // (EINVAL): what the renames did stands, as durable as the system makes it.
   // Any other failure to open it (EIO, ENOSPC) leaves the renames unflushed.
-  int fd = open_retrying(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = retry_interrupted([&] {
+    return openat(static_cast<int>(replacement.directory), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  });
   if (fd < 0) return errno == EACCES || errno == EPERM;
   bool flushed = retry_interrupted([&] { return fsync(fd); }) == 0 || errno == EINVAL;
   KeepError kept;
@@ -388,10 +424,15 @@ bool flush_parent_directory(const wchar_t* path) {
   return flushed;
 }
 
-std::vector<std::wstring> list_replacement_leftovers(const wchar_t* directory) {
+std::vector<std::wstring> list_replacement_leftovers(const Place& directory) {
   std::vector<std::wstring> names;
-  DIR* listing = opendir(to_native(directory).c_str());
-  if (!listing) return names;
+  int fd = retry_interrupted(
+      [&] { return openat(static_cast<int>(directory.directory), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  DIR* listing = fd < 0 ? nullptr : fdopendir(fd);
+  if (!listing) {
+    if (fd >= 0) close(fd);
+    return names;
+  }
   while (struct dirent* entry = readdir(listing)) {
     std::wstring name = from_native(entry->d_name);
     // A directory of such a name is no file a run made, and no sweep removes it.
@@ -404,24 +445,23 @@ std::vector<std::wstring> list_replacement_leftovers(const wchar_t* directory) {
 }
 
 // Linux replaces a running program like any other file: none goes aside.
-std::wstring running_program_moved_aside(const wchar_t*, const std::wstring&) { return std::wstring(); }
+std::wstring running_program_moved_aside(const Place&, const std::wstring&) { return std::wstring(); }
 
-void remove_stale_replacements(const wchar_t* directory) {
-  int dir = open_retrying(to_native(directory).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return;
+void remove_stale_replacements(const Place& directory) {
+  int dir = static_cast<int>(directory.directory);
   for (const std::wstring& name : list_replacement_leftovers(directory)) {
     std::string native = to_native(name.c_str()), home = to_native(original_of_aside_name(name).c_str());
     // A file kept by a commit that was killed goes back where its name is
-    // empty; anything else is removed.
+    // empty, and goes where the name holds a file; where that cannot be
+    // told, it stays: it may be the only copy. A temporary file goes.
     struct stat there;
-    bool empty = !home.empty() &&
-                 retry_interrupted([&] { return fstatat(dir, home.c_str(), &there, AT_SYMLINK_NOFOLLOW); }) != 0 &&
-                 errno == ENOENT;
-    retry_interrupted([&] {
-      return empty ? renameat(dir, native.c_str(), dir, home.c_str()) : unlinkat(dir, native.c_str(), 0);
-    });
+    if (home.empty() ||
+        retry_interrupted([&] { return fstatat(dir, home.c_str(), &there, AT_SYMLINK_NOFOLLOW); }) == 0) {
+      retry_interrupted([&] { return unlinkat(dir, native.c_str(), 0); });
+    } else if (errno == ENOENT) {
+      retry_interrupted([&] { return renameat(dir, native.c_str(), dir, home.c_str()); });
+    }
   }
-  close(dir);
 }
 
 }  // namespace vlx

@@ -76,6 +76,11 @@ bool with_store_temporary_name(const std::wstring& store_target, std::wstring* n
 // thread left of its target; moved_to is where a program moved aside is.
 void note_target_damage(TargetDamage damage, const std::wstring& moved_to = std::wstring());
 
+// Makes the error of the calling thread a refusal of the platform's own,
+// which describe_last_error gives as text (the link rule's, a file that is
+// no regular file).
+void set_refusal(const std::wstring& text);
+
 // ---- What each backend gives copy_file and the staged files ----
 
 // Opens the regular file source to be copied (on Windows waiting out a brief
@@ -83,9 +88,10 @@ void note_target_damage(TargetDamage damage, const std::wstring& moved_to = std:
 // directory fails as copying one does: EISDIR, ERROR_ACCESS_DENIED).
 FileHandle open_copy_source(const wchar_t* source);
 
-// True when target is the open file source itself, under that name or
-// another (a hard link; a symbolic link too with follow).
-bool is_same_file(FileHandle source, const wchar_t* target, bool follow);
+// True when the name that target replaces holds the open file source
+// itself, under another name (a hard link) or the same one; a link at the
+// name is never the file.
+bool is_same_file(FileHandle source, const FileReplacement& target);
 
 // Writes the rest of the open file source into the replacement, with the
 // source's modification time, and sets the mode the copy gets at the close
@@ -96,6 +102,9 @@ bool copy_into_replacement(FileHandle source, FileReplacement* replacement);
 // Opens the target of a replacement that begin_replacement deferred
 // (in_place set) for writing in place now.
 bool open_deferred_in_place(FileReplacement* replacement);
+
+// A second handle of the open file, or kInvalidFile.
+FileHandle duplicate_file(FileHandle file);
 
 // A new handle that reads the closed temporary file of replacement from its
 // start; kInvalidFile when there is none.
@@ -113,8 +122,9 @@ bool keep_replaced_file(FileReplacement* replacement, std::wstring* kept, bool* 
 bool put_back_replaced_file(const FileReplacement& replacement, const std::wstring& kept);
 
 // Removes the kept name once the replacement stands; a running program's
-// (Windows) stays for a later sweep.
-void remove_kept_file(const std::wstring& kept);
+// (Windows) stays for a later sweep. kept is in the directory of
+// replacement.
+void remove_kept_file(const FileReplacement& replacement, const std::wstring& kept);
 
 }  // namespace vlx
 

@@ -29,19 +29,26 @@ bool write_contents(const std::string& contents, FileReplacement* replacement) {
   return true;
 }
 
-// Stages the open source for target (closing source), or records that the
-// target is the source already, or that it is written in place at the commit.
-bool stage_from(StagedFiles* staged, FileHandle source, const wchar_t* source_path, const wchar_t* target) {
+// Stages the open source for name in directory, or records that the target
+// is the source already, or that it is written in place at the commit (the
+// source then stays open for it; otherwise it is closed).
+bool stage_from(StagedFiles* staged, FileHandle source, const wchar_t* source_path, const Place& directory,
+                const wchar_t* name) {
   StagedFile file;
   file.source = source_path;
-  bool ok = true;
-  if (is_same_file(source, target, false)) {
+  bool ok = begin_replacement_in(directory, name, &file.replacement);
+  if (ok && is_same_file(source, file.replacement)) {
+    file.replacement.replaces = false;  // nothing of it is touched
+    discard_replacement(&file.replacement);
     file.unchanged = true;
-  } else {
-    ok = begin_replacement(target, &file.replacement, kReplaceName) &&
-         (file.replacement.in_place || fill_from(source, &file.replacement));
+  } else if (ok && !file.replacement.in_place) {
+    ok = fill_from(source, &file.replacement);
   }
-  close_file(source);  // a close that succeeds leaves the error of what failed before it
+  if (ok && file.replacement.in_place) {
+    file.source_file = source;
+  } else {
+    close_file(source);  // a close that succeeds leaves the error of what failed before it
+  }
   if (ok) staged->files.push_back(file);
   return ok;
 }
@@ -55,42 +62,43 @@ bool copy_file(const wchar_t* source, const wchar_t* target) {
   FileHandle in = open_copy_source(source);
   if (in == kInvalidFile) return false;
   FileReplacement replacement;
-  bool ok = is_same_file(in, target, true);
-  if (!ok && begin_replacement(target, &replacement) && fill_from(in, &replacement)) {
-    ok = commit_replacement(&replacement);
-    if (!ok) discard_replacement(&replacement);
+  bool ok = begin_replacement(target, &replacement);
+  if (ok && !is_same_file(in, replacement)) {
+    ok = fill_from(in, &replacement) && commit_replacement(&replacement);
   }
+  discard_replacement(&replacement);
   close_file(in);
   return ok;
 }
 
-bool stage_copy(StagedFiles* staged, const wchar_t* source, const wchar_t* target) {
+bool stage_copy(StagedFiles* staged, FileHandle source, const wchar_t* source_path, const Place& directory,
+                const wchar_t* name) {
   note_target_damage(kTargetIntact);
-  FileHandle in = open_copy_source(source);
-  return in != kInvalidFile && stage_from(staged, in, source, target);
+  return stage_from(staged, source, source_path, directory, name);
 }
 
-bool stage_copy_of(StagedFiles* staged, std::size_t index, const wchar_t* target) {
+bool stage_copy_of(StagedFiles* staged, std::size_t index, const Place& directory, const wchar_t* name) {
   note_target_damage(kTargetIntact);
   // Copied so that the file is staged at index: its staged file; where it
   // has none, what is written in place there (its source or its bytes).
   StagedFile from = staged->files[index];
   FileHandle in = open_staged_for_reading(from.replacement);
+  if (in == kInvalidFile && from.source_file != kInvalidFile) in = duplicate_file(from.source_file);
   if (in == kInvalidFile) {
-    return from.source.empty() ? stage_contents(staged, target, from.contents)
-                               : stage_copy(staged, from.source.c_str(), target);
+    if (!from.source.empty()) return false;
+    return stage_contents(staged, directory, name, from.contents);
   }
   // Written in place, the copy is made at the commit as from was made.
-  if (!stage_from(staged, in, from.source.c_str(), target)) return false;
+  if (!stage_from(staged, in, from.source.c_str(), directory, name)) return false;
   staged->files.back().contents = from.contents;
   return true;
 }
 
-bool stage_contents(StagedFiles* staged, const wchar_t* target, const std::string& contents) {
+bool stage_contents(StagedFiles* staged, const Place& directory, const wchar_t* name, const std::string& contents) {
   note_target_damage(kTargetIntact);
   StagedFile file;
   file.contents = contents;
-  if (!begin_replacement(target, &file.replacement, kReplaceName)) return false;
+  if (!begin_replacement_in(directory, name, &file.replacement)) return false;
   if (!file.replacement.in_place &&
       (!write_contents(contents, &file.replacement) || !close_replacement(&file.replacement))) {
     discard_replacement(&file.replacement);
@@ -107,23 +115,18 @@ namespace {
 // so none is tried again.
 bool write_in_place(const StagedFile& file) {
   FileReplacement replacement = file.replacement;
-  FileHandle in = kInvalidFile;
-  if (!file.source.empty()) {
-    in = open_copy_source(file.source.c_str());
-    if (in == kInvalidFile) return false;
-    if (is_same_file(in, replacement.target.c_str(), false)) {
-      close_file(in);
-      return true;
-    }
-  }
+  FileHandle in = file.source_file;
+  if (in != kInvalidFile && is_same_file(in, replacement)) return true;
   bool ok = open_deferred_in_place(&replacement);
   if (ok) {
     ok = (in == kInvalidFile ? write_contents(file.contents, &replacement)
                              : copy_into_replacement(in, &replacement)) &&
          close_replacement(&replacement);
-    if (!ok) discard_replacement(&replacement);
+    if (!ok) {
+      replacement.directory = kInvalidFile;  // the staged file's, closed with it
+      discard_replacement(&replacement);
+    }
   }
-  if (in != kInvalidFile) close_file(in);
   return ok;
 }
 
@@ -137,7 +140,7 @@ bool move_in(StagedFile* file) {
     if (file->kept_by_move) {
       put_back_replaced_file(*replacement, file->kept);
     } else {
-      remove_kept_file(file->kept);
+      remove_kept_file(*replacement, file->kept);
     }
     file->kept.clear();
   }
@@ -164,10 +167,23 @@ long flush_directories(const StagedFiles& staged) {
     const StagedFile& file = staged.files[i];
     std::wstring directory = directory_of(file.replacement.target);
     if (!file.moved || std::find(flushed.begin(), flushed.end(), directory) != flushed.end()) continue;
-    if (!flush_parent_directory(file.replacement.target.c_str())) return static_cast<long>(i);
+    if (!flush_replacement_directory(file.replacement)) return static_cast<long>(i);
     flushed.push_back(directory);
   }
   return -1;
+}
+
+// Closes what a staged file holds open.
+void release_staged(StagedFile* file) {
+  if (file->source_file != kInvalidFile) close_file(file->source_file);
+  file->source_file = kInvalidFile;
+  // One written in place, or left as it was, has nothing to remove and no
+  // damage to note: only its directory is closed.
+  if (file->replacement.in_place || file->unchanged) {
+    file->replacement.temporary.clear();
+    file->replacement.replaces = false;
+  }
+  discard_replacement(&file->replacement);
 }
 
 }  // namespace
@@ -200,11 +216,14 @@ bool commit_staged_files(StagedFiles* staged, CommitFailure failed, void* contex
   if (unflushed >= 0) {
     failed(static_cast<std::size_t>(unflushed), context);
     put_back_moved(staged);
+    discard_staged_files(staged);
     return false;
   }
   for (StagedFile& file : staged->files) {
-    if (!file.kept.empty()) remove_kept_file(file.kept);
+    if (!file.kept.empty()) remove_kept_file(file.replacement, file.kept);
     file.kept.clear();
+    file.moved = false;
+    release_staged(&file);
   }
   staged->files.clear();
   return true;
@@ -212,7 +231,8 @@ bool commit_staged_files(StagedFiles* staged, CommitFailure failed, void* contex
 
 void discard_staged_files(StagedFiles* staged) {
   for (StagedFile& file : staged->files) {
-    if (!file.moved && !file.replacement.temporary.empty()) discard_replacement(&file.replacement);
+    if (file.moved) file.replacement.temporary.clear();  // it stands: nothing to remove
+    release_staged(&file);
   }
   staged->files.clear();
 }

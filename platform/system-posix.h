@@ -43,6 +43,12 @@ inline int open_retrying(const char* path, int flags, mode_t mode = 0) {
 // write error) mean the contents may be lost.
 bool close_written(int fd);
 
+// For a store to path: the directory that will hold the file (opened, the
+// caller's to close) and the path of the file, every link on the way and
+// at the name followed under the link rule. False on failure, with errno
+// or a refusal; EISDIR where path names a directory.
+bool resolve_for_store(const wchar_t* path, FileHandle* directory, std::wstring* target);
+
 // Writes all of size bytes, continuing after short writes.
 bool write_all(int fd, const char* data, size_t size);
 

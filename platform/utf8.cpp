@@ -110,4 +110,30 @@ std::string encode_utf8(const wchar_t* text) {
   return out;
 }
 
+std::wstring escape_for_terminal(const wchar_t* text) {
+  static const wchar_t kDigits[] = L"0123456789abcdef";
+  std::wstring shown;
+  auto escape = [&](unsigned byte) {
+    shown += L"\\x";
+    shown += kDigits[byte >> 4];
+    shown += kDigits[byte & 15];
+  };
+  for (const wchar_t* c = text; *c; ++c) {
+    unsigned long code = static_cast<unsigned long>(*c);
+    if (code == L'\n') {
+      shown += L"\\n";
+    } else if (code < 0x20 || code == 0x7F) {
+      escape(static_cast<unsigned>(code));
+    } else if (code >= 0x80 && code <= 0x9F) {
+      escape(0xC2);
+      escape(static_cast<unsigned>(code));
+    } else if (code >= 0xDC80 && code <= 0xDC9F) {
+      escape(static_cast<unsigned>(code - 0xDC00));
+    } else {
+      shown += *c;
+    }
+  }
+  return shown;
+}
+
 }  // namespace vlx
