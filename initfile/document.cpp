@@ -4,6 +4,7 @@
 
 #include "document_internal.h"
 #include "initfile/initfile.h"
+#include "platform/platform.h"
 
 using namespace vlx;
 
@@ -14,14 +15,18 @@ T** allocate_slots(int32_t count) {
   return static_cast<T**>(malloc(sizeof(T*) * static_cast<size_t>(count)));
 }
 
-// Appends item, growing a full array by exactly kInitGrowth slots.
+// Appends item, growing a full array by exactly kInitGrowth slots. False,
+// with nothing changed, when the slots could not be had.
 template <typename T>
-void append_slot(T*** slots, int32_t* count, int32_t* capacity, T* item) {
+bool append_slot(T*** slots, int32_t* count, int32_t* capacity, T* item) {
   if (*count == *capacity) {
+    T** grown = static_cast<T**>(realloc(*slots, sizeof(T*) * static_cast<size_t>(*capacity + kInitGrowth)));
+    if (!grown) return false;
+    *slots = grown;
     *capacity += kInitGrowth;
-    *slots = static_cast<T**>(realloc(*slots, sizeof(T*) * static_cast<size_t>(*capacity)));
   }
   (*slots)[(*count)++] = item;
+  return true;
 }
 
 // The index of the first item whose name (a section's name, an entry's key)
@@ -65,9 +70,16 @@ void free_entry(InitEntry* entry) {
 
 InitFile* create_init_file() {
   InitFile* file = static_cast<InitFile*>(malloc(sizeof(InitFile)));
+  InitSection** sections = allocate_slots<InitSection>(kInitGrowth);
+  if (!file || !sections) {
+    free(file);
+    free(sections);
+    set_out_of_memory_error();
+    return nullptr;
+  }
   file->count = 0;
   file->capacity = kInitGrowth;
-  file->sections = allocate_slots<InitSection>(kInitGrowth);
+  file->sections = sections;
   return file;
 }
 
@@ -79,18 +91,31 @@ void free_init_file(InitFile* file) {
 
 InitSection* vlx::adopt_init_section_name(char* name) {
   InitSection* section = static_cast<InitSection*>(malloc(sizeof(InitSection)));
+  InitEntry** entries = allocate_slots<InitEntry>(kInitGrowth);
+  if (!section || !entries) {
+    free(section);
+    free(entries);
+    set_out_of_memory_error();
+    return nullptr;
+  }
   section->count = 0;
   section->capacity = kInitGrowth;
   section->name = name;
-  section->entries = allocate_slots<InitEntry>(kInitGrowth);
+  section->entries = entries;
   return section;
 }
 
 InitSection* create_init_section(const char* name) {
   size_t size = strlen(name) + 1;
   char* copy = static_cast<char*>(malloc(size));
-  memcpy(copy, name, size);
-  return adopt_init_section_name(copy);
+  InitSection* section = copy ? adopt_init_section_name(copy) : nullptr;
+  if (copy) {
+    memcpy(copy, name, size);
+  } else {
+    set_out_of_memory_error();
+  }
+  if (!section) free(copy);
+  return section;
 }
 
 void free_init_section(InitSection* section) {
@@ -103,8 +128,9 @@ void free_init_section(InitSection* section) {
 int add_init_section(InitFile* file, InitSection* section) {
   int i = find_section(file, section->name);
   if (i < 0) {
-    append_slot(&file->sections, &file->count, &file->capacity, section);
-    return 1;
+    if (append_slot(&file->sections, &file->count, &file->capacity, section)) return 1;
+    set_out_of_memory_error();
+    return -1;
   }
   InitSection* old = file->sections[i];
   file->sections[i] = section;
@@ -128,15 +154,22 @@ char* init_section_name_at(InitFile* file, int index) {
 
 InitSection* copy_init_section(InitSection* section, const char* new_name) {
   InitSection* copy = create_init_section(new_name);
-  for (int32_t i = 0; i < section->count; ++i) {
+  for (int32_t i = 0; copy && i < section->count; ++i) {
     const char* key = section->entries[i]->key;
-    set_init_entry(copy, key, lookup_init_value(section, key));
+    if (set_init_entry(copy, key, lookup_init_value(section, key)) < 0) {
+      free_init_section(copy);
+      copy = nullptr;
+    }
   }
   return copy;
 }
 
 InitEntry* vlx::allocate_init_entry(size_t text_size) {
   InitEntry* entry = static_cast<InitEntry*>(malloc(sizeof(InitEntry) + text_size));
+  if (!entry) {
+    set_out_of_memory_error();
+    return nullptr;
+  }
   entry->key = reinterpret_cast<char*>(entry + 1);
   return entry;
 }
@@ -149,11 +182,18 @@ int set_init_entry(InitSection* section, const char* key, const char* value) {
   char* text;
   if (i < 0) {
     InitEntry* entry = allocate_init_entry(key_size + value_size);
-    text = entry->key;
-    append_slot(&section->entries, &section->count, &section->capacity, entry);
+    if (entry && !append_slot(&section->entries, &section->count, &section->capacity, entry)) {
+      free(entry);
+      entry = nullptr;
+    }
+    text = entry ? entry->key : nullptr;
   } else {
     // The record keeps its place; the new text gets a block of its own.
     text = static_cast<char*>(malloc(key_size + value_size));
+  }
+  if (!text) {
+    set_out_of_memory_error();
+    return -1;
   }
   memcpy(text, key, key_size);
   memcpy(text + key_size, value, value_size);

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include <map>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -140,6 +141,10 @@ bool index_sections(InitEdit* edit, InitLoadError* report) {
     return true;
   });
   note_end(edit, reader, last);
+  if (valid && reader.out_of_memory) {
+    if (report) *report = {0, kInitOutOfMemory};
+    return false;
+  }
   return valid;
 }
 
@@ -169,7 +174,7 @@ void place_value(const std::string& text, const InitByteMap* map, size_t from, c
 // since the text passed the loader's rules.
 std::vector<EditEntry> read_entries(const InitEdit* edit, size_t section) {
   std::vector<EditEntry> entries;
-  InitByteMap map = {nullptr, 0, 0};
+  InitByteMap map = {nullptr, 0, 0, 0};
   size_t from = edit->sections[section].header.end;
   read_lines(edit->text, from, section_end(edit, section), &map,
              [&](const InitLineReader& at, const TextBuffer& line, size_t length) {
@@ -364,15 +369,25 @@ InitEdit* make_edit(std::string text) {
 
 InitEdit* open_edit_of(std::string text, InitLoadError* report) {
   InitEdit* edit = make_edit(std::move(text));
-  if (index_sections(edit, report)) return edit;
+  InitLoadError found = {0, nullptr};
+  bool indexed = index_sections(edit, &found);
+  if (report) *report = found;
+  if (indexed) return edit;
   delete edit;
-  set_invalid_data_error();
+  if (found.reason == kInitOutOfMemory) {
+    set_out_of_memory_error();
+  } else {
+    set_invalid_data_error();
+  }
   return nullptr;
 }
 
 }  // namespace
 
-InitEdit* open_init_edit(const wchar_t* path, InitLoadError* report) {
+namespace {
+
+// open_init_edit, which may find a file larger than the memory it may use.
+InitEdit* open_edit_of_file(const wchar_t* path, InitLoadError* report) {
   std::string text;
   InitLoadError read = {0, nullptr};
   // Taken before the read: a change while it reads shows at the store.
@@ -394,8 +409,27 @@ InitEdit* open_init_edit(const wchar_t* path, InitLoadError* report) {
   return edit;
 }
 
+// Runs open, which makes an edit; where a block it needs cannot be had, no
+// edit, with the out-of-memory report and error.
+template <typename Open>
+InitEdit* open_within_memory(InitLoadError* report, Open open) {
+  try {
+    return open();
+  } catch (const std::bad_alloc&) {
+    if (report) *report = {0, kInitOutOfMemory};
+    set_out_of_memory_error();
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+InitEdit* open_init_edit(const wchar_t* path, InitLoadError* report) {
+  return open_within_memory(report, [&] { return open_edit_of_file(path, report); });
+}
+
 InitEdit* open_init_edit_text(const char* text, size_t length, InitLoadError* report) {
-  return open_edit_of(std::string(text, length), report);
+  return open_within_memory(report, [&] { return open_edit_of(std::string(text, length), report); });
 }
 
 const char* init_edit_value(const InitEdit* edit, const char* section, const char* key) {

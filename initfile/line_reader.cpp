@@ -49,9 +49,16 @@ uint64_t offset_of_position(const InitLineReader* reader) {
 // onwards, the first after lead bytes.
 void add_span(InitByteMap* map, uint64_t raw, size_t length, uint64_t lead) {
   if (length == 0) return;
+  if (map->failed) return;
   if (map->count == map->capacity) {
-    map->capacity = map->capacity ? 2 * map->capacity : 16;
-    map->spans = static_cast<InitByteSpan*>(realloc(map->spans, map->capacity * sizeof(InitByteSpan)));
+    size_t capacity = map->capacity ? 2 * map->capacity : 16;
+    InitByteSpan* spans = static_cast<InitByteSpan*>(realloc(map->spans, capacity * sizeof(InitByteSpan)));
+    if (!spans) {
+      map->failed = 1;
+      return;
+    }
+    map->spans = spans;
+    map->capacity = capacity;
   }
   map->spans[map->count++] = {raw, static_cast<uint32_t>(length), static_cast<uint32_t>(lead)};
 }
@@ -70,8 +77,19 @@ void note_byte(InitLineReader* reader, bool escaped, uint64_t escape_offset) {
 // grows once more for the terminator.
 inline void finish_line(TextBuffer* line) {
   while (line->length > 0 && line->text[line->length - 1] == ' ') --line->length;
-  if (line->length == line->room) reserve_text(line, 1);
+  if (line->length == line->room && !reserve_text(line, 1)) return;
   line->text[line->length] = '\0';
+}
+
+// Ends the reading where a line could not grow: the line is not the one the
+// file holds, and nothing after it is read.
+template <bool kMapped>
+bool ran_out(InitLineReader* reader, const TextBuffer& line) {
+  if (!line.failed && !(kMapped && reader->map->failed)) return false;
+  reader->out_of_memory = 1;
+  reader->at_end = 1;
+  set_out_of_memory_error();
+  return true;
 }
 
 // Takes the run of plain bytes at the reader's position, appending it to the
@@ -144,6 +162,7 @@ bool read_line(InitLineReader* reader, const InitByteSource& source, TextBuffer*
   reader->line_start = reader->line_feeds + 1;
   reader->line_start_offset = offset_of_position(reader);
   for (;;) {
+    if (ran_out<kMapped>(reader, line)) return false;
     if (static_cast<uint32_t>(reader->position) == reader->filled) {
       Refill refilled = refill(reader, source);
       // A line cut off by a read error is not the line the file holds
@@ -171,7 +190,7 @@ bool read_line(InitLineReader* reader, const InitByteSource& source, TextBuffer*
         } else {
           finish_line(&line);
           reader->line_end_offset = offset_of_position(reader);
-          return true;
+          return !ran_out<kMapped>(reader, line);
         }
         // Until it holds a byte, the line starts on the next physical line.
         if (line.length == 0) {
@@ -217,9 +236,9 @@ bool read_line(InitLineReader* reader, const InitByteSource& source, TextBuffer*
   // Neither has an effect, but bytes after them would.
   reader->escape_at_end = escape;
   reader->open_at_end = escape || line.length > 0;
-  if (line.length == 0) return false;
+  if (ran_out<kMapped>(reader, line) || line.length == 0) return false;
   finish_line(&line);
-  return true;
+  return !ran_out<kMapped>(reader, line);
 }
 
 }  // namespace
@@ -238,6 +257,7 @@ void vlx::start_init_line_reader(InitLineReader* reader, intptr_t handle) {
   reader->map = nullptr;
   reader->escape_at_end = 0;
   reader->open_at_end = 0;
+  reader->out_of_memory = 0;
 }
 
 void vlx::find_raw_range(const InitByteMap* map, size_t from, size_t to, uint64_t* begin, uint64_t* end) {
@@ -269,9 +289,13 @@ char* vlx::read_init_line(InitLineReader* reader) {
 char* vlx::read_init_line_from(InitLineReader* reader, const InitByteSource& source) {
   TextBuffer line;
   start_text(&line);
-  if (read_init_line_into(reader, source, &line)) return take_text(&line);
-  free_text(&line);
-  return nullptr;
+  char* text = read_init_line_into(reader, source, &line) ? take_text(&line) : nullptr;
+  if (!text) free_text(&line);
+  if (!text && !reader->out_of_memory && line.length > 0) {
+    reader->out_of_memory = 1;  // the line was read, but no block could hold it
+    set_out_of_memory_error();
+  }
+  return text;
 }
 
 bool vlx::read_init_line_into(InitLineReader* reader, const InitByteSource& source, TextBuffer* buffer) {

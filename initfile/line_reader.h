@@ -28,6 +28,7 @@ struct InitByteMap {
   InitByteSpan* spans;  // a malloc'd array
   size_t count;
   size_t capacity;
+  int32_t failed;  // set when the array could not grow: the spans are incomplete
 };
 
 struct InitLineReader {
@@ -45,6 +46,7 @@ struct InitLineReader {
   InitByteMap* map;            // null, or where the spans of each line's text go
   int32_t escape_at_end;       // set when the bytes ended in an escape not yet applied
   int32_t open_at_end;         // set when they ended in a line that no line feed closed
+  int32_t out_of_memory;       // set when a line (or its map) could not grow: reading ended there
 };
 
 // The bytes of the source from which the bytes [from, to) of the text of the

@@ -34,46 +34,76 @@ struct Pending {
   int32_t allocated;
 };
 
+// Adds item (null: its block could not be had); false when it or the
+// array's room could not be had, and item is then freed.
 template <typename T>
-void add_pending(Pending<T>* pending, T* item) {
+bool add_pending(Pending<T>* pending, T* item, void (*release)(T*)) {
+  if (!item) return false;
   if (pending->count == pending->allocated) {
-    pending->allocated = pending->allocated ? 2 * pending->allocated : 64;
-    pending->items =
-        static_cast<T**>(realloc(pending->items, sizeof(T*) * static_cast<size_t>(pending->allocated)));
+    int32_t allocated = pending->allocated ? 2 * pending->allocated : 64;
+    T** items = allocated > 0 ? static_cast<T**>(realloc(pending->items, sizeof(T*) * static_cast<size_t>(allocated)))
+                              : nullptr;
+    if (!items) {
+      release(item);
+      return false;
+    }
+    pending->items = items;
+    pending->allocated = allocated;
   }
   pending->items[pending->count++] = item;
+  return true;
 }
 
 // Hands the pending items over to an array (slots, count, capacity), whose
-// slots are resized to the capacity, and empties pending.
+// slots are resized to the capacity, and empties pending. False, with
+// nothing handed over, when the slots could not be had.
 template <typename T>
-void finish_array(Pending<T>* pending, T*** slots, int32_t* count, int32_t* capacity) {
+bool finish_array(Pending<T>* pending, T*** slots, int32_t* count, int32_t* capacity) {
   int32_t needed = pending->count > kInitGrowth ? pending->count : kInitGrowth;
-  *capacity = (needed + kInitGrowth - 1) / kInitGrowth * kInitGrowth;
-  *slots = static_cast<T**>(realloc(*slots, sizeof(T*) * static_cast<size_t>(*capacity)));
+  int32_t room = (needed + kInitGrowth - 1) / kInitGrowth * kInitGrowth;
+  T** resized = static_cast<T**>(realloc(*slots, sizeof(T*) * static_cast<size_t>(room)));
+  if (!resized) return false;
+  *slots = resized;
+  *capacity = room;
   if (pending->count > 0) memcpy(*slots, pending->items, sizeof(T*) * static_cast<size_t>(pending->count));
   *count = pending->count;
   pending->count = 0;
+  return true;
 }
+
+void release_entry(InitEntry* entry) { free(entry); }
 
 // Appends the entry of an entry line to the section. Record and text share
-// one block of exactly their size.
-void take_entry(Pending<InitEntry>* entries, const char* line, size_t length, const InitEntryParts& parts) {
+// one block of exactly their size. False when no block could be had.
+bool take_entry(Pending<InitEntry>* entries, const char* line, size_t length, const InitEntryParts& parts) {
   size_t value_size = length - parts.value_start + 1;  // with its terminator
   InitEntry* entry = allocate_init_entry(parts.key_length + 1 + value_size);
-  memcpy(entry->key, line, parts.key_length);
-  entry->key[parts.key_length] = '\0';
-  entry->value = entry->key + parts.key_length + 1;
-  memcpy(entry->value, line + parts.value_start, value_size);
-  add_pending(entries, entry);
+  if (entry) {
+    memcpy(entry->key, line, parts.key_length);
+    entry->key[parts.key_length] = '\0';
+    entry->value = entry->key + parts.key_length + 1;
+    memcpy(entry->value, line + parts.value_start, value_size);
+  }
+  return add_pending(entries, entry, release_entry);
 }
 
-// A new section named by what stands between the brackets of a header line.
+// A new section named by what stands between the brackets of a header line;
+// null when no block could be had.
 InitSection* take_header_line(const char* line, size_t length) {
   char* name = static_cast<char*>(malloc(length - 1));
+  if (!name) return nullptr;
   memcpy(name, line + 1, length - 2);
   name[length - 2] = '\0';
-  return adopt_init_section_name(name);
+  InitSection* section = adopt_init_section_name(name);
+  if (!section) free(name);
+  return section;
+}
+
+// Hands the last section its pending entries.
+bool finish_last_section(Pending<InitSection>* sections, Pending<InitEntry>* entries) {
+  if (sections->count == 0) return true;
+  InitSection* last = sections->items[sections->count - 1];
+  return finish_array(entries, &last->entries, &last->count, &last->capacity);
 }
 
 // Builds the document from the lines of the reader's source, or returns null
@@ -87,42 +117,43 @@ InitFile* load_lines(InitLineReader* reader, const InitByteSource& source, InitL
   // One buffer serves every line: what the document keeps is copied out of it.
   TextBuffer line;
   start_text(&line);
-  while (read_init_line_into(reader, source, &line)) {
+  bool room = true;  // every block needed so far could be had
+  while (room && read_init_line_into(reader, source, &line)) {
     size_t length = strlen(line.text);  // a zero byte ends the line's text
     InitEntryParts parts;
     if (sections.count > 0 && split_entry_line(line.text, length, &parts)) {
-      take_entry(&entries, line.text, length, parts);
+      room = take_entry(&entries, line.text, length, parts);
       continue;
     }
     if (!is_header_line(line.text, length)) {
       report = {reported_line(reader->line_start), diagnose_line(line.text, length, sections.count == 0)};
       break;
     }
-    if (sections.count > 0) {
-      InitSection* last = sections.items[sections.count - 1];
-      finish_array(&entries, &last->entries, &last->count, &last->capacity);
-    }
-    add_pending(&sections, take_header_line(line.text, length));
+    room = finish_last_section(&sections, &entries) &&
+           add_pending(&sections, take_header_line(line.text, length), free_init_section);
   }
   free_text(&line);
+  room = room && !reader->out_of_memory;
   // A read error ends the file: the lines before it make the document.
   if (!report.reason && reader->read_failed) report.reason = kInitReadError;
-  if (error) *error = report;
   InitFile* file = nullptr;
-  if (report.line != 0) {
+  if (report.line == 0 && room && finish_last_section(&sections, &entries)) {
+    file = create_init_file();
+    if (file && !finish_array(&sections, &file->sections, &file->count, &file->capacity)) {
+      free_init_file(file);
+      file = nullptr;
+    }
+  }
+  if (!file) {
     for (int32_t i = 0; i < entries.count; ++i) free(entries.items[i]);
     for (int32_t i = 0; i < sections.count; ++i) free_init_section(sections.items[i]);
-  } else {
-    if (sections.count > 0) {
-      InitSection* last = sections.items[sections.count - 1];
-      finish_array(&entries, &last->entries, &last->count, &last->capacity);
-    }
-    file = create_init_file();
-    finish_array(&sections, &file->sections, &file->count, &file->capacity);
+    if (report.line == 0) report = {0, kInitOutOfMemory};
   }
+  if (error) *error = report;
   free(entries.items);
   free(sections.items);
-  if (!file) set_invalid_data_error();
+  if (!file && report.line != 0) set_invalid_data_error();
+  if (!file && report.line == 0) set_out_of_memory_error();
   return file;
 }
 
@@ -130,6 +161,7 @@ InitFile* load_lines(InitLineReader* reader, const InitByteSource& source, InitL
 
 const char vlx::kInitCannotOpen[] = "the file cannot be opened";
 const char vlx::kInitReadError[] = "a read error ended the file early";
+const char vlx::kInitOutOfMemory[] = "the file does not fit in the memory the program may use";
 
 const char* vlx::diagnose_line(const char* line, size_t length, bool first) {
   if (first && strncmp(line, "\xEF\xBB\xBF", 3) == 0) return kInitByteOrderMark;

@@ -13,10 +13,12 @@
 
 namespace vlx {
 
-// What the reporting loaders say when a file cannot be opened, or a read
-// error ended it early.
+// What the reporting loaders say when a file cannot be opened, a read error
+// ended it early, or it does not fit in memory (no document then, and
+// ENOMEM).
 extern const char kInitCannotOpen[];
 extern const char kInitReadError[];
+extern const char kInitOutOfMemory[];
 
 // Where an entry line's parts are: the key is its first key_length bytes
 // (spaces before the '=' dropped), the '=' is at equals, the value starts at

@@ -240,9 +240,11 @@ void check_config(Check* check, const InstallDirectory& directory, const wchar_t
 bool check_bin(Check* check) {
   const InstallDirectory& bin = check->state->bin;
   // A file in bin's place is not missing, though nothing can be found in it.
-  if (bin.place.directory == kInvalidFile && bin.missing && !file_exists(check->state->bin_dir)) return true;
+  bool there = file_exists(check->state->bin_dir);
+  if (bin.place.directory == kInvalidFile && bin.missing && !there) return true;
   if (bin.place.directory != kInvalidFile && can_list_directory(bin.place)) return true;
-  std::wstring reason = bin.place.directory == kInvalidFile ? bin.reason : describe_last_error();
+  if (bin.place.directory == kInvalidFile && bin.missing) set_not_a_directory_error();
+  std::wstring reason = bin.place.directory == kInvalidFile && !bin.missing ? bin.reason : describe_last_error();
   note(check, kFindingUnreadable, check->state->bin_dir, nullptr, reason);
   return false;
 }

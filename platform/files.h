@@ -45,6 +45,14 @@ void set_invalid_argument_error();
 // ERROR_INVALID_DATA): what a file that was read but does not load leaves.
 void set_invalid_data_error();
 
+// Sets the error of the calling thread to what listing a file that is no
+// directory gives (ENOTDIR; ERROR_DIRECTORY).
+void set_not_a_directory_error();
+
+// Sets the error of the calling thread to "out of memory" (ENOMEM;
+// ERROR_NOT_ENOUGH_MEMORY): what a block that could not be had leaves.
+void set_out_of_memory_error();
+
 // Creates one directory. Failure (it exists, the parent is missing, ...) is
 // not reported: callers find out through the operations that follow.
 void create_directory(const wchar_t* path);

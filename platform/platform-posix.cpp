@@ -147,6 +147,10 @@ void set_invalid_argument_error() { errno = EINVAL; }
 
 void set_invalid_data_error() { errno = EINVAL; }
 
+void set_not_a_directory_error() { errno = ENOTDIR; }
+
+void set_out_of_memory_error() { errno = ENOMEM; }
+
 bool last_error_means_no_file() { return errno == ENOENT || errno == ENOTDIR; }
 
 FileHandle open_file_for_reading_when_free(const wchar_t* path) { return open_file_for_reading(path); }

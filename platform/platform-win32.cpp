@@ -33,28 +33,16 @@ void set_invalid_argument_error() { SetLastError(ERROR_INVALID_PARAMETER); }
 
 void set_invalid_data_error() { SetLastError(ERROR_INVALID_DATA); }
 
+void set_not_a_directory_error() { SetLastError(ERROR_DIRECTORY); }
+
+void set_out_of_memory_error() { SetLastError(ERROR_NOT_ENOUGH_MEMORY); }
+
 bool last_error_means_no_file() {
   DWORD error = GetLastError();
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 void create_directory(const wchar_t* path) { CreateDirectoryW(path, nullptr); }
-
-bool can_list_directory(const wchar_t* path) {
-  std::wstring folder = extended_path(path);
-  DWORD attributes = GetFileAttributesW(folder.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    SetLastError(ERROR_DIRECTORY);
-    return false;
-  }
-  if (folder.back() != L'\\') folder += L'\\';
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  FindClose(search);
-  return true;
-}
 
 bool file_exists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
@@ -78,6 +66,15 @@ LockResult lock_file(const wchar_t* lock_path, FileHandle* lock) {
 
 void release_file_lock(const wchar_t*, FileHandle lock) { close_file(lock); }  // deleted on close
 
+LockResult lock_file_in(const Place& directory, const wchar_t* name, FileHandle* lock) {
+  // The directory's open handle keeps its path leading to it.
+  std::wstring path = directory.path;
+  if (!path.empty() && path.back() != L'\\' && path.back() != L'/') path += L'\\';
+  return lock_file((path + name).c_str(), lock);
+}
+
+void release_file_lock_in(const Place&, const wchar_t*, FileHandle lock) { close_file(lock); }
+
 std::string file_signature(const wchar_t* path) {
   HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -90,11 +87,6 @@ std::string file_signature(const wchar_t* path) {
   return std::to_string(info.dwVolumeSerialNumber) + ":" + join(info.nFileIndexHigh, info.nFileIndexLow) + ":" +
          join(info.nFileSizeHigh, info.nFileSizeLow) + ":" +
          join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
-}
-
-FileHandle open_file_for_reading(const wchar_t* path) {
-  return from_handle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 FileHandle open_file_for_reading_when_free(const wchar_t* path) {
@@ -140,6 +132,8 @@ std::wstring make_absolute(const wchar_t* path) { return *path ? full_path(path)
 std::wstring describe_last_error() {
   DWORD error = GetLastError();
   if (error == ERROR_SUCCESS) return std::wstring();
+  std::wstring refused;
+  if (describe_refusal(&refused)) return refused;
   wchar_t* text = nullptr;
   DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                     FORMAT_MESSAGE_IGNORE_INSERTS,

@@ -86,15 +86,6 @@ std::wstring final_name(HANDLE file) {
   return name;
 }
 
-std::wstring final_name(const wchar_t* path) {
-  HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::wstring();
-  std::wstring name = final_name(file);
-  CloseHandle(file);
-  return name;
-}
-
 // What a replacement of path has to do: write in place (a device), replace
 // the named file, make it anew, or nothing (a directory, or the path cannot
 // be examined).
@@ -394,6 +385,8 @@ bool copy_into_replacement(FileHandle source, FileReplacement* replacement) {
   // The new file stays open from its creation to its move, so that nothing
   // but the move follows.
   HANDLE in = to_handle(source), out = to_handle(replacement->file);
+  LARGE_INTEGER start = {};  // a source shared with another copy is read from its start
+  if (!SetFilePointerEx(in, start, nullptr, FILE_BEGIN)) return false;
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(in, &info)) return false;
   DWORD attributes = info.dwFileAttributes;
@@ -434,11 +427,13 @@ void clear_leftover(const std::wstring& directory, const std::wstring& name) {
     delete_file(path.c_str());
     return;
   }
+  // Where it cannot be told whether the name is empty, the kept file stays:
+  // it may be the only copy.
   std::wstring home = directory + original;
-  if (GetFileAttributesW(home.c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND) {
-    MoveFileExW(path.c_str(), home.c_str(), MOVEFILE_WRITE_THROUGH);
-  } else {
+  if (GetFileAttributesW(home.c_str()) != INVALID_FILE_ATTRIBUTES) {
     delete_file(path.c_str());
+  } else if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+    MoveFileExW(path.c_str(), home.c_str(), MOVEFILE_WRITE_THROUGH);
   }
 }
 
@@ -468,25 +463,6 @@ std::wstring name_from_nt_path(const std::wstring& name) {
   return name;
 }
 
-bool is_symbolic_link(const wchar_t* path) { return is_reparse_point(path); }
-
-SourceTrust examine_source(const wchar_t* path, const wchar_t* within) {
-  HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return kSourceAccepted;  // its copy fails on its own
-  SourceTrust trust = GetFileType(file) == FILE_TYPE_DISK ? kSourceAccepted : kSourceNotAFile;
-  if (trust == kSourceAccepted && is_reparse_point(path)) {
-    std::wstring name = final_name(file), root = final_name(within);
-    bool inside = !name.empty() && !root.empty() && name.size() > root.size() &&
-                  CompareStringOrdinal(name.c_str(), static_cast<int>(root.size()), root.c_str(),
-                                       static_cast<int>(root.size()), TRUE) == CSTR_EQUAL &&
-                  (root.back() == L'\\' || name[root.size()] == L'\\');
-    if (!inside) trust = kSourceOutside;
-  }
-  CloseHandle(file);
-  return trust;
-}
-
 FileHandle open_copy_source(const wchar_t* source) {
   // A directory is refused with ERROR_ACCESS_DENIED, which is no brief hold.
   DWORD attributes = GetFileAttributesW(source);
@@ -503,8 +479,8 @@ FileHandle open_copy_source(const wchar_t* source) {
   return from_handle(in);
 }
 
-bool is_same_file(FileHandle source, const wchar_t* target, bool follow) {
-  return is_same_file(to_handle(source), target, follow);
+bool is_same_file(FileHandle source, const FileReplacement& target) {
+  return is_same_file(to_handle(source), target.target.c_str(), false);
 }
 
 bool open_deferred_in_place(FileReplacement* replacement) {
@@ -571,13 +547,16 @@ bool put_back_replaced_file(const FileReplacement& replacement, const std::wstri
   });
 }
 
-void remove_kept_file(const std::wstring& kept) { delete_file(kept.c_str()); }
+void remove_kept_file(const FileReplacement&, const std::wstring& kept) { delete_file(kept.c_str()); }
 
-bool begin_replacement(const wchar_t* path, FileReplacement* replacement, ReplacementMode mode) {
+namespace {
+
+// begin_replacement for a store (true) or begin_replacement_in.
+bool begin_at(const wchar_t* path, FileReplacement* replacement, bool store) {
   note_target_damage(kTargetIntact);
   *replacement = FileReplacement();
   // An installation replaces a link (a reparse point) at the name itself.
-  bool link = mode == kReplaceName && is_reparse_point(path);
+  bool link = !store && is_reparse_point(path);
   TargetKind kind = link ? kReplaceFile : examine_target(path, &replacement->target);
   if (link) replacement->target = full_path(path);
   if (kind == kRefuse) return false;
@@ -590,8 +569,8 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement, Replac
   std::wstring directory = directory_of(extended_path(replacement->target));
   // A new file that is to carry an old one's security is private until then.
   PrivateSecurity security;
-  std::wstring store_target = mode == kFollowLinks ? replacement->target.substr(directory_of(replacement->target).size())
-                                                   : std::wstring();
+  std::wstring store_target = store ? replacement->target.substr(directory_of(replacement->target).size())
+                                   : std::wstring();
   HANDLE file = create_temporary(directory, store_target, &replacement->temporary,
                                  replacement->carries && security.ready ? &security.attributes : nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -601,7 +580,7 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement, Replac
     // all its bytes until the first new ones are ready.
     if (!replacement->carries || GetLastError() != ERROR_ACCESS_DENIED) return false;
     replacement->in_place = true;
-    return mode == kReplaceName || open_deferred_in_place(replacement);
+    return !store || open_deferred_in_place(replacement);
   }
   if (replacement->carries) {
     DWORD attributes = GetFileAttributesW(replacement->target.c_str());
@@ -609,6 +588,23 @@ bool begin_replacement(const wchar_t* path, FileReplacement* replacement, Replac
   }
   replacement->file = from_handle(file);
   return replacement->file != kInvalidFile;
+}
+
+}  // namespace
+
+bool begin_replacement(const wchar_t* path, FileReplacement* replacement) {
+  // A link at the name is followed under the link rule, as a read follows it.
+  FileHandle checked = open_file_for_reading(path);
+  if (checked != kInvalidFile) close_file(checked);
+  std::wstring refused;
+  if (checked == kInvalidFile && describe_refusal(&refused) && refused.rfind(L"a link", 0) == 0) return false;
+  return begin_at(path, replacement, true);
+}
+
+bool begin_replacement_in(const Place& directory, const wchar_t* name, FileReplacement* replacement) {
+  std::wstring path = directory.path;
+  if (!path.empty() && path.back() != L'\\' && path.back() != L'/') path += L'\\';
+  return begin_at((path + name).c_str(), replacement, false);
 }
 
 bool close_replacement(FileReplacement* replacement) {
@@ -667,11 +663,11 @@ void discard_replacement(FileReplacement* replacement) {
   replacement->temporary.clear();
 }
 
-bool flush_parent_directory(const wchar_t*) { return true; }
+bool flush_replacement_directory(const FileReplacement&) { return true; }
 
-std::vector<std::wstring> list_replacement_leftovers(const wchar_t* directory) {
+std::vector<std::wstring> list_replacement_leftovers(const Place& directory) {
   std::vector<std::wstring> names;
-  std::wstring folder = extended_path(directory);
+  std::wstring folder = extended_path(directory.path);
   if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((folder + L".vlxinstall-*").c_str(), &found);
@@ -687,14 +683,14 @@ std::vector<std::wstring> list_replacement_leftovers(const wchar_t* directory) {
   return names;
 }
 
-std::wstring running_program_moved_aside(const wchar_t* directory, const std::wstring& name) {
-  std::wstring original = original_of_aside_name(name), folder = extended_path(directory);
+std::wstring running_program_moved_aside(const Place& directory, const std::wstring& name) {
+  std::wstring original = original_of_aside_name(name), folder = extended_path(directory.path);
   if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
   return !original.empty() && is_running_program(folder + name) ? original : std::wstring();
 }
 
-void remove_stale_replacements(const wchar_t* directory) {
-  std::wstring folder = extended_path(directory);
+void remove_stale_replacements(const Place& directory) {
+  std::wstring folder = extended_path(directory.path);
   if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
   for (const std::wstring& name : list_replacement_leftovers(directory)) clear_leftover(folder, name);
 }

@@ -38,6 +38,10 @@ std::wstring extended_path(const std::wstring& path);
 // "\\server\share\x"; any other name as it is.
 std::wstring name_from_nt_path(const std::wstring& name);
 
+// True when the last error is a refusal of the platform's own
+// (set_refusal); its words then go to *text.
+bool describe_refusal(std::wstring* text);
+
 // Refusals that another program's brief hold on a file explains; a file
 // mapped into memory by another program refuses to be cut or replaced.
 inline bool is_transient_refusal(DWORD error) {

@@ -59,21 +59,28 @@ typedef struct InitFile {
 
 // ---- Documents ----
 
-// A new empty document, owned by the caller and released with free_init_file.
+// Memory. Every block the library takes is checked: a function that could not
+// have one changes nothing and fails as it says below, with ENOMEM
+// (ERROR_NOT_ENOUGH_MEMORY on Windows) as the system's error; a load then
+// gives null with line 0.
+
+// A new empty document, owned by the caller and released with free_init_file;
+// null when no memory could be had.
 InitFile* create_init_file(void);
 
 // Releases the document with all its sections and entries.
 void free_init_file(InitFile* file);
 
-// A new empty section holding its own copy of name. It belongs to the caller
-// until added to a document.
+// A new empty section holding its own copy of name, or null when no memory
+// could be had. It belongs to the caller until added to a document.
 InitSection* create_init_section(const char* name);
 
 // Releases the section with its name and entries.
 void free_init_section(InitSection* section);
 
 // Gives section to the document: 1 if it was appended; 0 if it replaced (and
-// released) the first section of the same name, in that section's place.
+// released) the first section of the same name, in that section's place; -1
+// when the document could not grow (section stays the caller's).
 // The caller may keep filling section through its own pointer.
 int add_init_section(InitFile* file, InitSection* section);
 
@@ -89,13 +96,15 @@ int delete_init_section(InitFile* file, const char* name);
 char* init_section_name_at(InitFile* file, int index);
 
 // A new section named new_name with a copy of each key of section, carrying
-// the value of the key's first entry. Owned by the caller.
+// the value of the key's first entry. Owned by the caller; null when no
+// memory could be had.
 InitSection* copy_init_section(InitSection* section, const char* new_name);
 
 // ---- Entries ----
 
 // Sets key to a copy of value: 1 if a new entry was appended; 0 if the first
-// entry with that key got the new value and kept its place.
+// entry with that key got the new value and kept its place; -1, with the
+// section unchanged, when no memory could be had for the copy.
 int set_init_entry(InitSection* section, const char* key, const char* value);
 
 // The value of the first entry with key, or null. Valid until that entry is
