@@ -95,7 +95,7 @@ bool step_into(int* directory, std::string* shown, const std::string& name, int*
     KeepError kept;
     int link = open_at(*directory, name.c_str(), O_PATH);
     struct stat info;
-    if (link >= 0 && fstat(link, &info) == 0 && S_ISLNK(info.st_mode)) {
+    if (link >= 0 && retry_interrupted([&] { return fstat(link, &info); }) == 0 && S_ISLNK(info.st_mode)) {
       std::string text;
       Reached reached;
       if (read_followed_link(*directory, link, info, here, &text, hops) &&
@@ -169,15 +169,16 @@ bool walk(int start, const std::string& shown, const std::string& path, bool fol
 // parents are followed up to the top of the tree.
 bool lies_beneath(int directory, int within) {
   struct stat goal, here;
-  if (fstat(within, &goal) != 0) return false;
+  if (retry_interrupted([&] { return fstat(within, &goal); }) != 0) return false;
   int current = retry_interrupted([&] { return fcntl(directory, F_DUPFD_CLOEXEC, 0); });
   bool found = false;
   for (int depth = 0; !found && current >= 0 && depth < PATH_MAX / 2; ++depth) {
-    if (fstat(current, &here) != 0) break;
+    if (retry_interrupted([&] { return fstat(current, &here); }) != 0) break;
     found = here.st_dev == goal.st_dev && here.st_ino == goal.st_ino;
     int parent = open_at(current, "..", O_PATH | O_DIRECTORY);
     struct stat above;
-    if (parent >= 0 && (fstat(parent, &above) != 0 || (above.st_dev == here.st_dev && above.st_ino == here.st_ino))) {
+    if (parent >= 0 && (retry_interrupted([&] { return fstat(parent, &above); }) != 0 ||
+                        (above.st_dev == here.st_dev && above.st_ino == here.st_ino))) {
       close(parent);  // the top: its parent is itself
       parent = -1;
     }
@@ -240,11 +241,30 @@ bool open_directory_beneath(const Place& from, const wchar_t* relative, Place* o
 FileHandle open_file_beneath(const Place& directory, const wchar_t* name, const Place* within) {
   int hops = 0;
   Reached reached;
-  if (!walk(static_cast<int>(directory.directory), to_native(directory.path.c_str()), to_native(name), true,
+  if (!walk(static_cast<int>(directory.directory), to_native(directory.path.c_str()), to_native(name), false,
             &reached, &hops)) {
     return kInvalidFile;
   }
-  int fd = reached.name.empty() ? -1 : open_regular(reached.directory, reached.name);
+  // The name is opened as it is; only where it is a link (the open refuses
+  // it) is the link judged and its text walked, to the name it leads to.
+  int fd = -1;
+  while (!reached.name.empty() && (fd = open_regular(reached.directory, reached.name)) < 0 && errno == ELOOP) {
+    KeepError kept;
+    int link = open_at(reached.directory, reached.name.c_str(), O_PATH);
+    struct stat info;
+    std::string text;
+    Reached next;
+    bool followed = link >= 0 && retry_interrupted([&] { return fstat(link, &info); }) == 0 &&
+                    S_ISLNK(info.st_mode) &&
+                    read_followed_link(reached.directory, link, info, join_shown(reached.shown, reached.name), &text,
+                                       &hops) &&
+                    walk(reached.directory, reached.shown, text, false, &next, &hops);
+    kept.saved = errno;
+    if (link >= 0) close(link);
+    if (!followed) break;
+    close(reached.directory);
+    reached = next;
+  }
   if (reached.name.empty()) errno = EISDIR;
   if (fd >= 0 && hops > 0 && within && !lies_beneath(reached.directory, static_cast<int>(within->directory))) {
     close(fd);

@@ -175,14 +175,14 @@ bool find_data(FileHandle file, std::uint64_t from, std::uint64_t size, std::uin
   int fd = static_cast<int>(file);
   *data = *end = size;
   if (from >= size) return true;
-  off_t start = lseek(fd, static_cast<off_t>(from), SEEK_DATA);
+  off_t start = retry_interrupted([&] { return lseek(fd, static_cast<off_t>(from), SEEK_DATA); });
   if (start < 0 && errno == ENXIO) return true;  // holes to the end
   if (start < 0 && (errno == EINVAL || errno == ENOTSUP)) {
     *data = from;  // a file system that cannot tell: all of it is data
     return true;
   }
   if (start < 0) return false;
-  off_t stop = lseek(fd, start, SEEK_HOLE);
+  off_t stop = retry_interrupted([&] { return lseek(fd, start, SEEK_HOLE); });
   if (stop < 0) return false;
   *data = static_cast<std::uint64_t>(start) < size ? static_cast<std::uint64_t>(start) : size;
   *end = static_cast<std::uint64_t>(stop) < size ? static_cast<std::uint64_t>(stop) : size;

@@ -183,6 +183,7 @@ bool open_in_place(const std::string& name, bool regular, FileReplacement* repla
   if (regular && retry_interrupted([&] { return ftruncate(fd, 0); }) != 0) {
     KeepError kept;
     close(fd);
+    note_target_damage(kTargetIncomplete);  // how much of it the failed cut took is not known
     return false;
   }
   replacement->file = fd;

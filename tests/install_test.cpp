@@ -417,6 +417,8 @@ TEST_F(InstallTest, DescriptorProblemsEndTheRun) {
       {"[Install]\nVSN=2.4.1\x1b[2K\nSYSTEM_VSN=9\n", "VSN", "cannot hold control characters"},
       {"[Install]\nVSN=2.4.1\x7f\nSYSTEM_VSN=9\n", "VSN", "cannot hold control characters"},
       {"[Install]\nVSN=2.4.1\nSYSTEM_VSN=..\n", "SYSTEM_VSN", "cannot be '..'"},
+      {"[Install]\nVSN=2.4.1\nSYSTEM_VSN=.\n", "SYSTEM_VSN", "cannot be '.'"},
+      {"[Install]\nVSN=.\nSYSTEM_VSN=9\n", "VSN", "cannot be '.'"},
       {"[Install]\nVSN=2.4.1\nSYSTEM_VSN=..\\\\..\n", "SYSTEM_VSN", "cannot hold '\\'"},
       {"[Install]\nVSN=2.4.1\nSYSTEM_VSN=C:9\n", "SYSTEM_VSN", "cannot hold ':'"},
   };

@@ -79,6 +79,8 @@ ERRORS = {
     "fsetxattr": ["EPERM", "ENOSPC", "EIO"],
 }
 DEFAULT_ERRORS = ["EIO", "EINTR"]
+# What read_calls adds to the look at a file whose identity a new file carries.
+CARRIED = "  # carried"
 
 
 class Scenario:
@@ -426,12 +428,18 @@ def must_report(name, line, error, written_fds, scenario, committing):
     if is_directory_open(name, line) and committing:
         return True
     fd = re.match(r"[a-z0-9_]+\((\d+)[,)]", line)
-    return name in ("write", "fsync", "close") and fd is not None and int(fd.group(1)) in written_fds
+    return name in ("write", "pwrite64", "ftruncate", "fsync", "close") and fd is not None and \
+        int(fd.group(1)) in written_fds
 
 
 def is_carried_stat(name, line):
-    """The look at the file being replaced, for what its new file carries."""
-    return name == "newfstatat" and re.match(r'newfstatat\(\d+, "[^"]', line) is not None
+    """The look at the file being replaced, for what its new file carries:
+    its own descriptor, opened by name without following a link, and the
+    look through it (marked by read_calls)."""
+    if name == "openat":
+        return re.match(r'openat\(\d+, "[^"]+", [A-Z_|]*O_PATH[A-Z_|]*\)', line) is not None and \
+            "O_DIRECTORY" not in line
+    return name == "newfstatat" and line.endswith(CARRIED)
 
 
 def not_kept(name, line, error):
@@ -454,8 +462,10 @@ def must_complete(name, line, error, scenario, committing):
     """Faults the tool absorbs: the run must end as a clean one does."""
     if error == "EINTR":
         return not line.startswith("read(0,")  # the C library's line input gives up
-    if name == "openat" and ".vlxinstall.lock" in line:
+    if name in ("openat", "newfstatat") and ".vlxinstall.lock" in line:
         return True  # a root that cannot be locked is installed without the lock
+    if name == "fcntl" and "F_DUPFD" in line:
+        return False  # a directory's handle for a replacement: the file fails on its own
     if name in ("fchmod", "utimensat", "getdents64", "unlinkat", "fcntl", "unlink"):
         # Kept metadata, the clearing of leftovers and of the files a commit
         # kept, and the lock on the root (which only a second run at the same
@@ -506,7 +516,7 @@ def read_calls(trace, scenario):
     """The system calls of a trace: (name, occurrence of that name, line, the
     descriptors open for writing when it was made, whether the commit had
     begun: a file had been linked or renamed into place)."""
-    calls, seen, written, committing = [], {}, set(), False
+    calls, seen, written, carried, committing = [], {}, set(), set(), False
     with open(trace, encoding="utf-8", errors="replace") as f:
         for line in f:
             match = re.match(r"([a-z_0-9]+)\(", line)
@@ -515,13 +525,19 @@ def read_calls(trace, scenario):
             name = match.group(1)
             seen[name] = seen.get(name, 0) + 1
             committing = committing or name in ("linkat", "renameat")
-            calls.append((name, seen[name], line.strip(), frozenset(written), committing))
+            looked = re.match(r'newfstatat\((\d+), "",', line)
+            marked = line.strip() + (CARRIED if looked and int(looked.group(1)) in carried else "")
+            calls.append((name, seen[name], marked, frozenset(written), committing))
+            result = re.search(r"\) += (\d+)$", line.strip())
+            if result and is_carried_stat(name, line.strip()):
+                carried.add(int(result.group(1)))
             opened = re.match(r"openat\(.*O_(WRONLY|RDWR).*\) += (\d+)$", line.strip())
             if opened and ".vlxinstall.lock" not in line:  # the lock file is never written
                 written.add(int(opened.group(2)))
             closed = re.match(r"close\((\d+)\)", line)
             if closed:
                 written.discard(int(closed.group(1)))
+                carried.discard(int(closed.group(1)))
     return calls
 
 
@@ -553,14 +569,17 @@ def in_place_points(scenario, tool, calls):
             shutil.rmtree(base, ignore_errors=True)
         # The target is written in place at the commit, first of all.
         rest = traced[[c[:2] for c in traced].index((name, occurrence)) + 1:]
-        at = next((i for i, c in enumerate(rest) if c[0] == "openat" and "O_TRUNC" in c[2]), None)
-        opened = re.match(r'openat\(AT_FDCWD, "(.*)", .*O_TRUNC.*\) = (\d+)$', rest[at][2]) if at is not None else None
+        at = next((i for i, c in enumerate(rest) if c[0] == "openat" and "O_WRONLY" in c[2]
+                   and "O_EXCL" not in c[2] and ".vlxinstall.lock" not in c[2]), None)
+        opened = re.match(r'openat\((\d+), "(.*)", .*O_WRONLY.*\) += (\d+)$', rest[at][2]) if at is not None else None
         if not opened:
             raise SystemExit("%s: a refused temporary file did not lead to writing in place" % scenario.name)
-        fd = opened.group(2)
+        directories = directory_names(line for _, _, line, _, _ in traced[:traced.index(rest[at])])
+        fd = opened.group(3)
         writes = []
         for call in rest[at + 1:]:
-            target = {"write": 0, "fsync": 0, "close": 0, "copy_file_range": 2}.get(call[0])
+            target = {"write": 0, "pwrite64": 0, "ftruncate": 0, "fsync": 0, "close": 0,
+                      "copy_file_range": 2}.get(call[0])
             arguments = re.match(r"[a-z_0-9]+\((.*)\)", call[2].split(" = ")[0])
             if target is None or not arguments or arguments.group(1).split(", ")[target] != fd:
                 continue
@@ -568,8 +587,27 @@ def in_place_points(scenario, tool, calls):
                 writes.append(call)
             if call[0] == "close":
                 break
-        points.append(((name, occurrence, line), opened.group(1).replace(installation.root, "{root}"), writes))
+        path = os.path.join(directories.get(opened.group(1), ""), opened.group(2))
+        points.append(((name, occurrence, line), path.replace(installation.root, "{root}"), writes))
     return points
+
+
+def directory_names(lines, names=None):
+    """The directory that each descriptor names, from the opens and copies of
+    descriptors in lines (descriptors of files name the file): {fd: path}."""
+    names = {} if names is None else names
+    for line in lines:
+        line = line.strip()
+        match = re.match(r'openat\((AT_FDCWD|\d+), "(.*?)", .*\) += (\d+)$', line)
+        if match:
+            base = "" if match.group(1) == "AT_FDCWD" else names.get(match.group(1), "")
+            path = match.group(2) if match.group(2).startswith("/") else os.path.join(base, match.group(2))
+            names[match.group(3)] = os.path.normpath(path)
+            continue
+        match = re.match(r"fcntl\((\d+), F_DUPFD_CLOEXEC, 0\) += (\d+)$", line)
+        if match:
+            names[match.group(2)] = names.get(match.group(1), "")
+    return names
 
 
 def check_durable(installation, trace):
@@ -577,24 +615,21 @@ def check_durable(installation, trace):
     into each, before it reports success."""
     with open(trace, encoding="utf-8", errors="replace") as f:
         lines = f.read().splitlines()
-    # The replacements name the files relative to a descriptor of their directory.
-    descriptors = {}
-    for line in lines:
-        match = re.match(r'openat\(AT_FDCWD, "(.*?)/?", .*O_PATH.*\) = (\d+)$', line)
-        if match:
-            descriptors[match.group(2)] = match.group(1)
+    # The replacements name the files relative to a descriptor of their
+    # directory, and flush it through a descriptor opened from that one.
     for directory in (installation.bin, installation.runtime_bin):
-        renamed = [i for i, line in enumerate(lines)
-                   if re.match(r"renameat\((\d+),", line) and
-                   descriptors.get(re.match(r"renameat\((\d+),", line).group(1)) == directory]
-        opened = {}
-        flushed = False
-        for line in lines[renamed[-1] + 1 if renamed else 0:]:
-            match = re.match(r'openat\(AT_FDCWD, "%s/?", .*O_DIRECTORY.*\) = (\d+)$' % re.escape(directory), line)
-            if match and "O_PATH" not in line:
-                opened[match.group(1)] = True
+        names = {}
+        renamed, flushed, flushing = False, False, set()
+        for line in lines:
+            directory_names([line], names)
+            match = re.match(r"renameat\((\d+),", line)
+            if match and names.get(match.group(1)) == directory:
+                renamed, flushed = True, False
+            match = re.match(r'openat\((\d+), "\.", .*O_DIRECTORY.*\) += (\d+)$', line)
+            if match and "O_PATH" not in line and names.get(match.group(1)) == directory:
+                flushing.add(match.group(2))
             match = re.match(r"fsync\((\d+)\) += 0$", line)
-            flushed = flushed or (match is not None and match.group(1) in opened)
+            flushed = flushed or (renamed and match is not None and match.group(1) in flushing)
         if not renamed or not flushed:
             raise SystemExit("%s: %s is not flushed after its last rename" % (installation.scenario.name, directory))
 
@@ -623,7 +658,8 @@ def run_point(scenario, tool, call, fault):
         problems = check_outcome(installation, status, out, err, killed, kept_from_new)
         if not killed:
             # A kept old file whose removal failed waits for the next sweep.
-            left = [p for p in installation.temporaries() if p not in installation.stale and name != "unlink"]
+            kept_removal = name == "unlinkat" and re.search(r'"\.vlxinstall-[A-Za-z0-9]{6}-', line)
+            left = [p for p in installation.temporaries() if p not in installation.stale and not kept_removal]
             if left:
                 problems.append("temporary files left by a run that was not killed: %s" % left)
             if must_complete(name, line, fault, scenario, committing) and (status, err) != (0, ""):

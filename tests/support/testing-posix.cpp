@@ -7,6 +7,7 @@
 #include <linux/fs.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
@@ -188,6 +189,22 @@ long file_owner(const std::wstring& path) {
 
 bool change_owner(const std::wstring& path, long owner) {
   return chown(encode_utf8(path.c_str()).c_str(), static_cast<uid_t>(owner), static_cast<gid_t>(owner)) == 0;
+}
+
+bool change_link_owner(const std::wstring& path, long owner) {
+  return lchown(encode_utf8(path.c_str()).c_str(), static_cast<uid_t>(owner), static_cast<gid_t>(owner)) == 0;
+}
+
+bool exchange_names(const std::wstring& a, const std::wstring& b) {
+  return renameat2(AT_FDCWD, encode_utf8(a.c_str()).c_str(), AT_FDCWD, encode_utf8(b.c_str()).c_str(),
+                   RENAME_EXCHANGE) == 0;
+}
+
+bool make_fifo(const std::wstring& path) { return mkfifo(encode_utf8(path.c_str()).c_str(), 0666) == 0; }
+
+long long allocated_bytes(const std::wstring& path) {
+  struct stat info;
+  return stat(encode_utf8(path.c_str()).c_str(), &info) == 0 ? static_cast<long long>(info.st_blocks) * 512 : -1;
 }
 
 bool can_run_as_other_users() { return geteuid() == 0; }

@@ -211,6 +211,14 @@ long file_owner(const std::wstring&) { return -1; }
 
 bool change_owner(const std::wstring&, long) { return false; }
 
+bool change_link_owner(const std::wstring&, long) { return false; }
+
+bool exchange_names(const std::wstring&, const std::wstring&) { return false; }
+
+bool make_fifo(const std::wstring&) { return false; }
+
+long long allocated_bytes(const std::wstring&) { return -1; }
+
 bool can_run_as_other_users() { return false; }
 
 bool run_as_user(long, long, const std::vector<long>&, const std::function<bool()>&) { return false; }

@@ -88,6 +88,21 @@ long file_owner(const std::wstring& path);
 // where that is not allowed (only root may) or the platform has no owners.
 bool change_owner(const std::wstring& path, long owner);
 
+// Gives the symbolic link at path itself (not what it names) to the user id
+// owner; false where that is not allowed or the platform has no owners.
+bool change_link_owner(const std::wstring& path, long owner);
+
+// Swaps what the names a and b hold in one step (renameat2's
+// RENAME_EXCHANGE); false where the system cannot.
+bool exchange_names(const std::wstring& a, const std::wstring& b);
+
+// Makes a FIFO at path; false where the platform has none.
+bool make_fifo(const std::wstring& path);
+
+// The bytes of the disk that the file at path takes (its holes take none);
+// -1 where that cannot be told.
+long long allocated_bytes(const std::wstring& path);
+
 // True where this process may run code as another user (root on POSIX).
 bool can_run_as_other_users();
 
