@@ -169,6 +169,18 @@ TEST_F(ConfinementTest, SizesAreNeverTrusted) {
   ProcessResult check = run_tool({L"--check", to_wide(root)});
   EXPECT_EQ(check.status, 2);
   EXPECT_EQ(check.err, console_text(refused));
+  // So under a small limit of the address space too: a message, never a signal.
+  bool limited = kPathSeparator == L'/' && fs::exists("/bin/sh") && !built_with_sanitizer();
+  auto run_limited = [&](const std::wstring& arguments) {
+    std::wstring line = L"ulimit -v 262144; exec \"$0\" " + arguments;
+    return run_process(L"/bin/sh", {L"-c", line, locate_sibling_program(L"vlxinstall")}, to_wide(scratch), "");
+  };
+  if (limited) {
+    ProcessResult small = run_limited(L"--check root");
+    EXPECT_EQ(small.status, 2);
+    EXPECT_EQ(small.err, message(kCannotOpenDescriptor, path) +
+                             "  larger than 1 MiB: a release descriptor is a few lines\n");
+  }
   write_contents(root / "Install.ini", "[Install]\nVSN=2.4.1\nSYSTEM_VSN=9\n");
 
   // A sparse launcher keeps its holes in bin, and two huge sparse files are
@@ -179,6 +191,11 @@ TEST_F(ConfinementTest, SizesAreNeverTrusted) {
   ASSERT_EQ(run_silent().status, 0);
   EXPECT_EQ(fs::file_size(bin_dir / "vlx.exe"), std::uintmax_t(1) << 30);
   EXPECT_LT(allocated_bytes(to_wide(bin_dir / "vlx.exe")), 1 << 20);
+  if (limited) {
+    EXPECT_EQ(run_limited(L"-s root").status, 0);
+    ProcessResult small = run_limited(L"--check root");
+    EXPECT_EQ(small.status, 0) << small.err;
+  }
   std::error_code error;
   fs::resize_file(runtime_bin_dir / "vlxrun.exe", std::uintmax_t(15) << 40, error);
   if (error) return;  // the file system holds no file that large

@@ -1,6 +1,7 @@
 // vlxini through the real executable: its commands, statuses and messages,
 // and the bytes it keeps.
 #include <algorithm>
+#include <fstream>
 
 #include "initfile/initfile.h"
 #include "tests/tool_runner.h"
@@ -178,32 +179,86 @@ TEST_F(VlxiniTest, FailuresSayWhyAndChangeNothing) {
   }
 }
 
-TEST_F(VlxiniTest, LinksPlantedInSharedDirectoriesAreNotFollowed) {
+TEST_F(VlxiniTest, LinksPlantedByOthersAreNotFollowed) {
   if (!can_run_as_other_users()) GTEST_SKIP() << "needs root";
-  // A sticky directory anyone may write (as /tmp is), where user 1001 has
-  // put a link to a file only root may read and write.
-  fs::path shared = scratch / "shared";
-  fs::create_directory(shared);
-  fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
-  fs::permissions(scratch, fs::perms::others_exec, fs::perm_options::add);
   write_contents(scratch / "secret", "[s]\npassword=1234\n");
   fs::permissions(scratch / "secret", fs::perms::owner_read | fs::perms::owner_write);
-  ASSERT_TRUE(run_as_user(1001, 1001, {}, [&] {
-    std::error_code error;
-    fs::create_symlink(scratch / "secret", shared / "c.ini", error);
-    return !error;
-  }));
-  ProcessResult result = vlxini({L"set", to_wide(shared / "c.ini"), L"s", L"password", L"0"});
-  EXPECT_EQ(result.status, 2);
-  std::string link = encode_utf8(to_wide(shared / "c.ini").c_str());
-  EXPECT_EQ(result.err, console_text("Cannot open init file " + link + "\n  a link owned by another user (user 1001) stands in place of " + link + "\n"));
-  EXPECT_EQ(read_contents(scratch / "secret"), "[s]\npassword=1234\n");
-  // The caller's own link there is followed, and the file it names stored.
-  write_contents(scratch / "own.ini", "[s]\nk=1\n");
-  fs::create_symlink(scratch / "own.ini", shared / "own.ini");
-  EXPECT_EQ(vlxini({L"set", to_wide(shared / "own.ini"), L"s", L"k", L"2"}).status, 0);
-  EXPECT_EQ(read_contents(scratch / "own.ini"), "[s]\nk=2\n");
-  EXPECT_TRUE(fs::is_symlink(shared / "own.ini"));
+  fs::create_directory(scratch / "private");
+  fs::permissions(scratch / "private", fs::perms::owner_all);
+  fs::permissions(scratch, fs::perms::others_exec, fs::perm_options::add);
+  auto refused = [&](const fs::path& link) {
+    std::string shown_link = encode_utf8(to_wide(link).c_str());
+    return console_text("Cannot open init file " + shown_link + "\n  a link owned by another user (user 1001) "
+                        "stands in place of " + shown_link + "\n");
+  };
+  // A sticky directory anyone may write (as /tmp is), and a directory that
+  // root shares with group 1001 (2775): in either, user 1001's link to a file
+  // only root may read and write, or to a name in root's private directory,
+  // is refused for every command, and nothing is read, written or created.
+  fs::path sticky = scratch / "shared", group = scratch / "conf";
+  fs::create_directory(sticky);
+  fs::permissions(sticky, fs::perms::all | fs::perms::sticky_bit);
+  fs::create_directory(group);
+  fs::permissions(group, fs::perms::owner_all | fs::perms::group_all | fs::perms::others_read |
+                             fs::perms::others_exec | fs::perms::set_gid);
+  for (const fs::path& directory : {sticky, group}) {
+    SCOPED_TRACE(directory.filename().string());
+    fs::path link = directory / "c.ini", dangling = directory / "new.ini";
+    fs::create_symlink(scratch / "secret", link);
+    fs::create_symlink(scratch / "private" / "new.ini", dangling);
+    ASSERT_TRUE(change_link_owner(to_wide(link), 1001) && change_link_owner(to_wide(dangling), 1001));
+    for (const std::vector<std::wstring>& arguments :
+         {std::vector<std::wstring>{L"set", to_wide(link), L"s", L"password", L"0"},
+          {L"get", to_wide(link), L"s", L"password"}, {L"list", to_wide(link)}}) {
+      ProcessResult result = vlxini(arguments);
+      EXPECT_EQ(result.status, 2);
+      EXPECT_EQ(result.out, "");
+      EXPECT_EQ(result.err, refused(link));
+    }
+    ProcessResult created = vlxini({L"set", to_wide(dangling), L"s", L"k", L"v"});
+    EXPECT_EQ(created.status, 2);
+    EXPECT_EQ(created.err, refused(dangling));
+    EXPECT_EQ(read_contents(scratch / "secret"), "[s]\npassword=1234\n");
+    EXPECT_FALSE(fs::exists(scratch / "private" / "new.ini"));
+    // The caller's own link there is followed, and the file it names stored.
+    write_contents(scratch / "own.ini", "[s]\nk=1\n");
+    fs::create_symlink(scratch / "own.ini", directory / "own.ini");
+    EXPECT_EQ(vlxini({L"set", to_wide(directory / "own.ini"), L"s", L"k", L"2"}).status, 0);
+    EXPECT_EQ(read_contents(scratch / "own.ini"), "[s]\nk=2\n");
+    EXPECT_TRUE(fs::is_symlink(directory / "own.ini"));
+  }
+  // A FIFO that a writer holds open is no file to read: every command that
+  // reads says so at once instead of waiting for bytes that never come.
+  ASSERT_TRUE(make_fifo(to_wide(sticky / "fifo.ini")));
+  std::fstream writer(sticky / "fifo.ini", std::ios::in | std::ios::out);
+  for (const std::vector<std::wstring>& arguments :
+       {std::vector<std::wstring>{L"get", to_wide(sticky / "fifo.ini"), L"s", L"k"},
+        {L"check", to_wide(sticky / "fifo.ini")}, {L"set", to_wide(sticky / "fifo.ini"), L"s", L"k", L"v"}}) {
+    ProcessResult result = vlxini(arguments);
+    EXPECT_EQ(result.status, 2) << result.err;
+    EXPECT_NE(result.err.find("not a regular file: a FIFO, a device or a socket stands in its place"),
+              std::string::npos)
+        << result.err;
+  }
+}
+
+TEST_F(VlxiniTest, FilesLargerThanMemoryAreRefusedWithTheReason) {
+  if (kPathSeparator != L'/' || !fs::exists("/bin/sh")) GTEST_SKIP() << "needs a POSIX shell's ulimit";
+  if (built_with_sanitizer()) GTEST_SKIP() << "the sanitizer's shadow memory takes more than any limit here";
+  // One line of 2 GiB, in a sparse file that costs nothing on the disk:
+  // under a limit of 1 GiB of address space, no block can hold it.
+  write_contents(scratch / "huge.ini", "[s]\nk=");
+  fs::resize_file(scratch / "huge.ini", std::uintmax_t(2) << 30);
+  std::wstring program = locate_sibling_program(L"vlxini");
+  for (const wchar_t* command : {L"get", L"set"}) {
+    SCOPED_TRACE(encode_utf8(command));
+    std::wstring line = L"ulimit -v 1048576; exec \"$0\" " + std::wstring(command) + L" huge.ini s k" +
+                        (std::wstring(command) == L"set" ? L" v" : L"");
+    ProcessResult result = run_process(L"/bin/sh", {L"-c", line, program}, to_wide(scratch), "");
+    EXPECT_EQ(result.status, 2) << result.err;
+    EXPECT_EQ(result.err, "Cannot open init file huge.ini\n" + reason_line(kOutOfMemory)) << result.err;
+  }
+  EXPECT_EQ(fs::file_size(scratch / "huge.ini"), std::uintmax_t(2) << 30);
 }
 
 TEST_F(VlxiniTest, UnreachableFilesAreErrorsNotMissingOnes) {

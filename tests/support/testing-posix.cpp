@@ -168,7 +168,7 @@ FileHandle hold_file_unshared(const std::wstring&) { return kInvalidFile; }
 bool file_is_open_for_writing(const std::wstring&) { return false; }
 
 std::string reason_line(SystemError error) {
-  static const int codes[] = {ENOENT, ENOENT, EISDIR, ENOTDIR, EACCES, ENOSPC, EFBIG, EBUSY, ENOTDIR};
+  static const int codes[] = {ENOENT, ENOENT, EISDIR, ENOTDIR, EACCES, ENOSPC, EFBIG, EBUSY, ENOTDIR, ENOMEM};
   return std::string("  ") + strerror(codes[error]) + "\n";
 }
 
@@ -205,6 +205,20 @@ bool make_fifo(const std::wstring& path) { return mkfifo(encode_utf8(path.c_str(
 long long allocated_bytes(const std::wstring& path) {
   struct stat info;
   return stat(encode_utf8(path.c_str()).c_str(), &info) == 0 ? static_cast<long long>(info.st_blocks) * 512 : -1;
+}
+
+bool built_with_sanitizer() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return true;
+#else
+  return false;
+#endif
+#else
+  return false;
+#endif
 }
 
 bool can_run_as_other_users() { return geteuid() == 0; }

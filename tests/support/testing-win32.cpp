@@ -219,6 +219,8 @@ bool make_fifo(const std::wstring&) { return false; }
 
 long long allocated_bytes(const std::wstring&) { return -1; }
 
+bool built_with_sanitizer() { return false; }
+
 bool can_run_as_other_users() { return false; }
 
 bool run_as_user(long, long, const std::vector<long>&, const std::function<bool()>&) { return false; }
@@ -296,7 +298,8 @@ bool is_hidden(const std::wstring& path) {
 std::string reason_line(SystemError error) {
   static const DWORD codes[] = {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED,
                                 ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED,  ERROR_DISK_FULL,
-                                ERROR_DISK_FULL,      ERROR_SHARING_VIOLATION, ERROR_DIRECTORY};
+                                ERROR_DISK_FULL,      ERROR_SHARING_VIOLATION, ERROR_DIRECTORY,
+                                ERROR_NOT_ENOUGH_MEMORY};
   SetLastError(codes[error]);
   return "  " + encode_utf8(describe_last_error().c_str()) + "\n";
 }

@@ -103,6 +103,10 @@ bool make_fifo(const std::wstring& path);
 // -1 where that cannot be told.
 long long allocated_bytes(const std::wstring& path);
 
+// True when the tests and the tools were built with AddressSanitizer, whose
+// shadow memory no limit of the address space leaves room for.
+bool built_with_sanitizer();
+
 // True where this process may run code as another user (root on POSIX).
 bool can_run_as_other_users();
 
@@ -139,6 +143,7 @@ enum SystemError {
   kFileTooLarge,      // EFBIG; ERROR_DISK_FULL
   kHeldElsewhere,     // EBUSY; ERROR_SHARING_VIOLATION
   kNotAListing,       // ENOTDIR; ERROR_DIRECTORY: a file where a directory is to be listed
+  kOutOfMemory,       // ENOMEM; ERROR_NOT_ENOUGH_MEMORY
 };
 
 // The line the tool writes under a failure for error: two spaces, the
