@@ -35,4 +35,24 @@ TEST(Utf8Test, OtherLoneSurrogatesBecomeReplacementCharacters) {
   EXPECT_EQ(encode_utf8(lone.c_str()), "\xef\xbf\xbd");
 }
 
+TEST(Utf8Test, ControlsAreShownAsEscapesForTheTerminal) {
+  const struct {
+    std::string bytes;
+    const char* shown;
+  } cases[] = {
+      {"plain name \xc3\xa9 \xe6\xa0\xb9", "plain name \xc3\xa9 \xe6\xa0\xb9"},  // printable text as it is
+      {"a\x1b]2;OWNED\x07\x1b[2J", "a\\x1b]2;OWNED\\x07\\x1b[2J"},              // C0 controls
+      {"one\ntwo\tthree\r", "one\\ntwo\\x09three\\x0d"},                      // a line feed as \n
+      {"del\x7f", "del\\x7f"},
+      {"c1 \xc2\x9b and \xc2\x85", "c1 \\xc2\\x9b and \\xc2\\x85"},          // C1 as UTF-8
+      {"raw \x9b \x80 \x9f", "raw \\x9b \\x80 \\x9f"},                         // C1 as bytes outside UTF-8
+      {"other \xa0\xff", "other \xa0\xff"},                                  // other stray bytes stay
+      {"C:\\dir\\x", "C:\\dir\\x"},                                          // backslashes stay
+      {std::string("zero\0", 5), "zero"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(encode_utf8(escape_for_terminal(decode(c.bytes).c_str()).c_str()), c.shown) << c.shown;
+  }
+}
+
 }  // namespace
