@@ -104,15 +104,6 @@ bool is_reparse(HANDLE handle, DWORD* attributes) {
   return true;
 }
 
-// The name of the open file with every link resolved; empty when unknown.
-std::wstring final_name(HANDLE file) {
-  std::wstring name(32768, L'\0');
-  DWORD length = GetFinalPathNameByHandleW(file, &name[0], 32768, FILE_NAME_NORMALIZED);
-  if (length == 0 || length >= 32768) return std::wstring();
-  name.resize(length);
-  return name;
-}
-
 // Steps from the directory open as *directory (at *path) to its entry name,
 // which must be a directory, under the link rule.
 bool step_into(HANDLE* directory, std::wstring* path, const std::wstring& name) {

@@ -5,12 +5,9 @@
 // descriptor of its directory (so that names near PATH_MAX still work),
 // given what the old file carried, flushed, and renamed over the old name.
 // In place only where the directory refuses a new file.
-#include <dirent.h>
 #include <limits.h>
-#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <vector>
@@ -22,15 +19,6 @@
 namespace vlx {
 
 namespace {
-
-// A capability was granted to the program it is on, not to the new bytes
-// that replace it.
-const char kCapabilityAttribute[] = "security.capability";
-
-// The name of path within its directory.
-std::string base_name(const std::wstring& path) {
-  return to_native(path.substr(directory_of(path).size()).c_str());
-}
 
 // Copies [from, end) of source into target at the same offsets, with the
 // kernel's copy offload where the file systems allow it and plain reads and
@@ -83,65 +71,6 @@ bool copy_contents(int source, int target, off_t size, bool device) {
     at = end;
   }
   return retry_interrupted([&] { return ftruncate(target, size); }) == 0;
-}
-
-// Gives the new file the extended attributes of the file open (O_PATH) as
-// old that the caller may set, but its capability. What cannot be read or
-// set is left. The attributes are read through the descriptor's own name
-// in /proc, which leads to that file whatever its name is now.
-void carry_extended_attributes(int target, int old) {
-  std::string path = "/proc/self/fd/" + std::to_string(old);
-  ssize_t size = retry_interrupted([&] { return listxattr(path.c_str(), nullptr, 0); });
-  if (size <= 0) return;
-  std::string names(static_cast<size_t>(size), '\0');
-  size = retry_interrupted([&] { return listxattr(path.c_str(), &names[0], names.size()); });
-  for (const char* name = names.data(); size > 0 && name < names.data() + size; name += strlen(name) + 1) {
-    if (strcmp(name, kCapabilityAttribute) == 0) continue;
-    ssize_t length = retry_interrupted([&] { return getxattr(path.c_str(), name, nullptr, 0); });
-    if (length < 0) continue;
-    std::string value(static_cast<size_t>(length), '\0');
-    length = retry_interrupted([&] { return getxattr(path.c_str(), name, &value[0], value.size()); });
-    if (length < 0) continue;
-    retry_interrupted([&] { return fsetxattr(target, name, value.data(), static_cast<size_t>(length), 0); });
-  }
-}
-
-// Gives the new file the owner and group of the regular file it replaces,
-// with its extended attributes, all together and only when the new file can
-// keep that owner (the caller is the owner, or may give files away):
-// otherwise it is a fresh file of the caller's, in the directory's group,
-// with nothing of a file someone else controlled. The mode follows in
-// close_replacement, after the owner: a change of owner clears set-ID bits.
-// The old file is judged and read through one descriptor of its own.
-void carry_identity(int target, const FileReplacement& replacement) {
-  std::string name = base_name(replacement.target);
-  int old = retry_interrupted([&] {
-    return openat(static_cast<int>(replacement.directory), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-  });
-  if (old < 0) return;
-  struct stat info;
-  if (retry_interrupted([&] { return fstat(old, &info); }) == 0 && S_ISREG(info.st_mode)) {
-    bool kept = info.st_uid == geteuid()
-                    ? (retry_interrupted([&] { return fchown(target, static_cast<uid_t>(-1), info.st_gid); }), true)
-                    : retry_interrupted([&] { return fchown(target, info.st_uid, info.st_gid); }) == 0;
-    if (kept) carry_extended_attributes(target, old);
-  }
-  close(old);
-}
-
-// The permission bits a newly created file gets: 0666 less the umask, read
-// without changing it (the kernel reports it since Linux 4.7).
-mode_t creation_mode() {
-  static const mode_t mode = [] {
-    FILE* status = fopen("/proc/self/status", "re");
-    unsigned int mask = 022;
-    char line[256];
-    while (status && fgets(line, sizeof line, status) && sscanf(line, "Umask: %o", &mask) != 1) {
-    }
-    if (status) fclose(status);
-    return static_cast<mode_t>(0666 & ~mask);
-  }();
-  return mode;
 }
 
 // Creates a new temporary file in the directory open as directory, named
@@ -423,46 +352,6 @@ bool flush_replacement_directory(const FileReplacement& replacement) {
   KeepError kept;
   close(fd);
   return flushed;
-}
-
-std::vector<std::wstring> list_replacement_leftovers(const Place& directory) {
-  std::vector<std::wstring> names;
-  int fd = retry_interrupted(
-      [&] { return openat(static_cast<int>(directory.directory), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-  DIR* listing = fd < 0 ? nullptr : fdopendir(fd);
-  if (!listing) {
-    if (fd >= 0) close(fd);
-    return names;
-  }
-  while (struct dirent* entry = readdir(listing)) {
-    std::wstring name = from_native(entry->d_name);
-    // A directory of such a name is no file a run made, and no sweep removes it.
-    if (entry->d_type != DT_DIR && (is_temporary_name(entry->d_name) || !original_of_aside_name(name).empty())) {
-      names.push_back(name);
-    }
-  }
-  closedir(listing);
-  return names;
-}
-
-// Linux replaces a running program like any other file: none goes aside.
-std::wstring running_program_moved_aside(const Place&, const std::wstring&) { return std::wstring(); }
-
-void remove_stale_replacements(const Place& directory) {
-  int dir = static_cast<int>(directory.directory);
-  for (const std::wstring& name : list_replacement_leftovers(directory)) {
-    std::string native = to_native(name.c_str()), home = to_native(original_of_aside_name(name).c_str());
-    // A file kept by a commit that was killed goes back where its name is
-    // empty, and goes where the name holds a file; where that cannot be
-    // told, it stays: it may be the only copy. A temporary file goes.
-    struct stat there;
-    if (home.empty() ||
-        retry_interrupted([&] { return fstatat(dir, home.c_str(), &there, AT_SYMLINK_NOFOLLOW); }) == 0) {
-      retry_interrupted([&] { return unlinkat(dir, native.c_str(), 0); });
-    } else if (errno == ENOENT) {
-      retry_interrupted([&] { return renameat(dir, native.c_str(), dir, home.c_str()); });
-    }
-  }
 }
 
 }  // namespace vlx

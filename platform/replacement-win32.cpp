@@ -24,104 +24,6 @@ namespace vlx {
 
 namespace {
 
-// True when path itself (not what it leads to) is a link or another reparse
-// point.
-bool is_reparse_point(const wchar_t* path) {
-  DWORD attributes = GetFileAttributesW(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// The name a symbolic link at path holds, read from its reparse data, made
-// absolute against the link's directory when it is relative. False when path
-// is no symbolic link or its data cannot be read.
-bool read_symbolic_link(const std::wstring& path, std::wstring* target) {
-  HANDLE link = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (link == INVALID_HANDLE_VALUE) return false;
-  // The layout of a symbolic link's reparse data (REPARSE_DATA_BUFFER).
-  struct SymbolicLinkData {
-    ULONG tag;
-    USHORT data_length, reserved;
-    USHORT substitute_offset, substitute_length, print_offset, print_length;
-    ULONG flags;
-    WCHAR names[1];
-  };
-  static_assert(offsetof(SymbolicLinkData, names) == 20, "reparse data layout");
-  std::string buffer(MAXIMUM_REPARSE_DATA_BUFFER_SIZE, '\0');
-  DWORD size = 0;
-  bool read = DeviceIoControl(link, FSCTL_GET_REPARSE_POINT, nullptr, 0, &buffer[0],
-                              static_cast<DWORD>(buffer.size()), &size, nullptr);
-  CloseHandle(link);
-  const SymbolicLinkData* data = reinterpret_cast<const SymbolicLinkData*>(buffer.data());
-  if (!read || size < offsetof(SymbolicLinkData, names) || data->tag != IO_REPARSE_TAG_SYMLINK) return false;
-  // The print name is the link as it was made; the substitute name is the
-  // object manager's, which an absolute link always has.
-  bool printable = data->print_length > 0;
-  USHORT offset = printable ? data->print_offset : data->substitute_offset;
-  USHORT length = printable ? data->print_length : data->substitute_length;
-  if (offsetof(SymbolicLinkData, names) + offset + length > size) return false;
-  std::wstring name(data->names + offset / sizeof(WCHAR), length / sizeof(WCHAR));
-  if (!printable) name = name_from_nt_path(name);
-  const ULONG kRelative = 1;  // SYMLINK_FLAG_RELATIVE
-  *target = (data->flags & kRelative) ? directory_of(path) + name : name;
-  return true;
-}
-
-// The file a dangling symbolic link names, through links that lead on to
-// other links; false when a link cannot be read or the links loop.
-bool follow_dangling_link(std::wstring* target) {
-  for (int hops = 0; hops < 40; ++hops) {
-    if (!is_reparse_point(target->c_str())) return true;
-    if (!read_symbolic_link(*target, target)) return false;
-  }
-  return false;
-}
-
-// The name of the open file with every link resolved; empty when unknown.
-std::wstring final_name(HANDLE file) {
-  std::wstring name(32768, L'\0');
-  DWORD length = GetFinalPathNameByHandleW(file, &name[0], 32768, FILE_NAME_NORMALIZED);
-  if (length == 0 || length >= 32768) return std::wstring();
-  name.resize(length);
-  return name;
-}
-
-// What a replacement of path has to do: write in place (a device), replace
-// the named file, make it anew, or nothing (a directory, or the path cannot
-// be examined).
-enum TargetKind { kWriteInPlace, kReplaceFile, kNewFile, kRefuse };
-
-// Examines what path names, following reparse points to the final file whose
-// full name then goes to target. Opening without access rights conflicts with
-// no other process's sharing, so a file held open elsewhere is examined too.
-TargetKind examine_target(const wchar_t* path, std::wstring* target) {
-  *target = full_path(path);
-  HANDLE existing = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-
-  if (existing == INVALID_HANDLE_VALUE) {
-    // A link to a file not there yet creates that file, as on POSIX; the link
-    // itself is never replaced by a plain file.
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND && follow_dangling_link(target) ? kNewFile : kRefuse;
-  }
-  TargetKind kind = kReplaceFile;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileType(existing) != FILE_TYPE_DISK) {
-    kind = kWriteInPlace;
-  } else if (!GetFileInformationByHandle(existing, &info) ||
-             (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    kind = kRefuse;
-    SetLastError(ERROR_ACCESS_DENIED);  // what writing a directory gives
-  } else if (is_reparse_point(path)) {
-    *target = final_name(existing);
-    if (target->empty()) kind = kRefuse;
-  }
-  KeepError kept;
-  CloseHandle(existing);
-  return kind;
-}
-
 // The attributes that a copy takes from its source.
 constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
@@ -154,46 +56,6 @@ HANDLE create_temporary(const std::wstring& directory, const std::wstring& store
     return name_use(file != INVALID_HANDLE_VALUE);
   });
   return file;
-}
-
-// A security descriptor that grants the caller alone all access to a file:
-// a new file made with it is private until it is given its own, so that no
-// one else reads what it holds before then. ready is false where the
-// caller's identity cannot be had.
-struct PrivateSecurity {
-  std::vector<char> user, list;
-  SECURITY_DESCRIPTOR descriptor;
-  SECURITY_ATTRIBUTES attributes = {sizeof(SECURITY_ATTRIBUTES), &descriptor, FALSE};
-  bool ready = false;
-
-  PrivateSecurity() {
-    HANDLE token = nullptr;
-    DWORD size = 0;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    user.resize(size ? size : 1);
-    bool known = GetTokenInformation(token, TokenUser, user.data(), size, &size);
-    CloseHandle(token);
-    if (!known) return;
-    PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
-    list.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid));
-    PACL acl = reinterpret_cast<PACL>(list.data());
-    ready = InitializeAcl(acl, static_cast<DWORD>(list.size()), ACL_REVISION) &&
-            AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, sid) &&
-            InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-            SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) &&
-            SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
-  }
-};
-
-// Makes the file at path one of the caller's like any new file there: its
-// access list is what its directory passes on, and nothing else.
-void inherit_security(const std::wstring& path) {
-  ACL empty;
-  if (!InitializeAcl(&empty, sizeof empty, ACL_REVISION)) return;
-  SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
-                        DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, &empty,
-                        nullptr);
 }
 
 // Deletes the file open as file through its handle, read-only or not. False
@@ -295,75 +157,6 @@ bool move_past_running_program(HANDLE from, const std::wstring& to, const std::w
   return false;
 }
 
-// Enables the caller's privilege to give files owners other than itself
-// (SeRestorePrivilege, which an elevated administrator holds but has not
-// enabled) for as long as it lives, where the token holds it; nothing
-// where it does not.
-struct RestorePrivilege {
-  HANDLE token = nullptr;
-  TOKEN_PRIVILEGES previous = {};
-  bool enabled = false;
-
-  RestorePrivilege() {
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
-      token = nullptr;
-      return;
-    }
-    TOKEN_PRIVILEGES wanted = {};
-    wanted.PrivilegeCount = 1;
-    wanted.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    DWORD size = sizeof previous;
-    // Success with ERROR_NOT_ALL_ASSIGNED means the token lacks it.
-    enabled = LookupPrivilegeValueW(nullptr, L"SeRestorePrivilege", &wanted.Privileges[0].Luid) &&
-              AdjustTokenPrivileges(token, FALSE, &wanted, sizeof previous, &previous, &size) &&
-              GetLastError() == ERROR_SUCCESS;
-  }
-  ~RestorePrivilege() {
-    KeepError kept;
-    if (enabled) AdjustTokenPrivileges(token, FALSE, &previous, 0, nullptr, nullptr);
-    if (token) CloseHandle(token);
-  }
-};
-
-// Gives the new file at path the owner, group and access list of the file
-// target, all together and only where the new file keeps that owner, through
-// a handle opened for just that. Owner and group go first: the access list
-// could take away the right to set them. An owner other than the caller
-// takes SeRestorePrivilege, enabled here for that step where the caller
-// holds it. False when the old file's security was not carried: the caller
-// then makes the new file a fresh one.
-bool carry_security(const std::wstring& path, const std::wstring& target) {
-  PSID owner = nullptr, group = nullptr;
-  PACL access = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetNamedSecurityInfoW(target.c_str(), SE_FILE_OBJECT,
-                            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                            &owner, &group, &access, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return false;
-  }
-  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  HANDLE file = CreateFileW(path.c_str(), WRITE_OWNER | WRITE_DAC, share, nullptr, OPEN_EXISTING, 0, nullptr);
-  bool carried = false;
-  if (file != INVALID_HANDLE_VALUE) {
-    RestorePrivilege privilege;
-    carried = SetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, owner,
-                              group, nullptr, nullptr) == ERROR_SUCCESS;
-  }
-  if (carried) {
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision;
-    GetSecurityDescriptorControl(descriptor, &control, &revision);
-    // An access list that inherits nothing from the directory stays so.
-    SECURITY_INFORMATION inheritance =
-        (control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION;
-    carried = SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | inheritance, nullptr, nullptr, access,
-                              nullptr) == ERROR_SUCCESS;
-  }
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-  LocalFree(descriptor);
-  return carried;
-}
-
 // Copies the rest of source into target through their handles.
 bool copy_contents(HANDLE source, HANDLE target) {
   char buffer[1 << 16];
@@ -397,70 +190,6 @@ bool copy_into_replacement(FileHandle source, FileReplacement* replacement) {
   DWORD replaced = replacement->mode >= 0 ? static_cast<DWORD>(replacement->mode) : 0;
   replacement->mode = static_cast<long>((attributes | replaced) & kCopiedAttributes);
   return true;
-}
-
-namespace {
-
-// True when the file at path is a program being run: it refuses to be
-// opened for writing. Opening it changes nothing.
-bool is_running_program(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
-  CloseHandle(file);
-  return false;
-}
-
-// Deletes a file that may carry the read-only attribute (a copy takes it from
-// its source).
-bool delete_file(const wchar_t* path) {
-  SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
-  return DeleteFileW(path) != 0;
-}
-
-// Clears one leftover of a killed run in directory (ending in a separator):
-// a temporary file is removed; a program moved aside goes back to its name
-// when that is empty, and is removed otherwise once it no longer runs.
-void clear_leftover(const std::wstring& directory, const std::wstring& name) {
-  std::wstring path = directory + name, original = original_of_aside_name(name);
-  if (original.empty()) {
-    delete_file(path.c_str());
-    return;
-  }
-  // Where it cannot be told whether the name is empty, the kept file stays:
-  // it may be the only copy.
-  std::wstring home = directory + original;
-  if (GetFileAttributesW(home.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    delete_file(path.c_str());
-  } else if (GetLastError() == ERROR_FILE_NOT_FOUND) {
-    MoveFileExW(path.c_str(), home.c_str(), MOVEFILE_WRITE_THROUGH);
-  }
-}
-
-}  // namespace
-
-std::wstring full_path(const std::wstring& path) {
-  DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (size == 0) return path;
-  std::wstring full(size, L'\0');
-  DWORD length = GetFullPathNameW(path.c_str(), size, &full[0], nullptr);
-  if (length == 0 || length >= size) return path;
-  full.resize(length);
-  return full;
-}
-
-std::wstring extended_path(const std::wstring& path) {
-  if (path.compare(0, 4, L"\\\\?\\") == 0 || path.compare(0, 4, L"\\\\.\\") == 0) return path;
-  std::wstring full = full_path(path);
-  if (full.compare(0, 4, L"\\\\.\\") == 0) return full;
-  if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
-  return L"\\\\?\\" + full;
-}
-
-std::wstring name_from_nt_path(const std::wstring& name) {
-  if (name.compare(0, 8, L"\\??\\UNC\\") == 0) return L"\\\\" + name.substr(8);
-  if (name.compare(0, 4, L"\\??\\") == 0) return name.substr(4);
-  return name;
 }
 
 FileHandle open_copy_source(const wchar_t* source) {
@@ -664,35 +393,5 @@ void discard_replacement(FileReplacement* replacement) {
 }
 
 bool flush_replacement_directory(const FileReplacement&) { return true; }
-
-std::vector<std::wstring> list_replacement_leftovers(const Place& directory) {
-  std::vector<std::wstring> names;
-  std::wstring folder = extended_path(directory.path);
-  if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L".vlxinstall-*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    std::wstring name = found.cFileName;
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-        (is_temporary_name(encode_utf8(name.c_str())) || !original_of_aside_name(name).empty())) {
-      names.push_back(name);
-    }
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-  return names;
-}
-
-std::wstring running_program_moved_aside(const Place& directory, const std::wstring& name) {
-  std::wstring original = original_of_aside_name(name), folder = extended_path(directory.path);
-  if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
-  return !original.empty() && is_running_program(folder + name) ? original : std::wstring();
-}
-
-void remove_stale_replacements(const Place& directory) {
-  std::wstring folder = extended_path(directory.path);
-  if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
-  for (const std::wstring& name : list_replacement_leftovers(directory)) clear_leftover(folder, name);
-}
 
 }  // namespace vlx

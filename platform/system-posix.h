@@ -49,6 +49,20 @@ bool close_written(int fd);
 // or a refusal; EISDIR where path names a directory.
 bool resolve_for_store(const wchar_t* path, FileHandle* directory, std::wstring* target);
 
+// The name of path within its directory, for a call relative to it.
+inline std::string base_name(const std::wstring& path) {
+  return to_native(path.substr(directory_of(path).size()).c_str());
+}
+
+// Gives the new file open as target the owner and group of the regular file
+// that replacement replaces, with its extended attributes (but a
+// capability), all together and only when the new file can keep that owner
+// (carry-posix.cpp).
+void carry_identity(int target, const FileReplacement& replacement);
+
+// The permission bits a newly created file gets: 0666 less the umask.
+mode_t creation_mode();
+
 // Writes all of size bytes, continuing after short writes.
 bool write_all(int fd, const char* data, size_t size);
 

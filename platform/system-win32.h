@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -41,6 +42,53 @@ std::wstring name_from_nt_path(const std::wstring& name);
 // True when the last error is a refusal of the platform's own
 // (set_refusal); its words then go to *text.
 bool describe_refusal(std::wstring* text);
+
+// A security descriptor that grants the caller alone all access to a file:
+// a new file made with it is private until it is given its own, so that no
+// one else reads what it holds before then. ready is false where the
+// caller's identity cannot be had.
+struct PrivateSecurity {
+  std::vector<char> user, list;
+  SECURITY_DESCRIPTOR descriptor;
+  SECURITY_ATTRIBUTES attributes = {sizeof(SECURITY_ATTRIBUTES), &descriptor, FALSE};
+  bool ready = false;
+
+  PrivateSecurity();
+};
+
+// Makes the file at path one of the caller's like any new file there: its
+// access list is what its directory passes on, and nothing else.
+void inherit_security(const std::wstring& path);
+
+// Gives the new file at path the owner, group and access list of the file
+// target, all together and only where the new file keeps that owner. False
+// when the old file's security was not carried: the caller then makes the
+// new file a fresh one (security-win32.cpp).
+bool carry_security(const std::wstring& path, const std::wstring& target);
+
+// True when the file at path is a program being run: it refuses to be
+// opened for writing. Opening it changes nothing.
+bool is_running_program(const std::wstring& path);
+
+// Deletes a file that may carry the read-only attribute.
+bool delete_file(const wchar_t* path);
+
+// True when path itself (not what it leads to) is a link or another reparse
+// point (examine-win32.cpp).
+bool is_reparse_point(const wchar_t* path);
+
+// The name of the open file with every link resolved; empty when unknown.
+std::wstring final_name(HANDLE file);
+
+// What a replacement of path has to do: write in place (a device), replace
+// the named file, make it anew, or nothing (a directory, or the path cannot
+// be examined).
+enum TargetKind { kWriteInPlace, kReplaceFile, kNewFile, kRefuse };
+
+// Examines what path names, following reparse points to the final file whose
+// full name then goes to target. Opening without access rights conflicts with
+// no other process's sharing, so a file held open elsewhere is examined too.
+TargetKind examine_target(const wchar_t* path, std::wstring* target);
 
 // Refusals that another program's brief hold on a file explains; a file
 // mapped into memory by another program refuses to be cut or replaced.
