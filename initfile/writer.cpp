@@ -38,10 +38,18 @@ void write_block(TextOut* out, size_t) {
 }
 
 // Grows text in memory to hold size more bytes, at least doubling it.
+// A block that cannot grow fails the text, which keeps what it held.
 void grow_block(TextOut* out, size_t size) {
   size_t doubled = 2 * out->capacity;
-  out->capacity = doubled > out->used + size ? doubled : out->used + size;
-  out->text = static_cast<char*>(realloc(out->text, out->capacity));
+  size_t capacity = doubled > out->used + size ? doubled : out->used + size;
+  char* grown = static_cast<char*>(realloc(out->text, capacity));
+  if (!grown) {
+    out->failed = true;
+    set_out_of_memory_error();
+    return;
+  }
+  out->text = grown;
+  out->capacity = capacity;
 }
 
 // Drains the block when fewer than size bytes are free; a file's block then
@@ -51,8 +59,9 @@ void drain_for(TextOut* out, size_t size) {
 }
 
 void put_bytes(TextOut* out, const char* bytes, size_t size) {
-  while (size > 0) {
+  while (size > 0 && !out->failed) {
     drain_for(out, size < kBlockSize ? size : kBlockSize);
+    if (out->failed) return;
     size_t part = size < out->capacity - out->used ? size : out->capacity - out->used;
     memcpy(out->text + out->used, bytes, part);
     out->used += part;
@@ -63,8 +72,9 @@ void put_bytes(TextOut* out, const char* bytes, size_t size) {
 
 // Puts text escaped, in parts where it does not fit a file's block.
 void put_escaped(TextOut* out, const char* text, size_t length) {
-  while (length > 0) {
+  while (length > 0 && !out->failed) {
     drain_for(out, 2 * length < kBlockSize ? 2 * length : kBlockSize);
+    if (out->failed) return;
     size_t part = (out->capacity - out->used) / 2;
     if (part > length) part = length;
     out->used = static_cast<size_t>(copy_escaped(out->text + out->used, text, part) - out->text);
@@ -105,6 +115,10 @@ void put_document(TextOut* out, const InitFile* file) {
 
 bool write_document(FileHandle handle, const void* document) {
   TextOut out = {write_block, handle, false, 0, kBlockSize, static_cast<char*>(malloc(kBlockSize))};
+  if (!out.text) {
+    set_out_of_memory_error();
+    return false;
+  }
   put_document(&out, static_cast<const InitFile*>(document));
   write_block(&out, 0);
   free(out.text);
@@ -140,8 +154,16 @@ int vlx::store_init_bytes(const wchar_t* path, bool (*write)(FileHandle file, co
 char* store_init_text(InitFile* file, size_t* length) {
   constexpr size_t kFirstCapacity = 256;
   TextOut out = {grow_block, kInvalidFile, false, 0, kFirstCapacity, static_cast<char*>(malloc(kFirstCapacity))};
+  if (!out.text) {
+    set_out_of_memory_error();
+    return nullptr;
+  }
   put_document(&out, file);
   drain_for(&out, 1);
+  if (out.failed) {
+    free(out.text);
+    return nullptr;
+  }
   out.text[out.used] = '\0';
   if (length) *length = out.used;
   return out.text;

@@ -13,13 +13,20 @@ using namespace vlx;
 
 namespace {
 
+// The launcher configuration as a document; a block that cannot be had
+// ends the run.
 InitFile* build_launcher_config(const RunState* state) {
   InitFile* config = create_init_file();
-  InitSection* section = create_init_section("vorlax");
-  add_init_section(config, section);
-  set_init_entry(section, "Bindir", convert_path_to_utf8(state->runtime_bin_dir).c_str());
-  set_init_entry(section, "Progname", "vlx");
-  set_init_entry(section, "Rootdir", convert_path_to_utf8(state->root_dir).c_str());
+  InitSection* section = config ? create_init_section("vorlax") : nullptr;
+  bool built = section && add_init_section(config, section) >= 0;
+  if (!built && section) free_init_section(section);
+  built = built && set_init_entry(section, "Bindir", convert_path_to_utf8(state->runtime_bin_dir).c_str()) >= 0 &&
+          set_init_entry(section, "Progname", "vlx") >= 0 &&
+          set_init_entry(section, "Rootdir", convert_path_to_utf8(state->root_dir).c_str()) >= 0;
+  if (!built) {
+    if (config) free_init_file(config);
+    fail_out_of_memory();
+  }
   return config;
 }
 
@@ -29,9 +36,10 @@ std::string launcher_config_text(const RunState* state) {
   InitFile* config = build_launcher_config(state);
   size_t length = 0;
   char* text = store_init_text(config, &length);
+  free_init_file(config);
+  if (!text) fail_out_of_memory();
   std::string bytes(text, length);
   free(text);
-  free_init_file(config);
   return bytes;
 }
 

@@ -1,5 +1,7 @@
 // vlxinstall: completes the installation of an unpacked distribution, or
 // checks that it is complete.
+#include <new>
+
 #include "installer/check.h"
 #include "installer/command_line.h"
 #include "installer/deploy.h"
@@ -22,9 +24,7 @@ int finish_check(int status) {
   return 2;
 }
 
-}  // namespace
-
-int wmain(int argc, wchar_t* argv[]) {
+int run_installer(int argc, wchar_t* argv[]) {
   static RunState state;
   parse_command_line(argc, argv, &state);
   if (state.check) {
@@ -41,4 +41,16 @@ int wmain(int argc, wchar_t* argv[]) {
   deploy_files(&state);
   write_launcher_config(&state);
   return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t* argv[]) {
+  // A block of memory that cannot be had ends the run with its message: a
+  // run ended before its commit leaves the installation as it was.
+  try {
+    return run_installer(argc, argv);
+  } catch (const std::bad_alloc&) {
+    fail_out_of_memory();
+  }
 }

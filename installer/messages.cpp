@@ -91,6 +91,12 @@ void print_reason(const std::wstring& reason) {
   if (!reason.empty()) print_message(kStandardError, kReason, reason.c_str());
 }
 
+void fail_out_of_memory() {
+  static const char kOutOfMemory[] = "Not enough memory, bailing out.\n";
+  write_console(kStandardError, kOutOfMemory, sizeof kOutOfMemory - 1);
+  exit_process(failure_status);
+}
+
 void fail(const char* format, const wchar_t* first, const wchar_t* second) {
   print_message(kStandardError, format, first, second);
   exit_process(failure_status);

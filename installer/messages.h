@@ -91,6 +91,11 @@ int get_failure_status();
 // empty.
 void print_reason(const std::wstring& reason);
 
+// Ends the run where a block of memory could not be had: "Not enough
+// memory, bailing out." on standard error, the failure status. It takes no
+// memory itself.
+[[noreturn]] void fail_out_of_memory();
+
 // Writes the message to standard error and ends the run with the failure
 // status (1, or 2 in a check).
 [[noreturn]] void fail(const char* format, const wchar_t* first = nullptr,

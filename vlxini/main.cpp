@@ -2,6 +2,7 @@
 // byte that a change does not name.
 #include <string.h>
 
+#include <new>
 #include <string>
 
 #include "platform/platform.h"
@@ -47,6 +48,7 @@ const char kWrongArguments[] = "Wrong number of arguments for %S\n";
 const char kNoCommand[] = "No command given\n";
 const char kTryHelp[] = "Try 'vlxini --help' for more information.\n";
 const char kOutputFailed[] = "Could not write to standard output\n";
+const char kOutOfMemory[] = "Not enough memory to finish the command\n";
 
 // A command and how many arguments it takes after its name.
 struct Command {
@@ -95,9 +97,7 @@ int finish(int status) {
   return 2;
 }
 
-}  // namespace
-
-int wmain(int argc, wchar_t* argv[]) {
+int run_command(int argc, wchar_t* argv[]) {
   if (argc < 2) return show_usage_error(kNoCommand, L"");
   std::wstring first = argv[1];
   bool help = first == L"--help" || first == L"-h" || (kSlashQuestionIsHelp && first == L"/?");
@@ -118,3 +118,19 @@ int wmain(int argc, wchar_t* argv[]) {
   }
   return show_usage_error(kUnknownCommand, argv[1]);
 }
+
+// A block of memory that cannot be had ends the command with its message,
+// where the library did not report it itself; a store not yet renamed into
+// place has changed nothing.
+int run_within_memory(int argc, wchar_t* argv[]) {
+  try {
+    return run_command(argc, argv);
+  } catch (const std::bad_alloc&) {
+    write_console(kStandardError, kOutOfMemory, sizeof kOutOfMemory - 1);
+    return 2;
+  }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t* argv[]) { return run_within_memory(argc, argv); }

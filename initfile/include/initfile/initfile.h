@@ -202,7 +202,7 @@ InitFile* load_init_text_reporting(const char* text, size_t length, InitLoadErro
 // Exactly the bytes store_init_file would write for the document, in a block
 // the caller releases with free(). The block is terminated for convenience;
 // *length, when length is not null, is the number of bytes without the
-// terminator.
+// terminator. Null when no block could hold the text.
 char* store_init_text(InitFile* file, size_t* length);
 
 // ---- Editing a file and keeping everything else ----
