@@ -81,15 +81,16 @@ TEST_F(ConfinementTest, LinksOnTheWayAreFollowedOnlyForTheirOwners) {
             std::string::npos)
       << run.err;
   for (const std::wstring& name : kBootFileNames) EXPECT_FALSE(fs::exists(bin_dir / name));
+}
 
-  // The same links of the administrator's own are followed: bin on another
-  // disk, a release directory kept elsewhere.
-  fs::remove(release_dir);
-  fs::rename(scratch / "release", release_dir);
-  fs::remove_all(bin_dir);
+TEST_F(ConfinementTest, TheUsersOwnLinksOnTheWayAreFollowed) {
+  // bin on another disk, a release directory kept elsewhere: links of the
+  // user running the tool, which install and check as plain directories do.
   fs::path data = scratch / "data-bin";
   fs::create_directory(data);
-  fs::create_directory_symlink(data, bin_dir);
+  std::error_code error;
+  fs::create_directory_symlink(data, bin_dir, error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
   fs::rename(release_dir, scratch / "release");
   fs::create_directory_symlink(scratch / "release", release_dir);
   ProcessResult own = run_silent();
@@ -97,7 +98,9 @@ TEST_F(ConfinementTest, LinksOnTheWayAreFollowedOnlyForTheirOwners) {
   EXPECT_EQ(own.err, "");
   expect_installed(false);
   EXPECT_TRUE(fs::is_symlink(bin_dir));
-  EXPECT_EQ(run_tool({L"--check", to_wide(root)}).status, 0);
+  EXPECT_FALSE(list_directory(data).empty());
+  ProcessResult check = run_tool({L"--check", to_wide(root)});
+  EXPECT_EQ(check.status, 0) << check.out;
 }
 
 TEST_F(ConfinementTest, SwapsBetweenALookAndAnOpenSlipNothingIn) {
