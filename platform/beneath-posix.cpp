@@ -296,11 +296,6 @@ bool can_list_directory(const Place& directory) {
   return fd >= 0;
 }
 
-void close_place(Place* place) {
-  if (place->directory != kInvalidFile) close(static_cast<int>(place->directory));
-  place->directory = kInvalidFile;
-}
-
 FileHandle open_file_for_reading(const wchar_t* path) {
   int here = open_retrying(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (here < 0) return kInvalidFile;

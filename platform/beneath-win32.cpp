@@ -290,11 +290,6 @@ bool can_list_directory(const Place& directory) {
   return true;
 }
 
-void close_place(Place* place) {
-  if (place->directory != kInvalidFile) CloseHandle(to_handle(place->directory));
-  place->directory = kInvalidFile;
-}
-
 bool read_file_at(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t size, std::uint32_t* count) {
   OVERLAPPED at = {};
   at.Offset = static_cast<DWORD>(offset);

@@ -53,10 +53,6 @@ void set_not_a_directory_error();
 // ERROR_NOT_ENOUGH_MEMORY): what a block that could not be had leaves.
 void set_out_of_memory_error();
 
-// Creates one directory. Failure (it exists, the parent is missing, ...) is
-// not reported: callers find out through the operations that follow.
-void create_directory(const wchar_t* path);
-
 // True when something exists at path; a directory counts.
 bool file_exists(const wchar_t* path);
 
@@ -116,9 +112,6 @@ bool is_link_beneath(const Place& directory, const wchar_t* name);
 // error (no permission to read it) otherwise.
 bool can_list_directory(const Place& directory);
 
-// Closes the directory of place, which holds none afterwards.
-void close_place(Place* place);
-
 // What tells the file at path from any other version of it (its identity,
 // size and modification time); empty when there is no file.
 std::string file_signature(const wchar_t* path);
@@ -128,11 +121,6 @@ std::string file_signature(const wchar_t* path);
 // rule, never blocking, judged by the open handle. Returns kInvalidFile on
 // failure.
 FileHandle open_file_for_reading(const wchar_t* path);
-
-// open_file_for_reading, but on Windows a refusal that another program's
-// brief hold explains is waited out as the steps of a copy are (for
-// kHeldFileWaitMilliseconds from the first refusal).
-FileHandle open_file_for_reading_when_free(const wchar_t* path);
 
 // The size in bytes of an open file; false when it cannot be told (a pipe).
 bool file_size(FileHandle file, std::uint64_t* size);

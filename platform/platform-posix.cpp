@@ -67,11 +67,6 @@ int get_module_file_name(void*, wchar_t* buffer, int capacity) {
   return static_cast<int>(name.size());
 }
 
-void create_directory(const wchar_t* path) {
-  std::string native = to_native(path);
-  retry_interrupted([&] { return mkdir(native.c_str(), 0777); });
-}
-
 bool file_exists(const wchar_t* path) {
   std::string native = to_native(path);
   struct stat info;
@@ -152,8 +147,6 @@ void set_not_a_directory_error() { errno = ENOTDIR; }
 void set_out_of_memory_error() { errno = ENOMEM; }
 
 bool last_error_means_no_file() { return errno == ENOENT || errno == ENOTDIR; }
-
-FileHandle open_file_for_reading_when_free(const wchar_t* path) { return open_file_for_reading(path); }
 
 bool file_size(FileHandle file, std::uint64_t* size) {
   struct stat info;

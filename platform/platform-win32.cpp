@@ -42,8 +42,6 @@ bool last_error_means_no_file() {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-void create_directory(const wchar_t* path) { CreateDirectoryW(path, nullptr); }
-
 bool file_exists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
 LockResult lock_file(const wchar_t* lock_path, FileHandle* lock) {
@@ -87,21 +85,6 @@ std::string file_signature(const wchar_t* path) {
   return std::to_string(info.dwVolumeSerialNumber) + ":" + join(info.nFileIndexHigh, info.nFileIndexLow) + ":" +
          join(info.nFileSizeHigh, info.nFileSizeLow) + ":" +
          join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
-}
-
-FileHandle open_file_for_reading_when_free(const wchar_t* path) {
-  // A directory is refused with ERROR_ACCESS_DENIED, which is no brief hold.
-  DWORD attributes = GetFileAttributesW(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return kInvalidFile;
-  }
-  FileHandle file = kInvalidFile;
-  retry_while_held([&] {
-    file = open_file_for_reading(path);
-    return file != kInvalidFile;
-  });
-  return file;
 }
 
 bool file_size(FileHandle file, std::uint64_t* size) {
