@@ -2,6 +2,7 @@
 // failure policies. Failures are injected in ways that stop root too.
 #include <atomic>
 #include <map>
+#include <sstream>
 
 #include "installer/messages.h"
 #include "platform/replacement.h"
@@ -196,6 +197,44 @@ TEST_F(DeployTest, FailedCommitPutsBackWhatItMoved) {
   ASSERT_EQ(run_silent().status, 0);
   expect_installed(false);
   EXPECT_EQ(count_entries_without_temporaries(bin_dir), 7 + 3 + 2);
+}
+
+TEST_F(DeployTest, SweepThatCannotTellKeepsTheKeptFile) {
+  if (kPathSeparator != L'/' || !fs::exists("/usr/bin/strace")) GTEST_SKIP() << "needs Linux and strace";
+  // A commit killed after it moved vlx.exe aside: the kept file is the only
+  // copy of the old launcher, and its name is empty.
+  ASSERT_EQ(run_silent().status, 0);
+  fs::path kept = bin_dir / ".vlxinstall-AAAAAA-vlx.exe";
+  auto kill_commit = [&] {
+    if (fs::exists(bin_dir / "vlx.exe")) fs::rename(bin_dir / "vlx.exe", kept);
+    write_contents(kept, "the old launcher\n");
+  };
+  kill_commit();
+  // The look at the empty name is the first at "vlx.exe" in the run: found
+  // in a trace of the same run, then failed with EIO.
+  fs::path trace = scratch / "trace";
+  std::vector<std::wstring> looks = {L"-f", L"-qq", L"-o", to_wide(trace), L"-E", L"ASAN_OPTIONS=detect_leaks=0",
+                                     L"-e", L"trace=newfstatat", locate_sibling_program(L"vlxinstall"), L"-s",
+                                     to_wide(root)};
+  ASSERT_EQ(run_process(L"/usr/bin/strace", looks, to_wide(scratch), "").status, 0);
+  std::istringstream lines(read_contents(trace));
+  int occurrence = 0;
+  for (std::string line; std::getline(lines, line);) {
+    ++occurrence;
+    if (line.find("\"vlx.exe\"") != std::string::npos) break;
+  }
+  kill_commit();
+  std::vector<std::wstring> failed = {L"-f", L"-qq", L"-o", L"/dev/null", L"-E", L"ASAN_OPTIONS=detect_leaks=0",
+                                      L"-e", L"trace=newfstatat",
+                                      L"-e", L"inject=newfstatat:error=EIO:when=" + std::to_wstring(occurrence),
+                                      locate_sibling_program(L"vlxinstall"), L"-s", to_wide(root)};
+  ProcessResult result = run_process(L"/usr/bin/strace", failed, to_wide(scratch), "");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(read_contents(kept), "the old launcher\n");  // kept, not removed unseen
+  expect_installed(false);
+  // The next sweep sees the name filled and removes the kept file.
+  ASSERT_EQ(run_silent().status, 0);
+  EXPECT_FALSE(fs::exists(kept));
 }
 
 TEST_F(DeployTest, FatalConditionsLeaveAFreshBinEmpty) {
