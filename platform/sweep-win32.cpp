@@ -17,11 +17,43 @@ bool is_running_program(const std::wstring& path) {
   return false;
 }
 
-// Deletes a file that may carry the read-only attribute (a copy takes it from
-// its source).
+namespace {
+
+// Removes the name of the file open as file, read-only or not, leaving the
+// file's attributes as they were for its other names (hard links, which
+// share them): POSIX semantics ignore the attribute where the system has
+// them (Windows 10 1809 and later); elsewhere it is cleared for the removal
+// and given back through the same handle before the close.
+bool remove_name_of(HANDLE file) {
+  DispositionInfoEx posix = {kDispositionDelete | kDispositionPosixSemantics | kDispositionIgnoreReadOnly};
+  if (SetFileInformationByHandle(file, kFileDispositionInfoEx, &posix, sizeof posix)) return true;
+  FILE_BASIC_INFO basic = {};
+  if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) return false;
+  bool read_only = (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (read_only) {
+    FILE_BASIC_INFO cleared = basic;
+    cleared.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    if (cleared.FileAttributes == 0) cleared.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!SetFileInformationByHandle(file, FileBasicInfo, &cleared, sizeof cleared)) return false;
+  }
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  bool removed = SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+  KeepError kept;
+  if (read_only) SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+  return removed;
+}
+
+}  // namespace
+
 bool delete_file(const wchar_t* path) {
-  SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
-  return DeleteFileW(path) != 0;
+  HANDLE file = CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool removed = remove_name_of(file);
+  KeepError kept;
+  CloseHandle(file);
+  return removed;
 }
 
 namespace {

@@ -70,7 +70,19 @@ bool carry_security(const std::wstring& path, const std::wstring& target);
 // opened for writing. Opening it changes nothing.
 bool is_running_program(const std::wstring& path);
 
-// Deletes a file that may carry the read-only attribute.
+// Parts of Windows 10's file information that the headers give only to
+// programs built for Windows 10 alone: the documented values. An older
+// system refuses them (ERROR_INVALID_PARAMETER), and callers fall back.
+constexpr FILE_INFO_BY_HANDLE_CLASS kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+struct DispositionInfoEx {
+  DWORD flags;
+};
+constexpr DWORD kDispositionDelete = 0x1;
+constexpr DWORD kDispositionPosixSemantics = 0x2;
+constexpr DWORD kDispositionIgnoreReadOnly = 0x10;
+
+// Removes the name path, read-only or not, without changing the attributes
+// that the file's other names (hard links) share; false when it cannot.
 bool delete_file(const wchar_t* path);
 
 // True when path itself (not what it leads to) is a link or another reparse

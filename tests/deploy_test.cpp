@@ -444,10 +444,14 @@ TEST_F(DeployTest, RunningLauncherIsReplaced) {
 TEST_F(DeployTest, OtherNamesOfAReplacedFileKeepItsOldContents) {
   ASSERT_EQ(run_silent().status, 0);
   // start.boot made another name of start_tavrel.boot by hand, and a backup
-  // kept of a launcher as another name of it (as cp -al makes snapshots).
+  // kept of a launcher as another name of it (as cp -al makes snapshots),
+  // read-only: the run removes the name it kept the old file under without
+  // changing the attributes its other names share.
   fs::remove(bin_dir / "start.boot");
   fs::create_hard_link(bin_dir / "start_tavrel.boot", bin_dir / "start.boot");
   fs::create_hard_link(bin_dir / "vlx.exe", scratch / "vlx.exe.backup");
+  const fs::perms writable = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  fs::permissions(scratch / "vlx.exe.backup", writable, fs::perm_options::remove);
   std::uint64_t identity = file_identity(to_wide(bin_dir / "vlx.exe"));
   write_contents(runtime_bin_dir / "vlx.exe", "launcher, release two\n");
   ProcessResult result = run_silent();
@@ -456,7 +460,9 @@ TEST_F(DeployTest, OtherNamesOfAReplacedFileKeepItsOldContents) {
   expect_installed(false);
   EXPECT_EQ(read_contents(bin_dir / "start_tavrel.boot"), "boot start_tavrel.boot\n");
   EXPECT_EQ(read_contents(scratch / "vlx.exe.backup"), "launcher vlx.exe\n");
+  EXPECT_EQ(fs::status(scratch / "vlx.exe.backup").permissions() & writable, fs::perms::none);
   EXPECT_NE(file_identity(to_wide(bin_dir / "vlx.exe")), identity);  // a new file, not the old one rewritten
+  fs::permissions(scratch / "vlx.exe.backup", fs::perms::owner_write, fs::perm_options::add);
 }
 
 TEST_F(DeployTest, ReadOnlyFilesOfAnEarlierInstallationAreReplaced) {
