@@ -13,6 +13,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include "platform/calls-win32.h"
 #include "platform/platform.h"
 #include "platform/replacement.h"
 #include "platform/system-win32.h"
@@ -58,7 +59,7 @@ bool read_caller(std::vector<char>* sid) {
   GetTokenInformation(token, TokenUser, nullptr, 0, &size);
   std::vector<char> user(size ? size : 1);
   bool known = GetTokenInformation(token, TokenUser, user.data(), size, &size);
-  CloseHandle(token);
+  file_calls().close_handle(token);
   if (!known) return false;
   PSID caller = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
   sid->assign(static_cast<char*>(caller), static_cast<char*>(caller) + GetLengthSid(caller));
@@ -91,7 +92,7 @@ bool may_follow(HANDLE parent, HANDLE link, const std::wstring& shown) {
 // is not there fails as the path of any file in it would: path not found.
 HANDLE open_directory_handle(const std::wstring& path, bool follow) {
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  HANDLE directory = CreateFileW(extended_path(path).c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL, kShareNoDelete,
+  HANDLE directory = file_calls().create_file(extended_path(path).c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL, kShareNoDelete,
                                  nullptr, OPEN_EXISTING, flags, nullptr);
   if (directory == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) SetLastError(ERROR_PATH_NOT_FOUND);
   return directory;
@@ -99,7 +100,7 @@ HANDLE open_directory_handle(const std::wstring& path, bool follow) {
 
 bool is_reparse(HANDLE handle, DWORD* attributes) {
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(handle, &info)) return false;
+  if (!file_calls().get_file_information(handle, &info)) return false;
   *attributes = info.dwFileAttributes;
   return true;
 }
@@ -116,7 +117,7 @@ bool step_into(HANDLE* directory, std::wstring* path, const std::wstring& name) 
     ok = may_follow(*directory, next, next_path);
     HANDLE followed = ok ? open_directory_handle(next_path, true) : INVALID_HANDLE_VALUE;
     KeepError kept;
-    CloseHandle(next);
+    file_calls().close_handle(next);
     next = followed;
     ok = next != INVALID_HANDLE_VALUE && is_reparse(next, &attributes);
   }
@@ -126,10 +127,10 @@ bool step_into(HANDLE* directory, std::wstring* path, const std::wstring& name) 
   }
   if (!ok) {
     KeepError kept;
-    if (next != INVALID_HANDLE_VALUE) CloseHandle(next);
+    if (next != INVALID_HANDLE_VALUE) file_calls().close_handle(next);
     return false;
   }
-  CloseHandle(*directory);
+  file_calls().close_handle(*directory);
   *directory = next;
   *path = next_path;
   return true;
@@ -163,7 +164,7 @@ bool lies_beneath(HANDLE file, HANDLE within) {
 HANDLE open_for_reading(const std::wstring& path, DWORD flags) {
   HANDLE file = INVALID_HANDLE_VALUE;
   retry_while_held([&] {
-    file = CreateFileW(path.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags,
+    file = file_calls().create_file(path.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags,
                        nullptr);
     return file != INVALID_HANDLE_VALUE;
   });
@@ -186,23 +187,23 @@ HANDLE open_regular(HANDLE parent, const std::wstring& path, bool* followed) {
   HANDLE file = open_for_reading(path, FILE_FLAG_OPEN_REPARSE_POINT);
   if (file == INVALID_HANDLE_VALUE) return file;
   BY_HANDLE_FILE_INFORMATION info;
-  bool known = GetFileInformationByHandle(file, &info);
+  bool known = file_calls().get_file_information(file, &info);
   if (known && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     bool allowed = parent != INVALID_HANDLE_VALUE ? may_follow(parent, file, path) : true;
     KeepError kept;
-    CloseHandle(file);
+    file_calls().close_handle(file);
     if (!allowed) return INVALID_HANDLE_VALUE;
     file = open_for_reading(path, 0);
     if (file == INVALID_HANDLE_VALUE) return file;
     *followed = true;
-    known = GetFileInformationByHandle(file, &info);
+    known = file_calls().get_file_information(file, &info);
   }
   if (known && GetFileType(file) == FILE_TYPE_DISK && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return file;
   }
   bool directory = known && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
   KeepError kept;
-  CloseHandle(file);
+  file_calls().close_handle(file);
   if (directory) {
     kept.saved = ERROR_ACCESS_DENIED;
   } else if (known) {
@@ -235,7 +236,7 @@ bool open_root_directory(const wchar_t* path, Place* root) {
 
 bool open_directory_beneath(const Place& from, const wchar_t* relative, Place* opened) {
   HANDLE directory = INVALID_HANDLE_VALUE;
-  if (!DuplicateHandle(GetCurrentProcess(), to_handle(from.directory), GetCurrentProcess(), &directory, 0, FALSE,
+  if (!file_calls().duplicate_handle(GetCurrentProcess(), to_handle(from.directory), GetCurrentProcess(), &directory, 0, FALSE,
                        DUPLICATE_SAME_ACCESS)) {
     return false;
   }
@@ -243,7 +244,7 @@ bool open_directory_beneath(const Place& from, const wchar_t* relative, Place* o
   for (const std::wstring& name : split_names(relative)) {
     if (!step_into(&directory, &path, name)) {
       KeepError kept;
-      CloseHandle(directory);
+      file_calls().close_handle(directory);
       return false;
     }
   }
@@ -256,7 +257,7 @@ FileHandle open_file_beneath(const Place& directory, const wchar_t* name, const 
   bool followed = false;
   HANDLE file = open_regular(to_handle(directory.directory), extended_path(join(directory.path, name)), &followed);
   if (file != INVALID_HANDLE_VALUE && followed && within && !lies_beneath(file, to_handle(within->directory))) {
-    CloseHandle(file);
+    file_calls().close_handle(file);
     set_refusal(L"a link to a file outside " + within->path);
     return kInvalidFile;
   }
@@ -269,7 +270,7 @@ FileHandle open_file_for_reading(const wchar_t* path) {
   bool followed = false;
   HANDLE file = open_regular(parent, extended_path(full), &followed);
   KeepError kept;
-  if (parent != INVALID_HANDLE_VALUE) CloseHandle(parent);
+  if (parent != INVALID_HANDLE_VALUE) file_calls().close_handle(parent);
   return from_handle(file);
 }
 
@@ -312,7 +313,7 @@ bool find_data(FileHandle, std::uint64_t from, std::uint64_t size, std::uint64_t
 
 FileHandle duplicate_file(FileHandle file) {
   HANDLE copy = INVALID_HANDLE_VALUE;
-  if (!DuplicateHandle(GetCurrentProcess(), to_handle(file), GetCurrentProcess(), &copy, 0, FALSE,
+  if (!file_calls().duplicate_handle(GetCurrentProcess(), to_handle(file), GetCurrentProcess(), &copy, 0, FALSE,
                        DUPLICATE_SAME_ACCESS)) {
     return kInvalidFile;
   }

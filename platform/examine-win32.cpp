@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/calls-win32.h"
 #include "platform/platform.h"
 #include "platform/system-win32.h"
 
@@ -34,7 +35,7 @@ namespace {
 // absolute against the link's directory when it is relative. False when path
 // is no symbolic link or its data cannot be read.
 bool read_symbolic_link(const std::wstring& path, std::wstring* target) {
-  HANDLE link = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  HANDLE link = file_calls().create_file(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (link == INVALID_HANDLE_VALUE) return false;
   // The layout of a symbolic link's reparse data (REPARSE_DATA_BUFFER).
@@ -50,7 +51,7 @@ bool read_symbolic_link(const std::wstring& path, std::wstring* target) {
   DWORD size = 0;
   bool read = DeviceIoControl(link, FSCTL_GET_REPARSE_POINT, nullptr, 0, &buffer[0],
                               static_cast<DWORD>(buffer.size()), &size, nullptr);
-  CloseHandle(link);
+  file_calls().close_handle(link);
   const SymbolicLinkData* data = reinterpret_cast<const SymbolicLinkData*>(buffer.data());
   if (!read || size < offsetof(SymbolicLinkData, names) || data->tag != IO_REPARSE_TAG_SYMLINK) return false;
   // The print name is the link as it was made; the substitute name is the
@@ -83,7 +84,7 @@ bool follow_dangling_link(std::wstring* target) {
 // no other process's sharing, so a file held open elsewhere is examined too.
 TargetKind examine_target(const wchar_t* path, std::wstring* target) {
   *target = full_path(path);
-  HANDLE existing = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  HANDLE existing = file_calls().create_file(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 
   if (existing == INVALID_HANDLE_VALUE) {
@@ -96,7 +97,7 @@ TargetKind examine_target(const wchar_t* path, std::wstring* target) {
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(existing) != FILE_TYPE_DISK) {
     kind = kWriteInPlace;
-  } else if (!GetFileInformationByHandle(existing, &info) ||
+  } else if (!file_calls().get_file_information(existing, &info) ||
              (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     kind = kRefuse;
     SetLastError(ERROR_ACCESS_DENIED);  // what writing a directory gives
@@ -105,7 +106,7 @@ TargetKind examine_target(const wchar_t* path, std::wstring* target) {
     if (target->empty()) kind = kRefuse;
   }
   KeepError kept;
-  CloseHandle(existing);
+  file_calls().close_handle(existing);
   return kind;
 }
 

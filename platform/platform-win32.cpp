@@ -2,6 +2,7 @@
 // runtime. Only code specific to Windows belongs here.
 #include <string.h>
 
+#include "platform/calls-win32.h"
 #include "platform/platform.h"
 #include "platform/system-win32.h"
 
@@ -19,6 +20,11 @@ std::string convert_wide(UINT code_page, const wchar_t* text, const char* defaul
 }
 
 }  // namespace
+
+FileCalls& file_calls() {
+  static FileCalls calls;
+  return calls;
+}
 
 void* get_module_handle() { return GetModuleHandleA(nullptr); }
 
@@ -46,7 +52,7 @@ bool file_exists(const wchar_t* path) { return GetFileAttributesW(path) != INVAL
 
 LockResult lock_file(const wchar_t* lock_path, FileHandle* lock) {
   std::wstring path = extended_path(lock_path);
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+  HANDLE file = file_calls().create_file(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     if (lock) *lock = from_handle(file);
@@ -73,16 +79,47 @@ LockResult lock_file_in(const Place& directory, const wchar_t* name, FileHandle*
 
 void release_file_lock_in(const Place&, const wchar_t*, FileHandle lock) { close_file(lock); }
 
+bool FileIdentity::operator==(const FileIdentity& other) const {
+  return volume == other.volume && memcmp(id, other.id, sizeof id) == 0;
+}
+
+std::string FileIdentity::text() const {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string shown = std::to_string(volume) + ":";
+  for (BYTE byte : id) {
+    shown += kDigits[byte >> 4];
+    shown += kDigits[byte & 15];
+  }
+  return shown;
+}
+
+bool read_file_identity(HANDLE file, FileIdentity* identity) {
+  FILE_ID_INFO id;
+  if (file_calls().get_file_information_ex(file, FileIdInfo, &id, sizeof id)) {
+    identity->volume = id.VolumeSerialNumber;
+    memcpy(identity->id, &id.FileId, sizeof identity->id);
+    return true;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file_calls().get_file_information(file, &info)) return false;
+  *identity = FileIdentity();
+  identity->volume = info.dwVolumeSerialNumber;
+  DWORD index[2] = {info.nFileIndexLow, info.nFileIndexHigh};
+  memcpy(identity->id, index, sizeof index);
+  return true;
+}
+
 std::string file_signature(const wchar_t* path) {
-  HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+  HANDLE file = file_calls().create_file(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return std::string();
   BY_HANDLE_FILE_INFORMATION info;
-  bool known = GetFileInformationByHandle(file, &info);
-  CloseHandle(file);
+  FileIdentity identity;
+  bool known = read_file_identity(file, &identity) && file_calls().get_file_information(file, &info);
+  file_calls().close_handle(file);
   if (!known) return std::string();
   auto join = [](DWORD high, DWORD low) { return std::to_string((static_cast<unsigned long long>(high) << 32) | low); };
-  return std::to_string(info.dwVolumeSerialNumber) + ":" + join(info.nFileIndexHigh, info.nFileIndexLow) + ":" +
+  return identity.text() + ":" +
          join(info.nFileSizeHigh, info.nFileSizeLow) + ":" +
          join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
 }
@@ -108,7 +145,7 @@ bool write_file(FileHandle file, const void* data, std::uint32_t size, std::uint
   return true;
 }
 
-bool close_file(FileHandle file) { return CloseHandle(to_handle(file)) != 0; }
+bool close_file(FileHandle file) { return file_calls().close_handle(to_handle(file)) != 0; }
 
 std::wstring make_absolute(const wchar_t* path) { return *path ? full_path(path) : std::wstring(); }
 

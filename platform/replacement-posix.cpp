@@ -214,6 +214,9 @@ bool put_back_replaced_file(const FileReplacement& replacement, const std::wstri
          }) == 0;
 }
 
+// A rename leaves the old file's mode as it was: nothing to give back.
+void give_back_attributes(const FileReplacement&, const std::wstring&) {}
+
 void remove_kept_file(const FileReplacement& replacement, const std::wstring& kept) {
   std::string name = base_name(kept);
   retry_interrupted([&] { return unlinkat(static_cast<int>(replacement.directory), name.c_str(), 0); });

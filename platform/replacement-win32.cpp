@@ -16,6 +16,7 @@
 #include <aclapi.h>
 #include <winioctl.h>
 
+#include "platform/calls-win32.h"
 #include "platform/platform.h"
 #include "platform/replacement.h"
 #include "platform/system-win32.h"
@@ -50,7 +51,7 @@ HANDLE create_temporary(const std::wstring& directory, const std::wstring& store
     *path = directory + candidate;
     for (DWORD access : {static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE | DELETE),
                          static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE)}) {
-      file = CreateFileW(path->c_str(), access, 0, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+      file = file_calls().create_file(path->c_str(), access, 0, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) break;
     }
     return name_use(file != INVALID_HANDLE_VALUE);
@@ -63,23 +64,21 @@ HANDLE create_temporary(const std::wstring& directory, const std::wstring& store
 bool delete_through_handle(HANDLE file) {
   FILE_BASIC_INFO basic = {};  // zero times are left as they are
   basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-  SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+  file_calls().set_file_information(file, FileBasicInfo, &basic, sizeof basic);
   FILE_DISPOSITION_INFO disposition = {TRUE};
-  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+  return file_calls().set_file_information(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
 // True when the open file source and the file at target are one file, under
 // two names (a hard link) or the same one.
 bool is_same_file(HANDLE source, const wchar_t* target, bool follow) {
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  HANDLE other = CreateFileW(target, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  HANDLE other = file_calls().create_file(target, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                              OPEN_EXISTING, flags, nullptr);
   if (other == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION a, b;
-  bool same = GetFileInformationByHandle(source, &a) && GetFileInformationByHandle(other, &b) &&
-              a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-              a.nFileIndexLow == b.nFileIndexLow;
-  CloseHandle(other);
+  FileIdentity a, b;
+  bool same = read_file_identity(source, &a) && read_file_identity(other, &b) && a == b;
+  file_calls().close_handle(other);
   return same;
 }
 
@@ -90,25 +89,33 @@ bool has_written(HANDLE file) {
   return !SetFilePointerEx(file, zero, &position, FILE_CURRENT) || position.QuadPart > 0;
 }
 
-// Runs action on path with its read-only attribute cleared, when it has one.
-// The attribute comes back when the action fails: Windows refuses to replace
-// a read-only file, and once it is replaced the new file has its own.
+// Runs action on path with its read-only attribute cleared, when it has one
+// (the attributes it had go to *cleared, or -1). The attribute comes back
+// when the action fails: Windows refuses to replace a read-only file.
 template <typename Action>
-bool with_read_only_cleared(const wchar_t* path, Action action) {
+bool with_read_only_cleared(const wchar_t* path, long* cleared, Action action) {
   DWORD attributes = GetFileAttributesW(path);
   bool read_only = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
   if (read_only) SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
   bool done = action();
   KeepError kept;
   if (read_only && !done) SetFileAttributesW(path, attributes);
+  *cleared = read_only && done ? static_cast<long>(attributes) : -1;
   return done;
+}
+
+// True when the last error says that the system has no such request (a
+// Windows older than the one that brought it, or a file system without it).
+bool is_unsupported(DWORD error) {
+  return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
 }
 
 // Renames the file open as file over to (in "\\?\" form), through its own
 // handle: the new file is never closed before its move, so no other program
 // can hold it in between, and the handle's right to delete it is all the
-// rename needs.
-bool rename_through_handle(HANDLE file, const std::wstring& to) {
+// rename needs. With posix, a POSIX-semantics rename (Windows 10 1809 and
+// later) that also replaces a target that is read-only or has open handles.
+bool rename_through_handle(HANDLE file, const std::wstring& to, bool posix) {
   // The object manager's form of the name, which the rename takes as it is.
   std::wstring name = to.compare(0, 8, L"\\\\?\\UNC\\") == 0 ? L"\\??\\UNC\\" + to.substr(8)
                       : to.compare(0, 4, L"\\\\?\\") == 0   ? L"\\??\\" + to.substr(4)
@@ -116,18 +123,28 @@ bool rename_through_handle(HANDLE file, const std::wstring& to) {
   DWORD bytes = static_cast<DWORD>(name.size() * sizeof(wchar_t)), size = sizeof(FILE_RENAME_INFO) + bytes;
   std::vector<ULONGLONG> buffer(size / sizeof(ULONGLONG) + 1);  // aligned for the structure
   FILE_RENAME_INFO* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  rename->ReplaceIfExists = TRUE;
+  if (posix) {
+    DWORD flags = kRenameReplaceIfExists | kRenamePosixSemantics | kRenameIgnoreReadOnly;
+    memcpy(rename, &flags, sizeof flags);  // the flags share their place with ReplaceIfExists
+  } else {
+    rename->ReplaceIfExists = TRUE;
+  }
   rename->FileNameLength = bytes;
   memcpy(rename->FileName, name.data(), bytes);
-  return SetFileInformationByHandle(file, FileRenameInfo, rename, size) != 0;
+  return file_calls().set_file_information(file, posix ? kFileRenameInfoEx : FileRenameInfo, rename, size) != 0;
 }
 
-// Moves the file open as file over to. A read-only target has its attribute
-// cleared for the move.
-bool move_over(HANDLE file, const std::wstring& to) {
-  if (rename_through_handle(file, to)) return true;
+// Moves the file open as file over to: with POSIX semantics where the system
+// has them, which leave the old file as it was; elsewhere a read-only target
+// has its attribute cleared for the move, and *cleared says what it was, so
+// that the old file gets it back (give_back_attributes).
+bool move_over(HANDLE file, const std::wstring& to, long* cleared) {
+  *cleared = -1;
+  if (rename_through_handle(file, to, true)) return true;
+  if (!is_unsupported(GetLastError())) return false;
+  if (rename_through_handle(file, to, false)) return true;
   if (GetLastError() != ERROR_ACCESS_DENIED) return false;
-  return with_read_only_cleared(to.c_str(), [&] { return rename_through_handle(file, to); });
+  return with_read_only_cleared(to.c_str(), cleared, [&] { return rename_through_handle(file, to, false); });
 }
 
 // A running program cannot be replaced or deleted, but it can be renamed: it
@@ -141,17 +158,18 @@ bool move_past_running_program(HANDLE from, const std::wstring& to, const std::w
   if (!with_temporary_name(&name, [&](const std::wstring& candidate) {
         aside = directory + make_aside_name(candidate, original);
         return name_use(
-            retry_while_held(wait, [&] { return MoveFileExW(to.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH); }));
+            retry_while_held(wait, [&] { return file_calls().move_file(to.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH); }));
       })) {
     return false;
   }
-  if (retry_while_held(wait, [&] { return move_over(from, to); })) {
-    DeleteFileW(aside.c_str());  // refused while the program runs; a later sweep removes it
+  long cleared = -1;  // a running program is never read-only here: it was just renamed
+  if (retry_while_held(wait, [&] { return move_over(from, to, &cleared); })) {
+    file_calls().delete_file(aside.c_str());  // refused while the program runs; a later sweep removes it
     return true;
   }
   KeepError kept;
   // Tried at least once, also when the wait is used up.
-  if (!retry_while_held(wait, [&] { return MoveFileExW(aside.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0; })) {
+  if (!retry_while_held(wait, [&] { return file_calls().move_file(aside.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0; })) {
     note_target_damage(kTargetMovedAside, directory_of(shown) + aside.substr(directory.size()));
   }
   return false;
@@ -181,7 +199,7 @@ bool copy_into_replacement(FileHandle source, FileReplacement* replacement) {
   LARGE_INTEGER start = {};  // a source shared with another copy is read from its start
   if (!SetFilePointerEx(in, start, nullptr, FILE_BEGIN)) return false;
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(in, &info)) return false;
+  if (!file_calls().get_file_information(in, &info)) return false;
   DWORD attributes = info.dwFileAttributes;
   FILETIME written;
   if (!copy_contents(in, out) || !GetFileTime(in, nullptr, nullptr, &written)) return false;
@@ -202,7 +220,7 @@ FileHandle open_copy_source(const wchar_t* source) {
   }
   HANDLE in = INVALID_HANDLE_VALUE;
   retry_while_held([&] {
-    in = CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    in = file_calls().create_file(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     return in != INVALID_HANDLE_VALUE;
   });
   return from_handle(in);
@@ -217,7 +235,7 @@ bool open_deferred_in_place(FileReplacement* replacement) {
   // cut at the close, so that it keeps its bytes until new ones are written.
   DWORD disposition = replacement->replaces ? OPEN_EXISTING : CREATE_ALWAYS;
   DWORD share = replacement->replaces ? FILE_SHARE_READ : FILE_SHARE_WRITE;
-  replacement->file = from_handle(CreateFileW(replacement->target.c_str(), GENERIC_WRITE, share, nullptr,
+  replacement->file = from_handle(file_calls().create_file(replacement->target.c_str(), GENERIC_WRITE, share, nullptr,
                                               disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
   return replacement->file != kInvalidFile;
 }
@@ -227,7 +245,7 @@ FileHandle open_staged_for_reading(const FileReplacement& replacement) {
   // The new file is open unshared: it is read through a handle of its own
   // handle, from its start.
   HANDLE copy = INVALID_HANDLE_VALUE;
-  if (!DuplicateHandle(GetCurrentProcess(), to_handle(replacement.file), GetCurrentProcess(), &copy, 0, FALSE,
+  if (!file_calls().duplicate_handle(GetCurrentProcess(), to_handle(replacement.file), GetCurrentProcess(), &copy, 0, FALSE,
                        DUPLICATE_SAME_ACCESS)) {
     return kInvalidFile;
   }
@@ -244,20 +262,20 @@ bool keep_replaced_file(FileReplacement* replacement, std::wstring* kept, bool* 
   // program is moved aside, as its replacement would move it.
   HANDLE old = INVALID_HANDLE_VALUE;
   if (!retry_while_held(&replacement->wait, [&] {
-        old = CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        old = file_calls().create_file(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                           OPEN_EXISTING, 0, nullptr);
         return old != INVALID_HANDLE_VALUE;
       })) {
     return false;
   }
-  CloseHandle(old);
+  file_calls().close_handle(old);
   for (bool link : {!is_running_program(target), false}) {
     *moved = !link;
     if (with_temporary_name(&name, [&](const std::wstring& candidate) {
           std::wstring aside = directory + make_aside_name(candidate, original);
           return name_use(link ? CreateHardLinkW(aside.c_str(), target.c_str(), nullptr) != 0
                                : retry_while_held(&replacement->wait, [&] {
-                                   return MoveFileExW(target.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+                                   return file_calls().move_file(target.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
                                  }));
         })) {
       *kept = directory + make_aside_name(name, original);
@@ -269,11 +287,30 @@ bool keep_replaced_file(FileReplacement* replacement, std::wstring* kept, bool* 
 
 bool put_back_replaced_file(const FileReplacement& replacement, const std::wstring& kept) {
   std::wstring target = extended_path(replacement.target);
+  if (kept.empty()) return retry_while_held([&] { return delete_file(target.c_str()); });
+  // The old file goes back over the new one through its own handle, with
+  // POSIX semantics where the system has them; elsewhere the new file, which
+  // may be read-only, has the attribute cleared for it.
   return retry_while_held([&] {
-    return kept.empty() ? delete_file(target.c_str())
-                        : MoveFileExW(kept.c_str(), target.c_str(),
-                                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    HANDLE old = file_calls().create_file(kept.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (old == INVALID_HANDLE_VALUE) return false;
+    bool done = rename_through_handle(old, target, true);
+    bool unsupported = !done && is_unsupported(GetLastError());
+    KeepError error;
+    file_calls().close_handle(old);
+    if (!unsupported) return done;
+    long cleared = -1;
+    return with_read_only_cleared(target.c_str(), &cleared, [&] {
+      return file_calls().move_file(kept.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    });
   });
+}
+
+void give_back_attributes(const FileReplacement& replacement, const std::wstring& kept) {
+  if (replacement.replaced_attributes >= 0 && !kept.empty()) {
+    SetFileAttributesW(kept.c_str(), static_cast<DWORD>(replacement.replaced_attributes));
+  }
 }
 
 void remove_kept_file(const FileReplacement&, const std::wstring& kept) { delete_file(kept.c_str()); }
@@ -346,14 +383,14 @@ bool close_replacement(FileReplacement* replacement) {
     if (replacement->mode >= 0) {
       FILE_BASIC_INFO basic = {};  // zero times are left as they are
       basic.FileAttributes = replacement->mode ? static_cast<DWORD>(replacement->mode) : FILE_ATTRIBUTE_NORMAL;
-      SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+      file_calls().set_file_information(file, FileBasicInfo, &basic, sizeof basic);
     }
     if ((in_place && !SetEndOfFile(file)) || !FlushFileBuffers(file)) return false;
   }
   // A new file stays open for its move, or for its removal.
   if (!in_place) return true;
   replacement->file = kInvalidFile;
-  return CloseHandle(file) != 0;
+  return file_calls().close_handle(file) != 0;
 }
 
 bool commit_replacement(FileReplacement* replacement) {
@@ -363,12 +400,12 @@ bool commit_replacement(FileReplacement* replacement) {
   HeldFileWait* wait = &replacement->wait;
   // No other program can hold the new file, which is open unshared: a
   // refusal that outlasts the wait is the target's, as a running program's.
-  bool moved = retry_while_held(wait, [&] { return move_over(from, to); }) ||
+  bool moved = retry_while_held(wait, [&] { return move_over(from, to, &replacement->replaced_attributes); }) ||
                (GetLastError() == ERROR_ACCESS_DENIED && move_past_running_program(from, to, replacement->target, wait));
   if (!moved) return false;
   replacement->temporary.clear();
   replacement->file = kInvalidFile;
-  CloseHandle(from);  // renamed already: nothing of the move depends on the close
+  file_calls().close_handle(from);  // renamed already: nothing of the move depends on the close
   return true;
 }
 
@@ -380,7 +417,7 @@ void discard_replacement(FileReplacement* replacement) {
   if (file != INVALID_HANDLE_VALUE) {
     if (!in_place) removed = delete_through_handle(file);
     if (in_place) touched = has_written(file);
-    CloseHandle(file);
+    file_calls().close_handle(file);
   }
   replacement->file = kInvalidFile;
   if (!in_place && !removed) {

@@ -121,6 +121,11 @@ bool keep_replaced_file(FileReplacement* replacement, std::wstring* kept, bool* 
 // fails.
 bool put_back_replaced_file(const FileReplacement& replacement, const std::wstring& kept);
 
+// Gives the old file, kept under the name kept, back the attributes that its
+// replacement cleared for the move (Windows, where renames have no POSIX
+// semantics), so that its other names and a put-back find it as it was.
+void give_back_attributes(const FileReplacement& replacement, const std::wstring& kept);
+
 // Removes the kept name once the replacement stands; a running program's
 // (Windows) stays for a later sweep. kept is in the directory of
 // replacement.

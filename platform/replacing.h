@@ -75,6 +75,10 @@ struct FileReplacement {
   long mode_owner = -1;
   long mode_group = -1;
   HeldFileWait wait;                    // Windows: what its steps have waited so far
+  // Windows: the attributes of the old file when its read-only attribute was
+  // cleared for the move (a system without POSIX-semantics renames); -1 when
+  // it was not.
+  long replaced_attributes = -1;
 };
 
 // Opens a replacement for a store to path: a symbolic link on the way or at

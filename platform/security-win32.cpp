@@ -5,6 +5,7 @@
 
 #include <aclapi.h>
 
+#include "platform/calls-win32.h"
 #include "platform/platform.h"
 #include "platform/system-win32.h"
 
@@ -38,7 +39,7 @@ struct RestorePrivilege {
   ~RestorePrivilege() {
     KeepError kept;
     if (enabled) AdjustTokenPrivileges(token, FALSE, &previous, 0, nullptr, nullptr);
-    if (token) CloseHandle(token);
+    if (token) file_calls().close_handle(token);
   }
 };
 
@@ -51,7 +52,7 @@ PrivateSecurity::PrivateSecurity() {
   GetTokenInformation(token, TokenUser, nullptr, 0, &size);
   user.resize(size ? size : 1);
   bool known = GetTokenInformation(token, TokenUser, user.data(), size, &size);
-  CloseHandle(token);
+  file_calls().close_handle(token);
   if (!known) return;
   PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
   list.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid));
@@ -90,7 +91,7 @@ bool carry_security(const std::wstring& path, const std::wstring& target) {
     return false;
   }
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  HANDLE file = CreateFileW(path.c_str(), WRITE_OWNER | WRITE_DAC, share, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = file_calls().create_file(path.c_str(), WRITE_OWNER | WRITE_DAC, share, nullptr, OPEN_EXISTING, 0, nullptr);
   bool carried = false;
   if (file != INVALID_HANDLE_VALUE) {
     RestorePrivilege privilege;
@@ -107,7 +108,7 @@ bool carry_security(const std::wstring& path, const std::wstring& target) {
     carried = SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | inheritance, nullptr, nullptr, access,
                               nullptr) == ERROR_SUCCESS;
   }
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (file != INVALID_HANDLE_VALUE) file_calls().close_handle(file);
   LocalFree(descriptor);
   return carried;
 }

@@ -134,7 +134,10 @@ bool write_in_place(const StagedFile& file) {
 bool move_in(StagedFile* file) {
   FileReplacement* replacement = &file->replacement;
   if (replacement->replaces && !keep_replaced_file(replacement, &file->kept, &file->kept_by_move)) return false;
-  if (commit_replacement(replacement)) return file->moved = true;
+  if (commit_replacement(replacement)) {
+    give_back_attributes(*replacement, file->kept);
+    return file->moved = true;
+  }
   if (!file->kept.empty()) {
     // The old file goes back to its name, or its extra name goes.
     if (file->kept_by_move) {

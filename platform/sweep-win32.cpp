@@ -1,6 +1,7 @@
 // Windows implementation of what killed replacements leave, and of the
 // running programs that replacements moved aside: listing them, and the
 // sweep that clears them. Only code specific to Windows belongs here.
+#include "platform/calls-win32.h"
 #include "platform/platform.h"
 #include "platform/replacement.h"
 #include "platform/system-win32.h"
@@ -10,10 +11,10 @@ namespace vlx {
 // True when the file at path is a program being run: it refuses to be
 // opened for writing. Opening it changes nothing.
 bool is_running_program(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  HANDLE file = file_calls().create_file(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
-  CloseHandle(file);
+  file_calls().close_handle(file);
   return false;
 }
 
@@ -26,33 +27,33 @@ namespace {
 // and given back through the same handle before the close.
 bool remove_name_of(HANDLE file) {
   DispositionInfoEx posix = {kDispositionDelete | kDispositionPosixSemantics | kDispositionIgnoreReadOnly};
-  if (SetFileInformationByHandle(file, kFileDispositionInfoEx, &posix, sizeof posix)) return true;
+  if (file_calls().set_file_information(file, kFileDispositionInfoEx, &posix, sizeof posix)) return true;
   FILE_BASIC_INFO basic = {};
-  if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) return false;
+  if (!file_calls().get_file_information_ex(file, FileBasicInfo, &basic, sizeof basic)) return false;
   bool read_only = (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
   if (read_only) {
     FILE_BASIC_INFO cleared = basic;
     cleared.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
     if (cleared.FileAttributes == 0) cleared.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    if (!SetFileInformationByHandle(file, FileBasicInfo, &cleared, sizeof cleared)) return false;
+    if (!file_calls().set_file_information(file, FileBasicInfo, &cleared, sizeof cleared)) return false;
   }
   FILE_DISPOSITION_INFO disposition = {TRUE};
-  bool removed = SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+  bool removed = file_calls().set_file_information(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
   KeepError kept;
-  if (read_only) SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+  if (read_only) file_calls().set_file_information(file, FileBasicInfo, &basic, sizeof basic);
   return removed;
 }
 
 }  // namespace
 
 bool delete_file(const wchar_t* path) {
-  HANDLE file = CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+  HANDLE file = file_calls().create_file(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                             FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   bool removed = remove_name_of(file);
   KeepError kept;
-  CloseHandle(file);
+  file_calls().close_handle(file);
   return removed;
 }
 
@@ -73,7 +74,7 @@ void clear_leftover(const std::wstring& directory, const std::wstring& name) {
   if (GetFileAttributesW(home.c_str()) != INVALID_FILE_ATTRIBUTES) {
     delete_file(path.c_str());
   } else if (GetLastError() == ERROR_FILE_NOT_FOUND) {
-    MoveFileExW(path.c_str(), home.c_str(), MOVEFILE_WRITE_THROUGH);
+    file_calls().move_file(path.c_str(), home.c_str(), MOVEFILE_WRITE_THROUGH);
   }
 }
 

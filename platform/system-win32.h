@@ -70,6 +70,19 @@ bool carry_security(const std::wstring& path, const std::wstring& target);
 // opened for writing. Opening it changes nothing.
 bool is_running_program(const std::wstring& path);
 
+// What tells a file from every other: its volume's serial number and its
+// 128-bit identity on that volume (FileIdInfo); where the system cannot give
+// that, the 64-bit file index, which ReFS does not keep unique.
+struct FileIdentity {
+  ULONGLONG volume = 0;
+  BYTE id[16] = {};
+  bool operator==(const FileIdentity& other) const;
+  std::string text() const;  // for a file's signature
+};
+
+// The identity of the open file; false when it cannot be had.
+bool read_file_identity(HANDLE file, FileIdentity* identity);
+
 // Parts of Windows 10's file information that the headers give only to
 // programs built for Windows 10 alone: the documented values. An older
 // system refuses them (ERROR_INVALID_PARAMETER), and callers fall back.
@@ -80,6 +93,10 @@ struct DispositionInfoEx {
 constexpr DWORD kDispositionDelete = 0x1;
 constexpr DWORD kDispositionPosixSemantics = 0x2;
 constexpr DWORD kDispositionIgnoreReadOnly = 0x10;
+constexpr FILE_INFO_BY_HANDLE_CLASS kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+constexpr DWORD kRenameReplaceIfExists = 0x1;
+constexpr DWORD kRenamePosixSemantics = 0x2;
+constexpr DWORD kRenameIgnoreReadOnly = 0x40;
 
 // Removes the name path, read-only or not, without changing the attributes
 // that the file's other names (hard links) share; false when it cannot.

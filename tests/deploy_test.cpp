@@ -445,24 +445,33 @@ TEST_F(DeployTest, OtherNamesOfAReplacedFileKeepItsOldContents) {
   ASSERT_EQ(run_silent().status, 0);
   // start.boot made another name of start_tavrel.boot by hand, and a backup
   // kept of a launcher as another name of it (as cp -al makes snapshots),
-  // read-only: the run removes the name it kept the old file under without
-  // changing the attributes its other names share.
+  // read-only: the run replaces the name and removes the name it kept the
+  // old file under without changing the attributes its other names share;
+  // on Windows with POSIX-semantics renames and deletes, and without them
+  // (the strict layer's older Windows).
   fs::remove(bin_dir / "start.boot");
   fs::create_hard_link(bin_dir / "start_tavrel.boot", bin_dir / "start.boot");
-  fs::create_hard_link(bin_dir / "vlx.exe", scratch / "vlx.exe.backup");
   const fs::perms writable = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
-  fs::permissions(scratch / "vlx.exe.backup", writable, fs::perm_options::remove);
-  std::uint64_t identity = file_identity(to_wide(bin_dir / "vlx.exe"));
-  write_contents(runtime_bin_dir / "vlx.exe", "launcher, release two\n");
-  ProcessResult result = run_silent();
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, "");
-  expect_installed(false);
-  EXPECT_EQ(read_contents(bin_dir / "start_tavrel.boot"), "boot start_tavrel.boot\n");
-  EXPECT_EQ(read_contents(scratch / "vlx.exe.backup"), "launcher vlx.exe\n");
-  EXPECT_EQ(fs::status(scratch / "vlx.exe.backup").permissions() & writable, fs::perms::none);
-  EXPECT_NE(file_identity(to_wide(bin_dir / "vlx.exe")), identity);  // a new file, not the old one rewritten
-  fs::permissions(scratch / "vlx.exe.backup", fs::perms::owner_write, fs::perm_options::add);
+  for (const char* without_posix : {"", "1"}) {
+    SCOPED_TRACE(*without_posix ? "without POSIX semantics" : "as the system has it");
+    set_environment_variable("VLX_STRICT_WITHOUT_POSIX", without_posix);
+    fs::remove(scratch / "vlx.exe.backup");
+    fs::create_hard_link(bin_dir / "vlx.exe", scratch / "vlx.exe.backup");
+    fs::permissions(scratch / "vlx.exe.backup", writable, fs::perm_options::remove);
+    std::string old = read_contents(bin_dir / "vlx.exe"), newer = old + "again\n";
+    std::uint64_t identity = file_identity(to_wide(bin_dir / "vlx.exe"));
+    write_contents(runtime_bin_dir / "vlx.exe", newer);
+    ProcessResult result = run_silent();
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    expect_installed(false);
+    EXPECT_EQ(read_contents(bin_dir / "start_tavrel.boot"), "boot start_tavrel.boot\n");
+    EXPECT_EQ(read_contents(scratch / "vlx.exe.backup"), old);
+    EXPECT_EQ(fs::status(scratch / "vlx.exe.backup").permissions() & writable, fs::perms::none);
+    EXPECT_NE(file_identity(to_wide(bin_dir / "vlx.exe")), identity);  // a new file, not the old one rewritten
+    fs::permissions(scratch / "vlx.exe.backup", fs::perms::owner_write, fs::perm_options::add);
+  }
+  set_environment_variable("VLX_STRICT_WITHOUT_POSIX", "");
 }
 
 TEST_F(DeployTest, ReadOnlyFilesOfAnEarlierInstallationAreReplaced) {

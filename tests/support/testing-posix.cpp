@@ -221,6 +221,14 @@ bool built_with_sanitizer() {
 #endif
 }
 
+void set_environment_variable(const char* name, const char* value) {
+  if (*value) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
+}
+
 bool can_run_as_other_users() { return geteuid() == 0; }
 
 bool run_as_user(long user, long group, const std::vector<long>& groups, const std::function<bool()>& action) {

@@ -221,6 +221,11 @@ long long allocated_bytes(const std::wstring&) { return -1; }
 
 bool built_with_sanitizer() { return false; }
 
+void set_environment_variable(const char* name, const char* value) {
+  std::wstring wide_name = decode_utf8(name, strlen(name)), wide_value = decode_utf8(value, strlen(value));
+  SetEnvironmentVariableW(wide_name.c_str(), *value ? wide_value.c_str() : nullptr);
+}
+
 bool can_run_as_other_users() { return false; }
 
 bool run_as_user(long, long, const std::vector<long>&, const std::function<bool()>&) { return false; }

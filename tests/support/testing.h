@@ -107,6 +107,10 @@ long long allocated_bytes(const std::wstring& path);
 // shadow memory no limit of the address space leaves room for.
 bool built_with_sanitizer();
 
+// Sets the environment variable name to value (empty: removes it) for this
+// process and the programs it starts.
+void set_environment_variable(const char* name, const char* value);
+
 // True where this process may run code as another user (root on POSIX).
 bool can_run_as_other_users();
 
