@@ -45,12 +45,15 @@ void note(Check* check, const char* format, const wchar_t* first, const wchar_t*
   // The kinds in the order they are listed; the differences are one kind.
   static const char* const kOrder[] = {kFindingMissingSource, kFindingMissing, kFindingUnreadable,
                                        kFindingDiffers, kFindingLeftOver};
-  const char* kind =
-      format == kFindingDiffersFrom || format == kFindingDiffersFromNeither || format == kFindingLink ? kFindingDiffers
-                                                                                                      : format;
+  const char* kind = format == kFindingDiffersFrom || format == kFindingDiffersFromNeither || format == kFindingLink
+                         ? kFindingDiffers
+                     : format == kFindingLeftOverOfUser ? kFindingLeftOver
+                                                        : format;
   int order = static_cast<int>(std::find(std::begin(kOrder), std::end(kOrder), kind) - std::begin(kOrder));
-  check->findings.push_back(
-      {order, format, relative(*check, first), second ? relative(*check, second) : std::wstring(), reason});
+  bool path = format != kFindingLeftOverOfUser;  // its second argument is a user, not a path
+  check->findings.push_back({order, format, relative(*check, first),
+                             second ? (path ? relative(*check, second) : std::wstring(second)) : std::wstring(),
+                             reason});
 }
 
 // A file opened to be read; a missing one and one that cannot be read are
@@ -254,8 +257,14 @@ void check_leftovers(Check* check, const InstallDirectory& directory, const wcha
   for (const std::wstring& name : list_replacement_leftovers(directory.place)) {
     std::wstring path = std::wstring(path_dir) + kPathSeparator + name;
     std::wstring replaced = running_program_moved_aside(directory.place, name);
+    std::wstring owner = owner_if_another_user(directory.place, name);
     if (replaced.empty()) {
-      note(check, kFindingLeftOver, path.c_str());
+      // One another user made may be theirs to remove: say whose it is.
+      if (owner.empty()) {
+        note(check, kFindingLeftOver, path.c_str());
+      } else {
+        note(check, kFindingLeftOverOfUser, path.c_str(), owner.c_str());
+      }
     } else {
       check->in_use.push_back({0, kProgramInUse, relative(*check, path.c_str()), replaced, std::wstring()});
     }

@@ -71,6 +71,7 @@ const char kFindingDiffersFrom[] = "differs: %S (from %S)\n";
 const char kFindingDiffersFromNeither[] = "differs: %S (from neither start-up file)\n";
 const char kFindingLink[] = "differs: %S (a link)\n";
 const char kFindingLeftOver[] = "left over: %S\n";
+const char kFindingLeftOverOfUser[] = "left over: %S (created by %S; remove it as that user or an administrator)\n";
 const char kProgramInUse[] = "in use: %S (the replaced %S, still running)\n";
 const char kCheckedMinimal[] = "Vorlax %S is installed completely (minimal start-up)\n";
 const char kCheckedTavrel[] = "Vorlax %S is installed completely (tavrel start-up)\n";

@@ -73,6 +73,7 @@ extern const char kFindingDiffersFrom[];         // a copy, and the file it is a
 extern const char kFindingDiffersFromNeither[];  // start.boot
 extern const char kFindingLink[];                // a link where a run puts a file
 extern const char kFindingLeftOver[];
+extern const char kFindingLeftOverOfUser[];  // with the user who made it
 // Not a finding: a program that a run moved aside on Windows and that still
 // runs, with the name it replaced.
 extern const char kProgramInUse[];

@@ -215,6 +215,14 @@ HANDLE open_regular(HANDLE parent, const std::wstring& path, bool* followed) {
 
 }  // namespace
 
+std::wstring describe_owner_if_another(HANDLE handle) {
+  std::vector<char> owner, caller;
+  if (!read_owner(handle, &owner) || (read_caller(&caller) && EqualSid(owner.data(), caller.data()))) {
+    return std::wstring();
+  }
+  return describe_sid(owner);
+}
+
 void set_refusal(const std::wstring& text) {
   refusal = text;
   SetLastError(kRefusalError);

@@ -227,6 +227,11 @@ std::vector<std::wstring> list_replacement_leftovers(const Place& directory);
 // use; empty for any other. Nothing is changed.
 std::wstring running_program_moved_aside(const Place& directory, const std::wstring& name);
 
+// Who made name in directory, when that is not the user running the tool:
+// "user <uid>" on POSIX, the owner's SID on Windows; empty for the caller's
+// own file, or where the owner cannot be told.
+std::wstring owner_if_another_user(const Place& directory, const std::wstring& name);
+
 // Removes from directory the temporary files of replacements that a process
 // killed before their end left behind: only names of their own pattern. On
 // Windows it also clears the programs that replacements renamed aside: one

@@ -45,6 +45,11 @@ struct RestorePrivilege {
 
 }  // namespace
 
+void with_restore_privilege(void (*action)(void*), void* context) {
+  RestorePrivilege privilege;
+  action(context);
+}
+
 PrivateSecurity::PrivateSecurity() {
   HANDLE token = nullptr;
   DWORD size = 0;

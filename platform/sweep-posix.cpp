@@ -34,6 +34,18 @@ std::vector<std::wstring> list_replacement_leftovers(const Place& directory) {
 // Linux replaces a running program like any other file: none goes aside.
 std::wstring running_program_moved_aside(const Place&, const std::wstring&) { return std::wstring(); }
 
+std::wstring owner_if_another_user(const Place& directory, const std::wstring& name) {
+  struct stat info;
+  std::string native = to_native(name.c_str());
+  if (retry_interrupted([&] {
+        return fstatat(static_cast<int>(directory.directory), native.c_str(), &info, AT_SYMLINK_NOFOLLOW);
+      }) != 0 ||
+      info.st_uid == geteuid()) {
+    return std::wstring();
+  }
+  return L"user " + std::to_wstring(info.st_uid);
+}
+
 void remove_stale_replacements(const Place& directory) {
   int dir = static_cast<int>(directory.directory);
   for (const std::wstring& name : list_replacement_leftovers(directory)) {

@@ -26,10 +26,14 @@ namespace {
 // them (Windows 10 1809 and later); elsewhere it is cleared for the removal
 // and given back through the same handle before the close.
 bool remove_name_of(HANDLE file) {
-  DispositionInfoEx posix = {kDispositionDelete | kDispositionPosixSemantics | kDispositionIgnoreReadOnly};
-  if (file_calls().set_file_information(file, kFileDispositionInfoEx, &posix, sizeof posix)) return true;
   FILE_BASIC_INFO basic = {};
   if (!file_calls().get_file_information_ex(file, FileBasicInfo, &basic, sizeof basic)) return false;
+  if (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    SetLastError(ERROR_ACCESS_DENIED);  // a name of this program's is never a directory's
+    return false;
+  }
+  DispositionInfoEx posix = {kDispositionDelete | kDispositionPosixSemantics | kDispositionIgnoreReadOnly};
+  if (file_calls().set_file_information(file, kFileDispositionInfoEx, &posix, sizeof posix)) return true;
   bool read_only = (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
   if (read_only) {
     FILE_BASIC_INFO cleared = basic;
@@ -47,9 +51,11 @@ bool remove_name_of(HANDLE file) {
 }  // namespace
 
 bool delete_file(const wchar_t* path) {
+  // With backup semantics, an administrator whose SeRestorePrivilege is on
+  // (the sweep's) may open another user's private file to delete it.
   HANDLE file = file_calls().create_file(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   bool removed = remove_name_of(file);
   KeepError kept;
@@ -104,10 +110,29 @@ std::wstring running_program_moved_aside(const Place& directory, const std::wstr
   return !original.empty() && is_running_program(folder + name) ? original : std::wstring();
 }
 
+std::wstring owner_if_another_user(const Place& directory, const std::wstring& name) {
+  std::wstring path = extended_path(directory.path);
+  if (!path.empty() && path.back() != L'\\') path += L'\\';
+  HANDLE file = file_calls().create_file((path + name).c_str(), READ_CONTROL,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::wstring();
+  std::wstring owner = describe_owner_if_another(file);
+  file_calls().close_handle(file);
+  return owner;
+}
+
 void remove_stale_replacements(const Place& directory) {
-  std::wstring folder = extended_path(directory.path);
-  if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
-  for (const std::wstring& name : list_replacement_leftovers(directory)) clear_leftover(folder, name);
+  // What an elevated run of another administrator left is private to it: an
+  // administrator's sweep removes it with its privilege.
+  with_restore_privilege(
+      [](void* context) {
+        const Place& place = *static_cast<const Place*>(context);
+        std::wstring folder = extended_path(place.path);
+        if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
+        for (const std::wstring& name : list_replacement_leftovers(place)) clear_leftover(folder, name);
+      },
+      const_cast<Place*>(&directory));
 }
 
 }  // namespace vlx

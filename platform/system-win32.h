@@ -66,6 +66,16 @@ void inherit_security(const std::wstring& path);
 // new file a fresh one (security-win32.cpp).
 bool carry_security(const std::wstring& path, const std::wstring& target);
 
+// Calls action(context) with SeRestorePrivilege enabled where the caller's
+// token holds it (an elevated administrator), which lets a file be opened to
+// be deleted whatever its access list says (security-win32.cpp).
+void with_restore_privilege(void (*action)(void*), void* context);
+
+// The owner of the object open as handle (with READ_CONTROL) as its SID,
+// when it is not the user running the program; empty for the caller's own,
+// or where the owner cannot be read (beneath-win32.cpp).
+std::wstring describe_owner_if_another(HANDLE handle);
+
 // True when the file at path is a program being run: it refuses to be
 // opened for writing. Opening it changes nothing.
 bool is_running_program(const std::wstring& path);
