@@ -237,6 +237,23 @@ TEST_F(DeployTest, SweepThatCannotTellKeepsTheKeptFile) {
   EXPECT_FALSE(fs::exists(kept));
 }
 
+TEST_F(DeployTest, NewFilesGetWhatTheirDirectoryPassesOn) {
+  // A new file that carries no old one's access list gets exactly what a
+  // file created in bin inherits; one that replaces a file of the caller's,
+  // whose list was all inherited, keeps it so.
+  fs::create_directories(bin_dir);
+  write_contents(bin_dir / "probe", "");
+  std::string inherited = access_list_text(to_wide(bin_dir / "probe"));
+  fs::remove(bin_dir / "probe");
+  if (inherited.empty()) GTEST_SKIP() << "files have no access lists of their own here";
+  ASSERT_EQ(run_silent().status, 0);
+  EXPECT_EQ(access_list_text(to_wide(bin_dir / "vlx.exe")), inherited);
+  write_contents(runtime_bin_dir / "vlx.exe", "launcher vlx.exe, release two\n");
+  ASSERT_EQ(run_silent().status, 0);
+  EXPECT_EQ(access_list_text(to_wide(bin_dir / "vlx.exe")), inherited);
+  EXPECT_EQ(access_list_text(to_wide(bin_dir / "start.boot")), inherited);
+}
+
 TEST_F(DeployTest, FatalConditionsLeaveAFreshBinEmpty) {
   fs::remove(runtime_bin_dir / "vlxrun.exe");
   expect_failure(run_silent(), message(kMissingFile, source(runtime_bin_dir, L"vlxrun.exe")));

@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include "platform/platform.h"
 #include "platform/replacement.h"
 
@@ -224,6 +227,23 @@ bool built_with_sanitizer() { return false; }
 void set_environment_variable(const char* name, const char* value) {
   std::wstring wide_name = decode_utf8(name, strlen(name)), wide_value = decode_utf8(value, strlen(value));
   SetEnvironmentVariableW(wide_name.c_str(), *value ? wide_value.c_str() : nullptr);
+}
+
+std::string access_list_text(const std::wstring& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                            nullptr, &descriptor) != ERROR_SUCCESS) {
+    return std::string();
+  }
+  wchar_t* text = nullptr;
+  std::string shown;
+  if (ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                           &text, nullptr)) {
+    shown = encode_utf8(text);
+    LocalFree(text);
+  }
+  LocalFree(descriptor);
+  return shown;
 }
 
 bool can_run_as_other_users() { return false; }

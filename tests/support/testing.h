@@ -111,6 +111,10 @@ bool built_with_sanitizer();
 // process and the programs it starts.
 void set_environment_variable(const char* name, const char* value);
 
+// The access list of path as text (SDDL, "D:..."), for comparing; empty
+// where files have none of their own (POSIX) or it cannot be read.
+std::string access_list_text(const std::wstring& path);
+
 // True where this process may run code as another user (root on POSIX).
 bool can_run_as_other_users();
 
