@@ -45,6 +45,12 @@ void set_invalid_argument_error();
 // ERROR_INVALID_DATA): what a file that was read but does not load leaves.
 void set_invalid_data_error();
 
+// The error code that the last service of this header left (errno;
+// GetLastError), and setting it again, so that a report made after a
+// clean-up gives the failure's own reason.
+long last_error_code();
+void set_last_error_code(long code);
+
 // Sets the error of the calling thread to what listing a file that is no
 // directory gives (ENOTDIR; ERROR_DIRECTORY).
 void set_not_a_directory_error();

@@ -142,6 +142,10 @@ void set_invalid_argument_error() { errno = EINVAL; }
 
 void set_invalid_data_error() { errno = EINVAL; }
 
+long last_error_code() { return errno; }
+
+void set_last_error_code(long code) { errno = static_cast<int>(code); }
+
 void set_not_a_directory_error() { errno = ENOTDIR; }
 
 void set_out_of_memory_error() { errno = ENOMEM; }

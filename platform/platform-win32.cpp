@@ -39,6 +39,10 @@ void set_invalid_argument_error() { SetLastError(ERROR_INVALID_PARAMETER); }
 
 void set_invalid_data_error() { SetLastError(ERROR_INVALID_DATA); }
 
+long last_error_code() { return static_cast<long>(GetLastError()); }
+
+void set_last_error_code(long code) { SetLastError(static_cast<DWORD>(code)); }
+
 void set_not_a_directory_error() { SetLastError(ERROR_DIRECTORY); }
 
 void set_out_of_memory_error() { SetLastError(ERROR_NOT_ENOUGH_MEMORY); }

@@ -6,6 +6,7 @@
 // given what the old file carried, flushed, and renamed over the old name.
 // In place only where the directory refuses a new file.
 #include <limits.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -168,6 +169,51 @@ bool copy_into_replacement(FileHandle source, FileReplacement* replacement) {
   replacement->mode_owner = info.st_uid;
   replacement->mode_group = info.st_gid;
   return true;
+}
+
+namespace {
+
+// A new file in the system's temporary directory that no name reaches,
+// readable and writable by its owner alone; -1 on failure.
+int create_anonymous_file() {
+  const char* directory = getenv("TMPDIR");
+  std::string place = directory && *directory ? directory : "/tmp";
+  int fd = open_retrying(place.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+  // A file system without unnamed files: a named one, unnamed at once.
+  std::string name = place + "/.vlxinstall-XXXXXX";
+  fd = mkostemp(&name[0], O_CLOEXEC);
+  if (fd >= 0) unlink(name.c_str());
+  return fd;
+}
+
+}  // namespace
+
+FileHandle save_in_place_target(FileReplacement* replacement) {
+  std::string name = base_name(replacement->target);
+  int in = retry_interrupted([&] {
+    return openat(static_cast<int>(replacement->directory), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  });
+  if (in < 0) return kInvalidFile;
+  struct stat info;
+  int saved = -1;
+  if (retry_interrupted([&] { return fstat(in, &info); }) == 0 && S_ISREG(info.st_mode) &&
+      (saved = create_anonymous_file()) >= 0) {
+    struct timespec times[2] = {info.st_atim, info.st_mtim};
+    bool copied = copy_contents(in, saved, info.st_size, false) &&
+                  retry_interrupted([&] { return fchmod(saved, info.st_mode & 07777); }) == 0 &&
+                  retry_interrupted([&] { return futimens(saved, times); }) == 0;
+    if (!copied) {
+      KeepError kept;
+      close(saved);
+      saved = -1;
+    }
+  } else if (saved < 0 && errno == 0) {
+    errno = EINVAL;
+  }
+  KeepError kept;
+  close(in);
+  return saved < 0 ? kInvalidFile : saved;
 }
 
 bool open_deferred_in_place(FileReplacement* replacement) {

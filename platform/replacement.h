@@ -106,6 +106,13 @@ bool open_deferred_in_place(FileReplacement* replacement);
 // A second handle of the open file, or kInvalidFile.
 FileHandle duplicate_file(FileHandle file);
 
+// Saves the bytes, permission bits and times of the regular file that
+// replacement is to write in place, in a private file of the system's
+// temporary directory that no name reaches (or none for long) and that goes
+// with the process: copy_into_replacement from it gives the target back as
+// it was. kInvalidFile when it cannot be saved; the error says why.
+FileHandle save_in_place_target(FileReplacement* replacement);
+
 // A new handle that reads the closed temporary file of replacement from its
 // start; kInvalidFile when there is none.
 FileHandle open_staged_for_reading(const FileReplacement& replacement);

@@ -137,13 +137,17 @@ struct StagedFile {
   std::wstring kept;            // during the commit: the old file under an aside name
   bool kept_by_move = false;    // the old file was moved there, not linked (its name is empty)
   bool moved = false;           // the new file stands at the target
+  FileHandle saved = kInvalidFile;  // written in place: the old file's bytes, to give it back
+  bool written = false;         // written in place at this commit
 };
 
 struct StagedFiles {
   std::vector<StagedFile> files;
   // After a commit that failed: the targets that hold their new file because
-  // the old one could not be put back.
+  // the old one could not be put back, and those written in place whose old
+  // bytes could not be written back (now incomplete).
   std::vector<std::wstring> not_put_back;
+  std::vector<std::wstring> not_restored;
 };
 
 // Stages a copy of the open regular file source (its path source_path)
@@ -166,8 +170,11 @@ bool stage_contents(StagedFiles* staged, const Place& directory, const wchar_t* 
 // false puts back every file moved so far and ends the commit.
 using CommitFailure = bool (*)(std::size_t index, void* context);
 
-// Puts the staged files in place: first those written in place (they cannot
-// be put back), then, in order, each new file over its target, keeping the
+// Puts the staged files in place: first those written in place, each saved
+// first (its bytes, mode and times, in a private file of the system's
+// temporary directory) and, where its write fails, given back its old bytes;
+// a fatal failure later gives every file written in place its old bytes
+// back. Then, in order, each new file over its target, keeping the
 // old file under an aside name (a hard link where the file system has them,
 // so that the name is never empty); then flushes each directory that received
 // one, and removes the kept files. failed is called right after a file's
@@ -175,6 +182,7 @@ using CommitFailure = bool (*)(std::size_t index, void* context);
 // that fails is the failure of the last file moved into that directory and
 // always puts back. True when every file not skipped stands; false when the
 // commit was ended: every moved file was put back but those in not_put_back,
+// every file written in place has its old bytes but those in not_restored,
 // and no staged file remains.
 bool commit_staged_files(StagedFiles* staged, CommitFailure failed, void* context);
 

@@ -110,17 +110,15 @@ bool stage_contents(StagedFiles* staged, const Place& directory, const wchar_t* 
 
 namespace {
 
-// Writes a file staged to be written in place, now: from its source, opened
-// first, or its bytes. Its directory refused a new file when it was staged,
-// so none is tried again.
-bool write_in_place(const StagedFile& file) {
+// Writes the target of a file staged to be written in place over from
+// source (or, where that is kInvalidFile, with contents). Its directory
+// refused a new file when it was staged, so none is tried again.
+bool write_over(const StagedFile& file, FileHandle source, const std::string& contents) {
   FileReplacement replacement = file.replacement;
-  FileHandle in = file.source_file;
-  if (in != kInvalidFile && is_same_file(in, replacement)) return true;
   bool ok = open_deferred_in_place(&replacement);
   if (ok) {
-    ok = (in == kInvalidFile ? write_contents(file.contents, &replacement)
-                             : copy_into_replacement(in, &replacement)) &&
+    ok = (source == kInvalidFile ? write_contents(contents, &replacement)
+                                 : copy_into_replacement(source, &replacement)) &&
          close_replacement(&replacement);
     if (!ok) {
       replacement.directory = kInvalidFile;  // the staged file's, closed with it
@@ -128,6 +126,56 @@ bool write_in_place(const StagedFile& file) {
     }
   }
   return ok;
+}
+
+// Writes a file staged to be written in place, now, from its source opened
+// at staging or its bytes; a target that is its source already is left.
+bool write_in_place(const StagedFile& file) {
+  FileHandle in = file.source_file;
+  if (in != kInvalidFile && is_same_file(in, file.replacement)) return true;
+  return write_over(file, in, file.contents);
+}
+
+// Gives a file written in place its old bytes, mode and times back.
+bool give_back_in_place(const StagedFile& file) { return write_over(file, file.saved, std::string()); }
+
+// Gives every file written in place so far its old self back; those that
+// cannot be given back are named in not_restored.
+void give_back_written(StagedFiles* staged) {
+  for (StagedFile& file : staged->files) {
+    if (!file.written) continue;
+    if (!give_back_in_place(file)) staged->not_restored.push_back(file.replacement.target);
+    file.written = false;
+  }
+}
+
+// Writes the files staged to be written in place, each saved first. A file
+// that fails is given its old bytes back before its failure is reported
+// (its damage then says whether that worked); a fatal failure gives every
+// file written so far back. False when the commit is ended.
+bool write_files_in_place(StagedFiles* staged, CommitFailure failed, void* context) {
+  for (std::size_t i = 0; i < staged->files.size(); ++i) {
+    StagedFile* file = &staged->files[i];
+    if (!file->replacement.in_place || file->unchanged) continue;
+    note_target_damage(kTargetIntact);
+    file->saved = save_in_place_target(&file->replacement);
+    if (file->saved != kInvalidFile && write_in_place(*file)) {
+      file->written = true;
+      continue;
+    }
+    // A target that the failure touched gets its old self back, and is
+    // called incomplete only where even that fails.
+    long error = last_error_code();
+    if (file->saved != kInvalidFile && last_target_damage(nullptr) == kTargetIncomplete) {
+      note_target_damage(give_back_in_place(*file) ? kTargetIntact : kTargetIncomplete);
+    }
+    set_last_error_code(error);
+    if (!failed(i, context)) {
+      give_back_written(staged);
+      return false;
+    }
+  }
+  return true;
 }
 
 // Moves the new file of file over its target, keeping the old one.
@@ -179,7 +227,9 @@ long flush_directories(const StagedFiles& staged) {
 // Closes what a staged file holds open.
 void release_staged(StagedFile* file) {
   if (file->source_file != kInvalidFile) close_file(file->source_file);
+  if (file->saved != kInvalidFile) close_file(file->saved);
   file->source_file = kInvalidFile;
+  file->saved = kInvalidFile;
   // One written in place, or left as it was, has nothing to remove and no
   // damage to note: only its directory is closed.
   if (file->replacement.in_place || file->unchanged) {
@@ -193,15 +243,12 @@ void release_staged(StagedFile* file) {
 
 bool commit_staged_files(StagedFiles* staged, CommitFailure failed, void* context) {
   staged->not_put_back.clear();
-  // What is written in place cannot be put back: it goes first, and a
-  // failure there ends the commit before anything has moved.
-  for (std::size_t i = 0; i < staged->files.size(); ++i) {
-    const StagedFile& file = staged->files[i];
-    note_target_damage(kTargetIntact);
-    if (file.replacement.in_place && !write_in_place(file) && !failed(i, context)) {
-      discard_staged_files(staged);
-      return false;
-    }
+  staged->not_restored.clear();
+  // What is written in place goes first: a failure there ends the commit
+  // before anything has moved.
+  if (!write_files_in_place(staged, failed, context)) {
+    discard_staged_files(staged);
+    return false;
   }
   for (std::size_t i = 0; i < staged->files.size(); ++i) {
     StagedFile* file = &staged->files[i];
@@ -211,6 +258,7 @@ bool commit_staged_files(StagedFiles* staged, CommitFailure failed, void* contex
     discard_replacement(&file->replacement);
     if (!skip) {
       put_back_moved(staged);
+      give_back_written(staged);
       discard_staged_files(staged);
       return false;
     }
@@ -219,6 +267,7 @@ bool commit_staged_files(StagedFiles* staged, CommitFailure failed, void* contex
   if (unflushed >= 0) {
     failed(static_cast<std::size_t>(unflushed), context);
     put_back_moved(staged);
+    give_back_written(staged);
     discard_staged_files(staged);
     return false;
   }

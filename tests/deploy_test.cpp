@@ -393,6 +393,29 @@ struct NewFilesRefused {
   bool refused;
 };
 
+TEST_F(DeployTest, AFatalFailureInPlaceGivesEveryFileBack) {
+  // bin refuses new files, so every file of it is written in place; the
+  // ninth, start_tavrel.boot, is too large for the disk (a file size
+  // limit). The eight written before it, and its own first part, get their
+  // old bytes, mode and times back: the run leaves the installation as it
+  // was, as every run that ends with status 1 does.
+  ASSERT_EQ(run_silent().status, 0);
+  for (const std::wstring& name : kLaunchers) {
+    write_contents(runtime_bin_dir / name, "launcher " + encode_utf8(name.c_str()) + ", release two\n");
+  }
+  write_contents(release_dir / "start_minimal.boot", "boot start_minimal.boot, release two\n");
+  write_contents(release_dir / "start_tavrel.boot", std::string(200000, 't'));
+  std::map<std::string, FileState> before = snapshot({bin_dir, runtime_bin_dir});
+  NewFilesRefused refused(bin_dir);
+  if (!refused.refused) GTEST_SKIP() << "the file system has no attribute that makes a directory refuse new files";
+  ProcessResult result;
+  if (!run_with_file_size_limit(64 << 10, [&] { result = run_silent(); })) {
+    GTEST_SKIP() << "no file size limit here";
+  }
+  expect_failure(result, copy_failed(release_dir, L"start_tavrel.boot", kFileTooLarge) + kBailingOut);
+  EXPECT_TRUE(snapshot({bin_dir, runtime_bin_dir}) == before);
+}
+
 TEST_F(DeployTest, InPlaceWritesStartOnlyOnceTheSourceIsRead) {
   ASSERT_EQ(run_silent().status, 0);
   // start.boot made another name of its start-up file by hand; a launcher

@@ -368,8 +368,12 @@ def check_outcome(installation, status, out, err, killed, not_kept=(), may_be_in
     for t in incomplete:
         if t != may_be_incomplete:
             problems.append("%s is said to be incomplete" % t)
-    if may_be_incomplete is not None and not killed and may_be_incomplete not in incomplete:
-        problems.append("%s was written in place and failed, but no line says it is incomplete" % may_be_incomplete)
+    # A target whose write in place failed gets its old bytes back; only
+    # where that fails too is it incomplete, and a line says so.
+    if (may_be_incomplete is not None and not killed and may_be_incomplete not in incomplete
+            and now[may_be_incomplete] != before[may_be_incomplete]):
+        problems.append("%s was written in place and failed, but is neither as before nor said to be incomplete"
+                        % may_be_incomplete)
     damaged = set(incomplete)
     changed = [now[t] != before[t] for t in targets]
     for t in targets:
