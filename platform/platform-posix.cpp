@@ -81,9 +81,10 @@ LockResult lock_at(int directory, const std::string& path, FileHandle* lock) {
   // Only a user who may write the directory can open the lock file for
   // writing, which a write lock needs: a reader holds up no one. It is never
   // opened through a link, nor waited on as a FIFO.
-  int fd = retry_interrupted([&] {
-    return openat(directory, path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-  });
+  const int kFlags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  int fd = retry_interrupted([&] { return openat(directory, path.c_str(), kFlags | O_CREAT | O_EXCL, 0666); });
+  bool made = fd >= 0;  // a lock file this process made goes with it where it is not locked
+  if (!made && errno == EEXIST) fd = retry_interrupted([&] { return openat(directory, path.c_str(), kFlags); });
   if (fd < 0) return kLockUnavailable;
   struct stat mine, named;
   struct flock whole = {};
@@ -105,6 +106,9 @@ LockResult lock_at(int directory, const std::string& path, FileHandle* lock) {
     if (lock) *lock = fd;  // otherwise held open, and so locked, to the end of the process
     return result;
   }
+  // A lock that could not be had leaves no file behind that this process
+  // made: the run goes on unlocked, and nothing of it stays in bin.
+  if (made && result == kLockUnavailable) retry_interrupted([&] { return unlinkat(directory, path.c_str(), 0); });
   close(fd);
   return result;
 }

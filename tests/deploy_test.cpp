@@ -254,6 +254,32 @@ TEST_F(DeployTest, NewFilesGetWhatTheirDirectoryPassesOn) {
   EXPECT_EQ(access_list_text(to_wide(bin_dir / "start.boot")), inherited);
 }
 
+TEST_F(DeployTest, ALockThatCannotBeTakenLeavesNoLockFile) {
+  if (kPathSeparator != L'/' || !fs::exists("/usr/bin/strace")) GTEST_SKIP() << "needs Linux and strace";
+  // The lock's fcntl fails (ENOLCK, as on a file system without locks): the
+  // run goes on unlocked and completes, and its lock file goes with it.
+  fs::path trace = scratch / "trace";
+  std::vector<std::wstring> traced = {L"-f", L"-qq", L"-o", to_wide(trace), L"-E", L"ASAN_OPTIONS=detect_leaks=0",
+                                      L"-e", L"trace=fcntl", locate_sibling_program(L"vlxinstall"), L"-s",
+                                      to_wide(root)};
+  ASSERT_EQ(run_process(L"/usr/bin/strace", traced, to_wide(scratch), "").status, 0);
+  std::istringstream lines(read_contents(trace));
+  int occurrence = 0;
+  for (std::string line; std::getline(lines, line);) {
+    ++occurrence;
+    if (line.find("F_OFD_SETLK") != std::string::npos) break;
+  }
+  std::vector<std::wstring> failed = {L"-f", L"-qq", L"-o", L"/dev/null", L"-E", L"ASAN_OPTIONS=detect_leaks=0",
+                                      L"-e", L"trace=fcntl",
+                                      L"-e", L"inject=fcntl:error=ENOLCK:when=" + std::to_wstring(occurrence),
+                                      locate_sibling_program(L"vlxinstall"), L"-s", to_wide(root)};
+  fs::remove_all(bin_dir);
+  ProcessResult result = run_process(L"/usr/bin/strace", failed, to_wide(scratch), "");
+  EXPECT_EQ(result.status, 0) << result.err;
+  expect_installed(false);
+  EXPECT_FALSE(fs::exists(bin_dir / ".vlxinstall.lock"));
+}
+
 TEST_F(DeployTest, FatalConditionsLeaveAFreshBinEmpty) {
   fs::remove(runtime_bin_dir / "vlxrun.exe");
   expect_failure(run_silent(), message(kMissingFile, source(runtime_bin_dir, L"vlxrun.exe")));

@@ -700,6 +700,7 @@ TEST_F(TrustTest, NewFilesArePrivateUntilTheirMove) {
   int made = 0;
   for (std::string line; std::getline(lines, line);) {
     std::smatch match;
+    if (line.find(".vlxinstall.lock") != std::string::npos) continue;  // the lock holds nothing to read
     if (std::regex_search(line, match, std::regex(R"(^openat\(.*O_EXCL.*, (0\d+)\) = (\d+))"))) {
       EXPECT_EQ(match[1], "0600") << line;
       state[match[2]] = "made";
