@@ -51,29 +51,6 @@ bool copy_range(int source, int target, off_t from, off_t end) {
   return true;
 }
 
-// Moves every byte of source (size bytes) into target, keeping its holes:
-// only the stretches that hold data are copied, and the length is set last.
-// A target that is a device gets the bytes in order, holes written as the
-// zeros they read as.
-bool copy_contents(int source, int target, off_t size, bool device) {
-  if (device) {
-    char buffer[1 << 16];
-    for (;;) {
-      ssize_t got = retry_interrupted([&] { return read(source, buffer, sizeof buffer); });
-      if (got <= 0) return got == 0;
-      if (!write_all(target, buffer, static_cast<size_t>(got))) return false;
-    }
-  }
-  for (std::uint64_t at = 0; at < static_cast<std::uint64_t>(size);) {
-    std::uint64_t data = 0, end = 0;
-    if (!find_data(source, at, static_cast<std::uint64_t>(size), &data, &end)) return false;
-    if (data >= static_cast<std::uint64_t>(size)) break;
-    if (!copy_range(source, target, static_cast<off_t>(data), static_cast<off_t>(end))) return false;
-    at = end;
-  }
-  return retry_interrupted([&] { return ftruncate(target, size); }) == 0;
-}
-
 // Creates a new temporary file in the directory open as directory, named
 // for a store to store_target where that is not empty, readable and writable
 // by its owner alone until close_replacement gives it its mode: another user
@@ -87,37 +64,6 @@ int create_temporary(int directory, const std::wstring& store_target, std::wstri
     return fd >= 0 ? kNameUsed : errno == EEXIST ? kNameTaken : kNameFailed;
   });
   return fd;
-}
-
-// Sets replacement up to write over the existing file name in its
-// directory itself: never through a link, never waiting for a FIFO's reader,
-// and a regular file only where regular is set (it is then cut to nothing
-// once its handle shows that it is one).
-bool open_in_place(const std::string& name, bool regular, FileReplacement* replacement) {
-  int fd = retry_interrupted([&] {
-    return openat(static_cast<int>(replacement->directory), name.c_str(),
-                  O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  });
-  if (fd < 0) return false;
-  struct stat info;
-  if (retry_interrupted([&] { return fstat(fd, &info); }) != 0) {
-    KeepError kept;
-    close(fd);
-    return false;
-  }
-  if (S_ISREG(info.st_mode) != regular) {
-    close(fd);
-    set_refusal(L"not a regular file: a FIFO, a device or a socket stands in its place");
-    return false;
-  }
-  if (regular && retry_interrupted([&] { return ftruncate(fd, 0); }) != 0) {
-    KeepError kept;
-    close(fd);
-    note_target_damage(kTargetIncomplete);  // how much of it the failed cut took is not known
-    return false;
-  }
-  replacement->file = fd;
-  return true;
 }
 
 // Forces the written bytes to the disk. File systems without the operation
@@ -136,6 +82,25 @@ void close_directory(FileReplacement* replacement) {
 }
 
 }  // namespace
+
+bool copy_contents(int source, int target, off_t size, bool device) {
+  if (device) {
+    char buffer[1 << 16];
+    for (;;) {
+      ssize_t got = retry_interrupted([&] { return read(source, buffer, sizeof buffer); });
+      if (got <= 0) return got == 0;
+      if (!write_all(target, buffer, static_cast<size_t>(got))) return false;
+    }
+  }
+  for (std::uint64_t at = 0; at < static_cast<std::uint64_t>(size);) {
+    std::uint64_t data = 0, end = 0;
+    if (!find_data(source, at, static_cast<std::uint64_t>(size), &data, &end)) return false;
+    if (data >= static_cast<std::uint64_t>(size)) break;
+    if (!copy_range(source, target, static_cast<off_t>(data), static_cast<off_t>(end))) return false;
+    at = end;
+  }
+  return retry_interrupted([&] { return ftruncate(target, size); }) == 0;
+}
 
 FileHandle open_copy_source(const wchar_t* source) { return open_file_for_reading(source); }
 
@@ -171,55 +136,6 @@ bool copy_into_replacement(FileHandle source, FileReplacement* replacement) {
   return true;
 }
 
-namespace {
-
-// A new file in the system's temporary directory that no name reaches,
-// readable and writable by its owner alone; -1 on failure.
-int create_anonymous_file() {
-  const char* directory = getenv("TMPDIR");
-  std::string place = directory && *directory ? directory : "/tmp";
-  int fd = open_retrying(place.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
-  // A file system without unnamed files: a named one, unnamed at once.
-  std::string name = place + "/.vlxinstall-XXXXXX";
-  fd = mkostemp(&name[0], O_CLOEXEC);
-  if (fd >= 0) unlink(name.c_str());
-  return fd;
-}
-
-}  // namespace
-
-FileHandle save_in_place_target(FileReplacement* replacement) {
-  std::string name = base_name(replacement->target);
-  int in = retry_interrupted([&] {
-    return openat(static_cast<int>(replacement->directory), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  });
-  if (in < 0) return kInvalidFile;
-  struct stat info;
-  int saved = -1;
-  if (retry_interrupted([&] { return fstat(in, &info); }) == 0 && S_ISREG(info.st_mode) &&
-      (saved = create_anonymous_file()) >= 0) {
-    struct timespec times[2] = {info.st_atim, info.st_mtim};
-    bool copied = copy_contents(in, saved, info.st_size, false) &&
-                  retry_interrupted([&] { return fchmod(saved, info.st_mode & 07777); }) == 0 &&
-                  retry_interrupted([&] { return futimens(saved, times); }) == 0;
-    if (!copied) {
-      KeepError kept;
-      close(saved);
-      saved = -1;
-    }
-  } else if (saved < 0 && errno == 0) {
-    errno = EINVAL;
-  }
-  KeepError kept;
-  close(in);
-  return saved < 0 ? kInvalidFile : saved;
-}
-
-bool open_deferred_in_place(FileReplacement* replacement) {
-  return open_in_place(base_name(replacement->target), true, replacement);
-}
-
 FileHandle open_staged_for_reading(const FileReplacement& replacement) {
   if (replacement.temporary.empty()) return kInvalidFile;
   std::string name = base_name(replacement.temporary);
@@ -227,45 +143,6 @@ FileHandle open_staged_for_reading(const FileReplacement& replacement) {
     return openat(static_cast<int>(replacement.directory), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   });
   return fd < 0 ? kInvalidFile : fd;
-}
-
-bool keep_replaced_file(FileReplacement* replacement, std::wstring* kept, bool* moved) {
-  int dir = static_cast<int>(replacement->directory);
-  std::string target = base_name(replacement->target);
-  std::wstring original = replacement->target.substr(directory_of(replacement->target).size()), name;
-  // A link keeps the name filled; a file system without links gets the move.
-  for (bool link : {true, false}) {
-    *moved = !link;
-    if (with_temporary_name(&name, [&](const std::wstring& candidate) {
-          std::string aside = to_native(make_aside_name(candidate, original).c_str());
-          int done = retry_interrupted([&] {
-            return link ? linkat(dir, target.c_str(), dir, aside.c_str(), 0)
-                        : renameat(dir, target.c_str(), dir, aside.c_str());
-          });
-          return done == 0 ? kNameUsed : errno == EEXIST ? kNameTaken : kNameFailed;
-        })) {
-      *kept = directory_of(replacement->target) + make_aside_name(name, original);
-      return true;
-    }
-    if (link && errno != EPERM && errno != EMLINK && errno != EOPNOTSUPP && errno != ENOSYS) return false;
-  }
-  return false;
-}
-
-bool put_back_replaced_file(const FileReplacement& replacement, const std::wstring& kept) {
-  int dir = static_cast<int>(replacement.directory);
-  std::string target = base_name(replacement.target), old = base_name(kept);
-  return retry_interrupted([&] {
-           return kept.empty() ? unlinkat(dir, target.c_str(), 0) : renameat(dir, old.c_str(), dir, target.c_str());
-         }) == 0;
-}
-
-// A rename leaves the old file's mode as it was: nothing to give back.
-void give_back_attributes(const FileReplacement&, const std::wstring&) {}
-
-void remove_kept_file(const FileReplacement& replacement, const std::wstring& kept) {
-  std::string name = base_name(kept);
-  retry_interrupted([&] { return unlinkat(static_cast<int>(replacement.directory), name.c_str(), 0); });
 }
 
 namespace {

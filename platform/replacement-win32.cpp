@@ -29,13 +29,6 @@ namespace {
 constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-// What an attempt to make a file of a temporary name came to.
-NameUse name_use(bool made) {
-  if (made) return kNameUsed;
-  DWORD error = GetLastError();
-  return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? kNameTaken : kNameFailed;
-}
-
 // Creates a new temporary file in directory (in "\\?\" form), named for a
 // store to store_target where that is not empty, its whole path left in
 // *path. Not repeated: no other program holds a name that does not
@@ -89,93 +82,8 @@ bool has_written(HANDLE file) {
   return !SetFilePointerEx(file, zero, &position, FILE_CURRENT) || position.QuadPart > 0;
 }
 
-// Runs action on path with its read-only attribute cleared, when it has one
-// (the attributes it had go to *cleared, or -1). The attribute comes back
-// when the action fails: Windows refuses to replace a read-only file.
-template <typename Action>
-bool with_read_only_cleared(const wchar_t* path, long* cleared, Action action) {
-  DWORD attributes = GetFileAttributesW(path);
-  bool read_only = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-  if (read_only) SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-  bool done = action();
-  KeepError kept;
-  if (read_only && !done) SetFileAttributesW(path, attributes);
-  *cleared = read_only && done ? static_cast<long>(attributes) : -1;
-  return done;
-}
+}  // namespace
 
-// True when the last error says that the system has no such request (a
-// Windows older than the one that brought it, or a file system without it).
-bool is_unsupported(DWORD error) {
-  return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
-}
-
-// Renames the file open as file over to (in "\\?\" form), through its own
-// handle: the new file is never closed before its move, so no other program
-// can hold it in between, and the handle's right to delete it is all the
-// rename needs. With posix, a POSIX-semantics rename (Windows 10 1809 and
-// later) that also replaces a target that is read-only or has open handles.
-bool rename_through_handle(HANDLE file, const std::wstring& to, bool posix) {
-  // The object manager's form of the name, which the rename takes as it is.
-  std::wstring name = to.compare(0, 8, L"\\\\?\\UNC\\") == 0 ? L"\\??\\UNC\\" + to.substr(8)
-                      : to.compare(0, 4, L"\\\\?\\") == 0   ? L"\\??\\" + to.substr(4)
-                                                              : to;
-  DWORD bytes = static_cast<DWORD>(name.size() * sizeof(wchar_t)), size = sizeof(FILE_RENAME_INFO) + bytes;
-  std::vector<ULONGLONG> buffer(size / sizeof(ULONGLONG) + 1);  // aligned for the structure
-  FILE_RENAME_INFO* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  if (posix) {
-    DWORD flags = kRenameReplaceIfExists | kRenamePosixSemantics | kRenameIgnoreReadOnly;
-    memcpy(rename, &flags, sizeof flags);  // the flags share their place with ReplaceIfExists
-  } else {
-    rename->ReplaceIfExists = TRUE;
-  }
-  rename->FileNameLength = bytes;
-  memcpy(rename->FileName, name.data(), bytes);
-  return file_calls().set_file_information(file, posix ? kFileRenameInfoEx : FileRenameInfo, rename, size) != 0;
-}
-
-// Moves the file open as file over to: with POSIX semantics where the system
-// has them, which leave the old file as it was; elsewhere a read-only target
-// has its attribute cleared for the move, and *cleared says what it was, so
-// that the old file gets it back (give_back_attributes).
-bool move_over(HANDLE file, const std::wstring& to, long* cleared) {
-  *cleared = -1;
-  if (rename_through_handle(file, to, true)) return true;
-  if (!is_unsupported(GetLastError())) return false;
-  if (rename_through_handle(file, to, false)) return true;
-  if (GetLastError() != ERROR_ACCESS_DENIED) return false;
-  return with_read_only_cleared(to.c_str(), cleared, [&] { return rename_through_handle(file, to, false); });
-}
-
-// A running program cannot be replaced or deleted, but it can be renamed: it
-// goes aside under an aside name and the new file takes its place. If that
-// fails the old file comes back; if even that fails, the damage note says
-// where it is (shown is the name the target is known by), and a later sweep
-// moves it back once its name is free. The steps share the file's wait.
-bool move_past_running_program(HANDLE from, const std::wstring& to, const std::wstring& shown,
-                               HeldFileWait* wait) {
-  std::wstring directory = directory_of(to), original = to.substr(directory.size()), aside, name;
-  if (!with_temporary_name(&name, [&](const std::wstring& candidate) {
-        aside = directory + make_aside_name(candidate, original);
-        return name_use(
-            retry_while_held(wait, [&] { return file_calls().move_file(to.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH); }));
-      })) {
-    return false;
-  }
-  long cleared = -1;  // a running program is never read-only here: it was just renamed
-  if (retry_while_held(wait, [&] { return move_over(from, to, &cleared); })) {
-    file_calls().delete_file(aside.c_str());  // refused while the program runs; a later sweep removes it
-    return true;
-  }
-  KeepError kept;
-  // Tried at least once, also when the wait is used up.
-  if (!retry_while_held(wait, [&] { return file_calls().move_file(aside.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0; })) {
-    note_target_damage(kTargetMovedAside, directory_of(shown) + aside.substr(directory.size()));
-  }
-  return false;
-}
-
-// Copies the rest of source into target through their handles.
 bool copy_contents(HANDLE source, HANDLE target) {
   char buffer[1 << 16];
   for (;;) {
@@ -190,7 +98,6 @@ bool copy_contents(HANDLE source, HANDLE target) {
   }
 }
 
-}  // namespace
 
 bool copy_into_replacement(FileHandle source, FileReplacement* replacement) {
   // The new file stays open from its creation to its move, so that nothing
@@ -230,54 +137,6 @@ bool is_same_file(FileHandle source, const FileReplacement& target) {
   return is_same_file(to_handle(source), target.target.c_str(), false);
 }
 
-bool open_deferred_in_place(FileReplacement* replacement) {
-  // A device is opened as it is; a file is written over from its start and
-  // cut at the close, so that it keeps its bytes until new ones are written.
-  // Another program's brief hold is waited out, as for every step.
-  DWORD disposition = replacement->replaces ? OPEN_EXISTING : CREATE_ALWAYS;
-  DWORD share = replacement->replaces ? FILE_SHARE_READ : FILE_SHARE_WRITE;
-  HANDLE file = INVALID_HANDLE_VALUE;
-  retry_while_held(&replacement->wait, [&] {
-    file = file_calls().create_file(replacement->target.c_str(), GENERIC_WRITE, share, nullptr, disposition,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    return file != INVALID_HANDLE_VALUE;
-  });
-  replacement->file = from_handle(file);
-  return replacement->file != kInvalidFile;
-}
-
-FileHandle save_in_place_target(FileReplacement* replacement) {
-  HANDLE in = INVALID_HANDLE_VALUE;
-  if (!retry_while_held(&replacement->wait, [&] {
-        in = file_calls().create_file(replacement->target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        return in != INVALID_HANDLE_VALUE;
-      })) {
-    return kInvalidFile;
-  }
-  // A file of the caller's alone in the temporary directory, removed when
-  // its handle closes, as the process ends at the latest.
-  wchar_t directory[MAX_PATH + 1];
-  DWORD length = GetTempPathW(MAX_PATH + 1, directory);
-  HANDLE saved = INVALID_HANDLE_VALUE;
-  std::wstring name;
-  if (length > 0 && length <= MAX_PATH) {
-    with_temporary_name(&name, [&](const std::wstring& candidate) {
-      std::wstring path = extended_path(std::wstring(directory, length) + candidate);
-      saved = file_calls().create_file(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-      return name_use(saved != INVALID_HANDLE_VALUE);
-    });
-  }
-  FILETIME created, accessed, written;
-  bool copied = saved != INVALID_HANDLE_VALUE && copy_contents(in, saved) &&
-                GetFileTime(in, &created, &accessed, &written) && SetFileTime(saved, &created, &accessed, &written);
-  KeepError kept;
-  if (!copied && saved != INVALID_HANDLE_VALUE) file_calls().close_handle(saved);
-  file_calls().close_handle(in);
-  return copied ? from_handle(saved) : kInvalidFile;
-}
-
 FileHandle open_staged_for_reading(const FileReplacement& replacement) {
   if (replacement.temporary.empty() || replacement.file == kInvalidFile) return kInvalidFile;
   // The new file is open unshared: it is read through a handle of its own
@@ -291,67 +150,6 @@ FileHandle open_staged_for_reading(const FileReplacement& replacement) {
   SetFilePointerEx(copy, start, nullptr, FILE_BEGIN);
   return from_handle(copy);
 }
-
-bool keep_replaced_file(FileReplacement* replacement, std::wstring* kept, bool* moved) {
-  std::wstring target = extended_path(replacement->target), directory = directory_of(target), name;
-  std::wstring original = target.substr(directory.size());
-  // A name of a file that another program holds can be made but not removed
-  // again: the hold is waited out first, with the file's wait. A running
-  // program is moved aside, as its replacement would move it.
-  HANDLE old = INVALID_HANDLE_VALUE;
-  if (!retry_while_held(&replacement->wait, [&] {
-        old = file_calls().create_file(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, 0, nullptr);
-        return old != INVALID_HANDLE_VALUE;
-      })) {
-    return false;
-  }
-  file_calls().close_handle(old);
-  for (bool link : {!is_running_program(target), false}) {
-    *moved = !link;
-    if (with_temporary_name(&name, [&](const std::wstring& candidate) {
-          std::wstring aside = directory + make_aside_name(candidate, original);
-          return name_use(link ? CreateHardLinkW(aside.c_str(), target.c_str(), nullptr) != 0
-                               : retry_while_held(&replacement->wait, [&] {
-                                   return file_calls().move_file(target.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
-                                 }));
-        })) {
-      *kept = directory + make_aside_name(name, original);
-      return true;
-    }
-  }
-  return false;
-}
-
-bool put_back_replaced_file(const FileReplacement& replacement, const std::wstring& kept) {
-  std::wstring target = extended_path(replacement.target);
-  if (kept.empty()) return retry_while_held([&] { return delete_file(target.c_str()); });
-  // The old file goes back over the new one through its own handle, with
-  // POSIX semantics where the system has them; elsewhere the new file, which
-  // may be read-only, has the attribute cleared for it.
-  return retry_while_held([&] {
-    HANDLE old = file_calls().create_file(kept.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (old == INVALID_HANDLE_VALUE) return false;
-    bool done = rename_through_handle(old, target, true);
-    bool unsupported = !done && is_unsupported(GetLastError());
-    KeepError error;
-    file_calls().close_handle(old);
-    if (!unsupported) return done;
-    long cleared = -1;
-    return with_read_only_cleared(target.c_str(), &cleared, [&] {
-      return file_calls().move_file(kept.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-    });
-  });
-}
-
-void give_back_attributes(const FileReplacement& replacement, const std::wstring& kept) {
-  if (replacement.replaced_attributes >= 0 && !kept.empty()) {
-    SetFileAttributesW(kept.c_str(), static_cast<DWORD>(replacement.replaced_attributes));
-  }
-}
-
-void remove_kept_file(const FileReplacement&, const std::wstring& kept) { delete_file(kept.c_str()); }
 
 namespace {
 

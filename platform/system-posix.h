@@ -63,6 +63,17 @@ void carry_identity(int target, const FileReplacement& replacement);
 // The permission bits a newly created file gets: 0666 less the umask.
 mode_t creation_mode();
 
+// Moves every byte of source (size bytes) into target at the same offsets,
+// keeping its holes and setting the length last; a device target gets the
+// bytes in order (replacement-posix.cpp).
+bool copy_contents(int source, int target, off_t size, bool device);
+
+// Sets replacement up to write over the existing file name in its directory
+// itself: never through a link, never waiting for a FIFO's reader, and a
+// regular file only where regular is set, cut to nothing once its handle
+// shows that it is one (in-place-posix.cpp).
+bool open_in_place(const std::string& name, bool regular, FileReplacement* replacement);
+
 // Writes all of size bytes, continuing after short writes.
 bool write_all(int fd, const char* data, size_t size);
 

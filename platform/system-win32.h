@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/replacement.h"
 
 namespace vlx {
 
@@ -128,6 +129,54 @@ enum TargetKind { kWriteInPlace, kReplaceFile, kNewFile, kRefuse };
 // full name then goes to target. Opening without access rights conflicts with
 // no other process's sharing, so a file held open elsewhere is examined too.
 TargetKind examine_target(const wchar_t* path, std::wstring* target);
+
+// What an attempt to make a file of a temporary name came to.
+inline NameUse name_use(bool made) {
+  if (made) return kNameUsed;
+  DWORD error = GetLastError();
+  return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? kNameTaken : kNameFailed;
+}
+
+// Copies the rest of source into target through their handles
+// (replacement-win32.cpp).
+bool copy_contents(HANDLE source, HANDLE target);
+
+// Runs action on path with its read-only attribute cleared, when it has one
+// (the attributes it had go to *cleared, or -1). The attribute comes back
+// when the action fails: Windows refuses to replace a read-only file.
+template <typename Action>
+bool with_read_only_cleared(const wchar_t* path, long* cleared, Action action) {
+  DWORD attributes = GetFileAttributesW(path);
+  bool read_only = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+  if (read_only) SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+  bool done = action();
+  KeepError kept;
+  if (read_only && !done) SetFileAttributesW(path, attributes);
+  *cleared = read_only && done ? static_cast<long>(attributes) : -1;
+  return done;
+}
+
+// True when the last error says that the system has no such request (a
+// Windows older than the one that brought it, or a file system without it).
+inline bool is_unsupported(DWORD error) {
+  return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
+}
+
+// Renames the file open as file over to (in "\\?\" form) through its own
+// handle, which needs only its right to delete it; with posix, a
+// POSIX-semantics rename (Windows 10 1809 and later) that also replaces a
+// target that is read-only or has open handles (rename-win32.cpp).
+bool rename_through_handle(HANDLE file, const std::wstring& to, bool posix);
+
+// Moves the file open as file over to: with POSIX semantics where the system
+// has them; elsewhere a read-only target has its attribute cleared for the
+// move, and *cleared says what it was (-1 for nothing cleared).
+bool move_over(HANDLE file, const std::wstring& to, long* cleared);
+
+// Moves from over to where to is a running program, which Windows lets
+// rename but not replace: it goes aside first (shown: the name the target is
+// known by, for the damage note); the steps share wait.
+bool move_past_running_program(HANDLE from, const std::wstring& to, const std::wstring& shown, HeldFileWait* wait);
 
 // Refusals that another program's brief hold on a file explains; a file
 // mapped into memory by another program refuses to be cut or replaced.
