@@ -126,9 +126,11 @@ bool data_end(ReadFile* file, std::uint64_t from, std::uint64_t size, std::uint6
 // holes of both being the same zeros.
 Sameness compare(ReadFile* a, ReadFile* b) {
   std::uint64_t size = 0, other = 0;
-  if (!file_size(a->handle, &size) || !file_size(b->handle, &other)) {
-    (file_size(a->handle, &size) ? b : a)->reason = describe_last_error();
-    return kUnread;
+  for (ReadFile* file : {a, b}) {
+    if (!file_size(file->handle, file == a ? &size : &other)) {
+      file->reason = describe_last_error();
+      return kUnread;
+    }
   }
   if (size != other) return kDifferent;
   for (std::uint64_t at = 0; at < size;) {

@@ -282,6 +282,26 @@ FileHandle open_file_for_reading(const wchar_t* path) {
   return from_handle(file);
 }
 
+bool may_follow_link_at(const wchar_t* path) {
+  std::wstring full = extended_path(full_path(path));
+  HANDLE link = file_calls().create_file(full.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                         nullptr);
+  if (link == INVALID_HANDLE_VALUE) return true;  // nothing there: nothing is followed
+  DWORD attributes = 0;
+  bool allowed = !is_reparse(link, &attributes) || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  if (!allowed) {
+    HANDLE parent = open_directory_handle(directory_of(full_path(path)), true);
+    allowed = parent != INVALID_HANDLE_VALUE && may_follow(parent, link, full_path(path));
+    KeepError kept;
+    if (parent != INVALID_HANDLE_VALUE) file_calls().close_handle(parent);
+  }
+  KeepError kept;
+  file_calls().close_handle(link);
+  return allowed;
+}
+
 void create_directory_beneath(const Place& directory, const wchar_t* name) {
   CreateDirectoryW(extended_path(join(directory.path, name)).c_str(), nullptr);
 }

@@ -196,11 +196,7 @@ bool begin_at(const wchar_t* path, FileReplacement* replacement, bool store) {
 
 bool begin_replacement(const wchar_t* path, FileReplacement* replacement) {
   // A link at the name is followed under the link rule, as a read follows it.
-  FileHandle checked = open_file_for_reading(path);
-  if (checked != kInvalidFile) close_file(checked);
-  std::wstring refused;
-  if (checked == kInvalidFile && describe_refusal(&refused) && refused.rfind(L"a link", 0) == 0) return false;
-  return begin_at(path, replacement, true);
+  return may_follow_link_at(path) && begin_at(path, replacement, true);
 }
 
 bool begin_replacement_in(const Place& directory, const wchar_t* name, FileReplacement* replacement) {

@@ -72,6 +72,11 @@ bool carry_security(const std::wstring& path, const std::wstring& target);
 // be deleted whatever its access list says (security-win32.cpp).
 void with_restore_privilege(void (*action)(void*), void* context);
 
+// True unless a link (a reparse point) stands at path that the link rule
+// does not let the caller follow: the caller's own, or its directory
+// owner's; the refusal is then the error (beneath-win32.cpp).
+bool may_follow_link_at(const wchar_t* path);
+
 // The owner of the object open as handle (with READ_CONTROL) as its SID,
 // when it is not the user running the program; empty for the caller's own,
 // or where the owner cannot be read (beneath-win32.cpp).

@@ -149,18 +149,42 @@ TEST_F(DeployTest, FullDiskAtStartBootLeavesAnEarlierInstallationAsItWas) {
   EXPECT_TRUE(snapshot({bin_dir, runtime_bin_dir}) == before);
 }
 
-// Runs the tool under strace with the renames given by when (strace's
-// syntax: "9" the ninth, "9+3" every third from it) failing with EIO.
-ProcessResult run_with_failing_renames(const std::vector<std::wstring>& tool_arguments, const std::wstring& when,
-                                       const fs::path& directory) {
+// Runs the tool in directory under strace, tracing the system call call
+// into output (a file's path, or /dev/null), and where injection is not
+// empty, tampering with it so ("error=EIO:when=9": the ninth fails; when
+// "9+3", every third from it).
+ProcessResult run_traced(const std::vector<std::wstring>& tool_arguments, const std::wstring& call,
+                         const std::wstring& injection, const fs::path& output, const fs::path& directory) {
   // LeakSanitizer cannot work under ptrace: a sanitizer build's leak check is
   // left out there.
-  std::vector<std::wstring> arguments = {L"-f", L"-qq", L"-o", L"/dev/null", L"-E", L"ASAN_OPTIONS=detect_leaks=0",
-                                         L"-e", L"trace=renameat",
-                                         L"-e", L"inject=renameat:error=EIO:when=" + when,
-                                         locate_sibling_program(L"vlxinstall")};
+  std::vector<std::wstring> arguments = {L"-f", L"-qq", L"-o", to_wide(output), L"-E", L"ASAN_OPTIONS=detect_leaks=0",
+                                         L"-e", L"trace=" + call};
+  if (!injection.empty()) arguments.insert(arguments.end(), {L"-e", L"inject=" + call + L":" + injection});
+  arguments.push_back(locate_sibling_program(L"vlxinstall"));
   arguments.insert(arguments.end(), tool_arguments.begin(), tool_arguments.end());
   return run_process(L"/usr/bin/strace", arguments, to_wide(directory), "");
+}
+
+// Runs the tool under strace with the renames given by when failing with EIO.
+ProcessResult run_with_failing_renames(const std::vector<std::wstring>& tool_arguments, const std::wstring& when,
+                                       const fs::path& directory) {
+  return run_traced(tool_arguments, L"renameat", L"error=EIO:when=" + when, "/dev/null", directory);
+}
+
+// The occurrence (from 1) of the first call of call whose line holds marker
+// in a run of the tool as traced, for a later run that fails it; 0 when the
+// run did not end 0.
+int find_occurrence(const std::vector<std::wstring>& tool_arguments, const std::wstring& call,
+                    const std::string& marker, const fs::path& directory) {
+  fs::path trace = directory / "trace";
+  if (run_traced(tool_arguments, call, L"", trace, directory).status != 0) return 0;
+  std::istringstream lines(read_contents(trace));
+  int occurrence = 0;
+  for (std::string line; std::getline(lines, line);) {
+    ++occurrence;
+    if (line.find(marker) != std::string::npos) break;
+  }
+  return occurrence;
 }
 
 TEST_F(DeployTest, FailedCommitPutsBackWhatItMoved) {
@@ -212,23 +236,11 @@ TEST_F(DeployTest, SweepThatCannotTellKeepsTheKeptFile) {
   kill_commit();
   // The look at the empty name is the first at "vlx.exe" in the run: found
   // in a trace of the same run, then failed with EIO.
-  fs::path trace = scratch / "trace";
-  std::vector<std::wstring> looks = {L"-f", L"-qq", L"-o", to_wide(trace), L"-E", L"ASAN_OPTIONS=detect_leaks=0",
-                                     L"-e", L"trace=newfstatat", locate_sibling_program(L"vlxinstall"), L"-s",
-                                     to_wide(root)};
-  ASSERT_EQ(run_process(L"/usr/bin/strace", looks, to_wide(scratch), "").status, 0);
-  std::istringstream lines(read_contents(trace));
-  int occurrence = 0;
-  for (std::string line; std::getline(lines, line);) {
-    ++occurrence;
-    if (line.find("\"vlx.exe\"") != std::string::npos) break;
-  }
+  int occurrence = find_occurrence({L"-s", to_wide(root)}, L"newfstatat", "\"vlx.exe\"", scratch);
+  ASSERT_GT(occurrence, 0);
   kill_commit();
-  std::vector<std::wstring> failed = {L"-f", L"-qq", L"-o", L"/dev/null", L"-E", L"ASAN_OPTIONS=detect_leaks=0",
-                                      L"-e", L"trace=newfstatat",
-                                      L"-e", L"inject=newfstatat:error=EIO:when=" + std::to_wstring(occurrence),
-                                      locate_sibling_program(L"vlxinstall"), L"-s", to_wide(root)};
-  ProcessResult result = run_process(L"/usr/bin/strace", failed, to_wide(scratch), "");
+  ProcessResult result = run_traced({L"-s", to_wide(root)}, L"newfstatat",
+                                    L"error=EIO:when=" + std::to_wstring(occurrence), "/dev/null", scratch);
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(read_contents(kept), "the old launcher\n");  // kept, not removed unseen
   expect_installed(false);
@@ -258,23 +270,11 @@ TEST_F(DeployTest, ALockThatCannotBeTakenLeavesNoLockFile) {
   if (kPathSeparator != L'/' || !fs::exists("/usr/bin/strace")) GTEST_SKIP() << "needs Linux and strace";
   // The lock's fcntl fails (ENOLCK, as on a file system without locks): the
   // run goes on unlocked and completes, and its lock file goes with it.
-  fs::path trace = scratch / "trace";
-  std::vector<std::wstring> traced = {L"-f", L"-qq", L"-o", to_wide(trace), L"-E", L"ASAN_OPTIONS=detect_leaks=0",
-                                      L"-e", L"trace=fcntl", locate_sibling_program(L"vlxinstall"), L"-s",
-                                      to_wide(root)};
-  ASSERT_EQ(run_process(L"/usr/bin/strace", traced, to_wide(scratch), "").status, 0);
-  std::istringstream lines(read_contents(trace));
-  int occurrence = 0;
-  for (std::string line; std::getline(lines, line);) {
-    ++occurrence;
-    if (line.find("F_OFD_SETLK") != std::string::npos) break;
-  }
-  std::vector<std::wstring> failed = {L"-f", L"-qq", L"-o", L"/dev/null", L"-E", L"ASAN_OPTIONS=detect_leaks=0",
-                                      L"-e", L"trace=fcntl",
-                                      L"-e", L"inject=fcntl:error=ENOLCK:when=" + std::to_wstring(occurrence),
-                                      locate_sibling_program(L"vlxinstall"), L"-s", to_wide(root)};
+  int occurrence = find_occurrence({L"-s", to_wide(root)}, L"fcntl", "F_OFD_SETLK", scratch);
+  ASSERT_GT(occurrence, 0);
   fs::remove_all(bin_dir);
-  ProcessResult result = run_process(L"/usr/bin/strace", failed, to_wide(scratch), "");
+  ProcessResult result = run_traced({L"-s", to_wide(root)}, L"fcntl",
+                                    L"error=ENOLCK:when=" + std::to_wstring(occurrence), "/dev/null", scratch);
   EXPECT_EQ(result.status, 0) << result.err;
   expect_installed(false);
   EXPECT_FALSE(fs::exists(bin_dir / ".vlxinstall.lock"));
