@@ -163,7 +163,7 @@ bool lies_beneath(HANDLE file, HANDLE within) {
 // followed.
 HANDLE open_for_reading(const std::wstring& path, DWORD flags) {
   HANDLE file = INVALID_HANDLE_VALUE;
-  retry_while_held([&] {
+  retry_while_held(path, [&] {
     file = file_calls().create_file(path.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags,
                        nullptr);
     return file != INVALID_HANDLE_VALUE;

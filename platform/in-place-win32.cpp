@@ -16,7 +16,7 @@ bool open_deferred_in_place(FileReplacement* replacement) {
   DWORD disposition = replacement->replaces ? OPEN_EXISTING : CREATE_ALWAYS;
   DWORD share = replacement->replaces ? FILE_SHARE_READ : FILE_SHARE_WRITE;
   HANDLE file = INVALID_HANDLE_VALUE;
-  retry_while_held(&replacement->wait, [&] {
+  retry_while_held(&replacement->wait, replacement->target, [&] {
     file = file_calls().create_file(replacement->target.c_str(), GENERIC_WRITE, share, nullptr, disposition,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     return file != INVALID_HANDLE_VALUE;
@@ -27,7 +27,7 @@ bool open_deferred_in_place(FileReplacement* replacement) {
 
 FileHandle save_in_place_target(FileReplacement* replacement) {
   HANDLE in = INVALID_HANDLE_VALUE;
-  if (!retry_while_held(&replacement->wait, [&] {
+  if (!retry_while_held(&replacement->wait, replacement->target, [&] {
         in = file_calls().create_file(replacement->target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         return in != INVALID_HANDLE_VALUE;

@@ -16,7 +16,7 @@ bool keep_replaced_file(FileReplacement* replacement, std::wstring* kept, bool* 
   // again: the hold is waited out first, with the file's wait. A running
   // program is moved aside, as its replacement would move it.
   HANDLE old = INVALID_HANDLE_VALUE;
-  if (!retry_while_held(&replacement->wait, [&] {
+  if (!retry_while_held(&replacement->wait, target, [&] {
         old = file_calls().create_file(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                           OPEN_EXISTING, 0, nullptr);
         return old != INVALID_HANDLE_VALUE;
@@ -29,7 +29,7 @@ bool keep_replaced_file(FileReplacement* replacement, std::wstring* kept, bool* 
     if (with_temporary_name(&name, [&](const std::wstring& candidate) {
           std::wstring aside = directory + make_aside_name(candidate, original);
           return name_use(link ? CreateHardLinkW(aside.c_str(), target.c_str(), nullptr) != 0
-                               : retry_while_held(&replacement->wait, [&] {
+                               : retry_while_held(&replacement->wait, target, [&] {
                                    return file_calls().move_file(target.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
                                  }));
         })) {
@@ -42,11 +42,11 @@ bool keep_replaced_file(FileReplacement* replacement, std::wstring* kept, bool* 
 
 bool put_back_replaced_file(const FileReplacement& replacement, const std::wstring& kept) {
   std::wstring target = extended_path(replacement.target);
-  if (kept.empty()) return retry_while_held([&] { return delete_file(target.c_str()); });
+  if (kept.empty()) return retry_while_held(target, [&] { return delete_file(target.c_str()); });
   // The old file goes back over the new one through its own handle, with
   // POSIX semantics where the system has them; elsewhere the new file, which
   // may be read-only, has the attribute cleared for it.
-  return retry_while_held([&] {
+  return retry_while_held(target, [&] {
     HANDLE old = file_calls().create_file(kept.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                           nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (old == INVALID_HANDLE_VALUE) return false;

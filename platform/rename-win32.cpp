@@ -61,18 +61,18 @@ bool move_past_running_program(HANDLE from, const std::wstring& to, const std::w
   if (!with_temporary_name(&name, [&](const std::wstring& candidate) {
         aside = directory + make_aside_name(candidate, original);
         return name_use(
-            retry_while_held(wait, [&] { return file_calls().move_file(to.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH); }));
+            retry_while_held(wait, to, [&] { return file_calls().move_file(to.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH); }));
       })) {
     return false;
   }
   long cleared = -1;  // a running program is never read-only here: it was just renamed
-  if (retry_while_held(wait, [&] { return move_over(from, to, &cleared); })) {
+  if (retry_while_held(wait, to, [&] { return move_over(from, to, &cleared); })) {
     file_calls().delete_file(aside.c_str());  // refused while the program runs; a later sweep removes it
     return true;
   }
   KeepError kept;
   // Tried at least once, also when the wait is used up.
-  if (!retry_while_held(wait, [&] { return file_calls().move_file(aside.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0; })) {
+  if (!retry_while_held(wait, aside, [&] { return file_calls().move_file(aside.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0; })) {
     note_target_damage(kTargetMovedAside, directory_of(shown) + aside.substr(directory.size()));
   }
   return false;

@@ -33,20 +33,18 @@ constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HID
 // store to store_target where that is not empty, its whole path left in
 // *path. Not repeated: no other program holds a name that does not
 // exist yet, so a refusal is the directory's, and final. The handle has the
-// right to delete the file, so that removing it does not depend on the
-// directory's permission to delete; where even the new file's creator may
-// not have that right, it is made without.
+// right to delete the file, which its rename into place and its removal
+// take.
 HANDLE create_temporary(const std::wstring& directory, const std::wstring& store_target, std::wstring* path,
                         SECURITY_ATTRIBUTES* security) {
   HANDLE file = INVALID_HANDLE_VALUE;
   std::wstring name;
   with_store_temporary_name(store_target, &name, [&](const std::wstring& candidate) {
     *path = directory + candidate;
-    for (DWORD access : {static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE | DELETE),
-                         static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE)}) {
-      file = file_calls().create_file(path->c_str(), access, 0, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) break;
-    }
+    // DELETE is what the rename through the handle needs: a file that cannot
+    // be had with it could never be moved into place.
+    file = file_calls().create_file(path->c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, security, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
     return name_use(file != INVALID_HANDLE_VALUE);
   });
   return file;
@@ -126,7 +124,7 @@ FileHandle open_copy_source(const wchar_t* source) {
     return kInvalidFile;
   }
   HANDLE in = INVALID_HANDLE_VALUE;
-  retry_while_held([&] {
+  retry_while_held(source, [&] {
     in = file_calls().create_file(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     return in != INVALID_HANDLE_VALUE;
   });
@@ -217,7 +215,12 @@ bool close_replacement(FileReplacement* replacement) {
       basic.FileAttributes = replacement->mode ? static_cast<DWORD>(replacement->mode) : FILE_ATTRIBUTE_NORMAL;
       file_calls().set_file_information(file, FileBasicInfo, &basic, sizeof basic);
     }
+    // Cutting a file written in place marks it modified now: the time its
+    // copy carried (or the old one it is given back) is set again after.
+    FILETIME written;
+    bool timed = in_place && GetFileTime(file, nullptr, nullptr, &written);
     if ((in_place && !SetEndOfFile(file)) || !FlushFileBuffers(file)) return false;
+    if (timed) SetFileTime(file, nullptr, nullptr, &written);
   }
   // A new file stays open for its move, or for its removal.
   if (!in_place) return true;
@@ -231,10 +234,16 @@ bool commit_replacement(FileReplacement* replacement) {
   std::wstring to = extended_path(replacement->target);
   HeldFileWait* wait = &replacement->wait;
   // No other program can hold the new file, which is open unshared: a
-  // refusal that outlasts the wait is the target's, as a running program's.
-  bool moved = retry_while_held(wait, [&] { return move_over(from, to, &replacement->replaced_attributes); }) ||
-               (GetLastError() == ERROR_ACCESS_DENIED && move_past_running_program(from, to, replacement->target, wait));
-  if (!moved) return false;
+  // refusal is the target's. A running program, or a target that a hold
+  // kept from being replaced for the whole wait (before POSIX-semantics
+  // renames, any open handle does), goes aside for the new file; any other
+  // refusal is the run's answer.
+  if (!retry_while_held(wait, to, [&] { return move_over(from, to, &replacement->replaced_attributes); })) {
+    DWORD error = GetLastError();
+    bool aside = error == ERROR_ACCESS_DENIED && (is_running_program(to) || is_held_elsewhere(to));
+    SetLastError(error);
+    if (!aside || !move_past_running_program(from, to, replacement->target, wait)) return false;
+  }
   replacement->temporary.clear();
   replacement->file = kInvalidFile;
   file_calls().close_handle(from);  // renamed already: nothing of the move depends on the close
@@ -254,7 +263,7 @@ void discard_replacement(FileReplacement* replacement) {
   replacement->file = kInvalidFile;
   if (!in_place && !removed) {
     const wchar_t* temporary = replacement->temporary.c_str();
-    retry_while_held([&] { return delete_file(temporary); });
+    retry_while_held(replacement->temporary, [&] { return delete_file(temporary); });
   } else if (in_place && replacement->replaces && touched) {
     note_target_damage(kTargetIncomplete);
   }

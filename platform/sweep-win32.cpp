@@ -8,11 +8,34 @@
 
 namespace vlx {
 
-// True when the file at path is a program being run: it refuses to be
-// opened for writing. Opening it changes nothing.
+// True when the file at path is a program being run. A mapped image refuses
+// to be opened for writing however others share it, but no handle holds it:
+// an open for reading that shares nothing succeeds. A file that another
+// program merely holds open without sharing writes refuses both. Neither
+// open changes anything.
 bool is_running_program(const std::wstring& path) {
   HANDLE file = file_calls().create_file(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
+                                         nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    file_calls().close_handle(file);
+    return false;
+  }
+  if (GetLastError() != ERROR_SHARING_VIOLATION) return false;
+  file = file_calls().create_file(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  file_calls().close_handle(file);
+  return true;
+}
+
+bool is_held_elsewhere(const std::wstring& path) {
+  KeepError kept;
+  HANDLE file = file_calls().create_file(path.c_str(), FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_ACCESS_DENIED;  // its deletion is pending
+  file_calls().close_handle(file);
+  file = file_calls().create_file(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
   file_calls().close_handle(file);
   return false;

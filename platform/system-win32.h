@@ -83,7 +83,9 @@ bool may_follow_link_at(const wchar_t* path);
 std::wstring describe_owner_if_another(HANDLE handle);
 
 // True when the file at path is a program being run: it refuses to be
-// opened for writing. Opening it changes nothing.
+// opened for writing although no handle holds it. False for a file another
+// program holds open, also a running program that one holds (the commit
+// still moves that aside when its replace is refused). Changes nothing.
 bool is_running_program(const std::wstring& path);
 
 // What tells a file from every other: its volume's serial number and its
@@ -183,23 +185,30 @@ bool move_over(HANDLE file, const std::wstring& to, long* cleared);
 // known by, for the damage note); the steps share wait.
 bool move_past_running_program(HANDLE from, const std::wstring& to, const std::wstring& shown, HeldFileWait* wait);
 
-// Refusals that another program's brief hold on a file explains; a file
-// mapped into memory by another program refuses to be cut or replaced.
-inline bool is_transient_refusal(DWORD error) {
-  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-         error == ERROR_USER_MAPPED_FILE;
+// Refusals that say by themselves that another program holds a file; a
+// file mapped into memory by another program refuses to be cut or replaced.
+inline bool is_hold_refusal(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_USER_MAPPED_FILE;
 }
+
+// True when another program's hold explains an ERROR_ACCESS_DENIED of a
+// step on the file at path: a handle holds it (an open that shares nothing
+// is refused), or its deletion is pending (every open is refused until its
+// last handle closes). A running program, a read-only file or a refusal by
+// the file's access list is no hold. Leaves the last error as it was.
+bool is_held_elsewhere(const std::wstring& path);
 
 // Calls attempt until it succeeds, fails for another reason, or refusals have
 // used up wait, which the steps of one file share: a long copy before the
-// first refusal takes nothing from it. GetLastError() after a failure is
-// attempt's own.
+// first refusal takes nothing from it. subject is the file whose hold would
+// explain an ERROR_ACCESS_DENIED: without one, that refusal is told at once.
+// GetLastError() after a failure is attempt's own.
 template <typename Attempt>
-bool retry_while_held(HeldFileWait* wait, Attempt attempt) {
+bool retry_while_held(HeldFileWait* wait, const std::wstring& subject, Attempt attempt) {
   for (;;) {
     if (attempt()) return true;
     DWORD error = GetLastError();
-    if (!is_transient_refusal(error)) return false;
+    if (!is_hold_refusal(error) && !(error == ERROR_ACCESS_DENIED && is_held_elsewhere(subject))) return false;
     long long pause = next_held_file_pause(wait, GetTickCount64());
     if (pause < 0) {
       SetLastError(error);
@@ -211,9 +220,9 @@ bool retry_while_held(HeldFileWait* wait, Attempt attempt) {
 
 // retry_while_held for a step that has a wait of its own.
 template <typename Attempt>
-bool retry_while_held(Attempt attempt) {
+bool retry_while_held(const std::wstring& subject, Attempt attempt) {
   HeldFileWait wait;
-  return retry_while_held(&wait, attempt);
+  return retry_while_held(&wait, subject, attempt);
 }
 
 }  // namespace vlx

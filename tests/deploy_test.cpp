@@ -442,6 +442,45 @@ TEST_F(DeployTest, AFatalFailureInPlaceGivesEveryFileBack) {
   EXPECT_TRUE(snapshot({bin_dir, runtime_bin_dir}) == before);
 }
 
+TEST_F(DeployTest, InPlaceWritesWaitOutABriefHoldAndGiveEverythingBackAfterALongOne) {
+  // bin refuses new files, so every file is written in place, launchers
+  // first, then the boot files. start_tavrel.boot is held by a scanner that
+  // lets go once start_minimal.boot, written just before it, has its new
+  // bytes: the run waits the hold out. Held for the whole run, it makes the
+  // run fail, and the eight files written before it get their old bytes.
+  ASSERT_EQ(run_silent().status, 0);
+  FileHandle held = hold_file_unshared(to_wide(bin_dir / "start_tavrel.boot"));
+  if (held == kInvalidFile) GTEST_SKIP() << "files cannot be held unshared here";
+  for (const std::wstring& name : kLaunchers) {
+    write_contents(runtime_bin_dir / name, "launcher " + encode_utf8(name.c_str()) + ", release two\n");
+  }
+  const std::string minimal = "boot start_minimal.boot, release two\n", tavrel = "boot start_tavrel.boot, two\n";
+  write_contents(release_dir / "start_minimal.boot", minimal);
+  write_contents(release_dir / "start_tavrel.boot", tavrel);
+  std::map<std::string, FileState> before = snapshot({bin_dir, runtime_bin_dir});
+  {
+    NewFilesRefused refused(bin_dir);
+    if (!refused.refused) {
+      close_file(held);
+      GTEST_SKIP() << "the file system has no attribute that makes a directory refuse new files";
+    }
+    expect_failure(run_silent(), copy_failed(release_dir, L"start_tavrel.boot", kHeldElsewhere) + kBailingOut);
+  }
+  EXPECT_TRUE(snapshot({bin_dir, runtime_bin_dir}) == before);
+
+  NewFilesRefused refused(bin_dir);
+  std::thread release([&] {
+    while (read_contents(bin_dir / "start_minimal.boot") != minimal) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    close_file(held);
+  });
+  ProcessResult result = run_silent();
+  release.join();
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(read_contents(bin_dir / "start_tavrel.boot"), tavrel);
+  EXPECT_EQ(read_contents(bin_dir / "vlx.exe"), "launcher vlx.exe, release two\n");
+}
+
 TEST_F(DeployTest, InPlaceWritesStartOnlyOnceTheSourceIsRead) {
   ASSERT_EQ(run_silent().status, 0);
   // start.boot made another name of its start-up file by hand; a launcher
@@ -502,6 +541,32 @@ TEST_F(DeployTest, RunningLauncherIsReplaced) {
   // The next run removes the renamed program, and a check says nothing of it.
   ASSERT_EQ(run_silent().status, 0);
   EXPECT_EQ(count_entries_without_temporaries(bin_dir), 7 + 3 + 2);
+  check = run_tool({L"--check", to_wide(root)});
+  EXPECT_EQ(check.status, 0);
+  EXPECT_EQ(check.out, console_text(message(kCheckedMinimal, "2.4.1")));
+}
+
+TEST_F(DeployTest, AFileReadersHoldWithDeleteSharingIsNoRunningProgram) {
+  // A reader that lets others rename and delete the file but not write it
+  // holds a launcher and vlx.ini: both are replaced as any file, and a check
+  // calls neither running. Where renames with POSIX semantics are missing
+  // (Wine), a held target goes aside for its replacement and its name stays
+  // until the reader lets go; then nothing is left over.
+  ASSERT_EQ(run_silent().status, 0);
+  write_contents(bin_dir / "vlx.ini", "[vorlax]\nRootdir=elsewhere\n");
+  FileHandle launcher = hold_file_sharing_delete(to_wide(bin_dir / "vlxwin.exe"));
+  if (launcher == kInvalidFile) GTEST_SKIP() << "files cannot be held so here";
+  FileHandle config = hold_file_sharing_delete(to_wide(bin_dir / "vlx.ini"));
+  write_contents(runtime_bin_dir / "vlxwin.exe", "launcher vlxwin.exe, release two\n");
+  ProcessResult result = run_silent();
+  ProcessResult check = run_tool({L"--check", to_wide(root)});
+  close_file(launcher);
+  close_file(config);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(read_contents(bin_dir / "vlxwin.exe"), "launcher vlxwin.exe, release two\n");
+  EXPECT_EQ(read_contents(bin_dir / "vlx.ini"), expected_config(to_wide(root)));
+  EXPECT_EQ(check.out.find("in use"), std::string::npos) << check.out;
   check = run_tool({L"--check", to_wide(root)});
   EXPECT_EQ(check.status, 0);
   EXPECT_EQ(check.out, console_text(message(kCheckedMinimal, "2.4.1")));

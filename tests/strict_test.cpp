@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/calls-win32.h"
+#include "platform/system-win32.h"
 #include "tests/tool_runner.h"
 
 using namespace vlx;
@@ -129,6 +130,47 @@ TEST_F(StrictLayerTest, OnlyTheFileIdTellsFilesApart) {
   }
   file_calls().close_handle(a);
   file_calls().close_handle(b);
+}
+
+// Not a rule of the layer but the backend's reading of the refusals the
+// layer and the system give: a step is tried again only while a hold
+// explains its refusal, counted in tries, not in time.
+TEST_F(StrictLayerTest, OnlyARefusalThatAHoldExplainsIsTriedAgain) {
+  write_contents(scratch / "file", "file");
+  int tries = 0;
+  auto refuse_with = [&](DWORD error, int until) {
+    return [&tries, error, until] {
+      ++tries;
+      SetLastError(error);
+      return tries >= until;
+    };
+  };
+  // Access denied where nothing holds the file: told at once, with its code.
+  EXPECT_FALSE(retry_while_held(path(L"file"), refuse_with(ERROR_ACCESS_DENIED, 100)));
+  EXPECT_EQ(tries, 1);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  // The same while another handle holds the file, or while its deletion is
+  // pending: tried again.
+  HANDLE holder = hold(L"file", GENERIC_READ, FILE_SHARE_READ);
+  tries = 0;
+  EXPECT_TRUE(retry_while_held(path(L"file"), refuse_with(ERROR_ACCESS_DENIED, 3)));
+  EXPECT_EQ(tries, 3);
+  file_calls().close_handle(holder);
+  HANDLE going = hold(L"file", DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  ASSERT_TRUE(file_calls().set_file_information(going, FileDispositionInfo, &disposition, sizeof disposition));
+  tries = 0;
+  EXPECT_TRUE(retry_while_held(path(L"file"), refuse_with(ERROR_ACCESS_DENIED, 2)));
+  EXPECT_EQ(tries, 2);
+  file_calls().close_handle(going);
+  // A sharing violation says by itself that the file is held.
+  tries = 0;
+  EXPECT_TRUE(retry_while_held(std::wstring(), refuse_with(ERROR_SHARING_VIOLATION, 2)));
+  EXPECT_EQ(tries, 2);
+  // Any other refusal is final.
+  tries = 0;
+  EXPECT_FALSE(retry_while_held(path(L"file"), refuse_with(ERROR_FILE_NOT_FOUND, 5)));
+  EXPECT_EQ(tries, 1);
 }
 
 }  // namespace

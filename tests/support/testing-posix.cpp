@@ -165,6 +165,8 @@ std::wstring make_scratch_directory(const std::wstring& prefix) {
 
 FileHandle hold_file_unshared(const std::wstring&) { return kInvalidFile; }
 
+FileHandle hold_file_sharing_delete(const std::wstring&) { return kInvalidFile; }
+
 bool file_is_open_for_writing(const std::wstring&) { return false; }
 
 std::string reason_line(SystemError error) {

@@ -70,6 +70,11 @@ bool run_with_file_size_limit(std::uint64_t limit, const std::function<void()>& 
 // held so (POSIX systems).
 FileHandle hold_file_unshared(const std::wstring& path);
 
+// Opens path for reading as a program that lets others read, rename and
+// delete it but not write it (as many readers of data files do on Windows);
+// kInvalidFile where a file cannot be held so (POSIX systems).
+FileHandle hold_file_sharing_delete(const std::wstring& path);
+
 // True while another process has path open for writing (Windows); false
 // where that cannot be told (POSIX).
 bool file_is_open_for_writing(const std::wstring& path);
