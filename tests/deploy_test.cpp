@@ -630,6 +630,64 @@ TEST_F(DeployTest, ReadOnlyFilesOfAnEarlierInstallationAreReplaced) {
   EXPECT_EQ(fs::status(bin_dir / "vlx.exe").permissions() & writable, fs::perms::none);
 }
 
+TEST_F(DeployTest, AFailedUpgradeOverReadOnlyFilesPutsEverythingBackWithItsAttributes) {
+  // Read-only sources and read-only targets; the last boot file held for the
+  // whole run, so that the commit fails after the launchers and the first
+  // boot file stand, and puts them back. A scanner opens the new vlx.exe
+  // again and again meanwhile, so that the put-back meets its brief holds.
+  // Windows refuses to replace read-only files and, without POSIX-semantics
+  // renames, files with open handles: every old file must come back with
+  // its bytes, attributes, time and identity.
+  const fs::perms writable = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  auto make_read_only = [&](const fs::path& directory) {
+    for (const auto& entry : fs::directory_iterator(directory)) {
+      if (entry.path().extension() != ".ini") fs::permissions(entry.path(), writable, fs::perm_options::remove);
+    }
+  };
+  ASSERT_EQ(run_silent().status, 0);
+  for (const std::wstring& name : kLaunchers) {
+    write_contents(runtime_bin_dir / name, "launcher " + encode_utf8(name.c_str()) + ", release two\n");
+  }
+  for (const std::wstring& name : kBootFileNames) {
+    write_contents(release_dir / name, "boot " + encode_utf8(name.c_str()) + ", release two\n");
+  }
+  for (const fs::path& directory : {bin_dir, runtime_bin_dir, release_dir}) make_read_only(directory);
+  std::map<std::string, FileState> before = snapshot({bin_dir, runtime_bin_dir});
+  FileHandle held = hold_file_unshared(to_wide(bin_dir / "start_tavrel.boot"));
+  if (held == kInvalidFile) GTEST_SKIP() << "files cannot be held unshared here";
+  // The scanner looks only while vlx.exe's old file is kept aside, by a
+  // listing, which holds no file.
+  auto launcher_kept_aside = [&] {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(bin_dir, error)) {
+      if (original_of_aside_name(to_wide(entry.path().filename())) == L"vlx.exe") return true;
+    }
+    return false;
+  };
+  std::atomic<bool> ended{false};
+  std::thread scanner([&] {
+    while (!ended) {
+      if (launcher_kept_aside()) {
+        FileHandle scan = hold_file_sharing_delete(to_wide(bin_dir / "vlx.exe"));
+        if (scan != kInvalidFile) close_file(scan);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  ProcessResult result = run_silent();
+  ended = true;
+  scanner.join();
+  close_file(held);
+  expect_failure(result, copy_failed(release_dir, L"start_tavrel.boot", kHeldElsewhere) + kBailingOut);
+  EXPECT_TRUE(snapshot({bin_dir, runtime_bin_dir}) == before);
+  EXPECT_EQ(count_entries_without_temporaries(bin_dir), 7 + 3 + 2);
+  for (const fs::path& directory : {bin_dir, runtime_bin_dir, release_dir}) {
+    for (const auto& entry : fs::directory_iterator(directory)) {
+      fs::permissions(entry.path(), writable, fs::perm_options::add);
+    }
+  }
+}
+
 TEST_F(DeployTest, BinThatIsAFileFailsEveryCopy) {
   write_contents(bin_dir, "not a directory");
   std::string expected;
