@@ -212,6 +212,20 @@ bool Edit::remove_section(std::string_view section) {
   return delete_init_edit_section(edit_, terminated(section).c_str()) == 0;
 }
 
+RenameResult Edit::rename_section(std::string_view section, std::string_view new_name) {
+  if (holds_zero(new_name)) return RenameResult::unrepresentable;
+  if (!edit_ || holds_zero(section)) return RenameResult::missing;
+  return static_cast<RenameResult>(
+      rename_init_edit_section(edit_, terminated(section).c_str(), terminated(new_name).c_str()));
+}
+
+RenameResult Edit::rename_key(std::string_view section, std::string_view key, std::string_view new_key) {
+  if (holds_zero(new_key)) return RenameResult::unrepresentable;
+  if (!edit_ || holds_zero(section) || holds_zero(key)) return RenameResult::missing;
+  return static_cast<RenameResult>(rename_init_edit_key(edit_, terminated(section).c_str(), terminated(key).c_str(),
+                                                        terminated(new_key).c_str()));
+}
+
 std::string_view Edit::text() const {
   if (!edit_) return std::string_view();
   std::size_t length = 0;

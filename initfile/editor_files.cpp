@@ -13,8 +13,7 @@
 using namespace vlx;
 
 struct InitFileHold {
-  std::wstring lock_path;
-  vlx::FileHandle lock;
+  vlx::FileHold hold;
 };
 
 namespace {
@@ -29,18 +28,7 @@ bool read_whole_file(const wchar_t* path, std::string* text, InitLoadError* repo
     if (report) *report = {0, kInitCannotOpen};
     return false;
   }
-  uint64_t size = 0;
-  if (!file_size(file, &size)) size = 0;
-  text->resize(static_cast<size_t>(size) + 1);  // a byte more tells the end from a file that grew
-  size_t used = 0;
-  bool read = true;
-  for (uint32_t count = 1; read && count > 0; used += count) {
-    if (used == text->size()) text->resize(2 * used);
-    size_t room = text->size() - used;
-    read = read_file(file, &(*text)[used], static_cast<uint32_t>(room < (1u << 30) ? room : 1u << 30), &count);
-    if (!read) count = 0;
-  }
-  text->resize(used);
+  bool read = read_all(file, text);
   if (!read && report) *report = {0, kInitReadError};
   close_file(file);
   return read;
@@ -110,24 +98,24 @@ int store_init_edit(const InitEdit* edit, const wchar_t* path) {
   // Over the file it was read from, only as it was read: another's change stands.
   bool own = !edit->path.empty() && edit->path == path;
   if (own && file_signature(path) != edit->signature) return -3;
-  int stored = store_init_bytes(path, write_text, &edit->text);
+  int stored = store_init_bytes(path, write_text, &edit->text, own ? &edit->signature : nullptr);
   if (own && stored == 0) edit->signature = file_signature(path);
   return stored;
 }
 
 int hold_init_file(const wchar_t* path, InitFileHold** hold) {
-  // The lock file is named for the file: ".name.lock" beside it.
-  std::wstring directory = directory_of(path);
-  std::wstring lock_path = directory + L"." + (path + directory.size()) + L".lock";
-  FileHandle lock = kInvalidFile;
-  LockResult result = lock_file(lock_path.c_str(), &lock);
+  FileHold taken;
+  LockResult result = hold_file_for_change(path, &taken);
   if (result != kLockTaken) return result == kLockHeld ? 1 : -1;
-  *hold = new InitFileHold{lock_path, lock};
-  return 0;
+  *hold = new (std::nothrow) InitFileHold{taken};
+  if (*hold) return 0;
+  release_file_hold(&taken);
+  set_out_of_memory_error();
+  return -1;
 }
 
 void release_init_file(InitFileHold* hold) {
   if (!hold) return;
-  release_file_lock(hold->lock_path.c_str(), hold->lock);
+  release_file_hold(&hold->hold);
   delete hold;
 }

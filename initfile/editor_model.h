@@ -40,6 +40,8 @@ struct EditEntry {
   std::string value;     // as the loader gives it
   size_t raw_value;      // where its raw value stands in the text: [raw_value, raw_value_end);
   size_t raw_value_end;  // where an empty one would start
+  size_t raw_key;        // where its raw key stands: [raw_key, raw_key_end)
+  size_t raw_key_end;
 };
 
 }  // namespace vlx
@@ -69,6 +71,10 @@ const char* name_of(const InitEdit* edit, size_t section);
 // The entry lines of a section, read from the text; every line there is one,
 // since the text passed the loader's rules.
 std::vector<EditEntry> read_entries(const InitEdit* edit, size_t section);
+
+// Where the raw name of the header of a section stands in the text, between
+// its brackets: [*begin, *end).
+void find_raw_name(const InitEdit* edit, size_t section, size_t* begin, size_t* end);
 
 // Where the logical line before the header of a section ends: the end of
 // the last entry or header of the section before it, or the start of the text.

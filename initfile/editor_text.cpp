@@ -130,13 +130,31 @@ std::vector<EditEntry> vlx::read_entries(const InitEdit* edit, size_t section) {
     InitEntryParts parts;
     if (!split_entry_line(line.text, length, &parts)) return true;  // the text passed the rules: never
     EditEntry entry = {extent_of(at, from), std::string(line.text, parts.key_length),
-                       std::string(line.text + parts.value_start, length - parts.value_start), 0, 0};
+                       std::string(line.text + parts.value_start, length - parts.value_start), 0, 0, 0, 0};
     place_value(edit->text, &map, from, parts, length, line.length, &entry);
+    uint64_t begin = 0, end = 0;
+    find_raw_range(&map, 0, parts.key_length, &begin, &end);
+    entry.raw_key = from + static_cast<size_t>(begin);
+    entry.raw_key_end = from + static_cast<size_t>(end);
     entries.push_back(entry);
     return true;
   });
   free(map.spans);
   return entries;
+}
+
+void vlx::find_raw_name(const InitEdit* edit, size_t section, size_t* begin, size_t* end) {
+  InitByteMap map = {nullptr, 0, 0, 0};
+  const Extent& header = edit->sections[section].header;
+  *begin = *end = header.start;
+  read_lines(edit->text, header.start, header.end, &map, [&](const InitLineReader&, const TextBuffer&, size_t length) {
+    uint64_t first = 0, last = 0;
+    find_raw_range(&map, 1, length - 1, &first, &last);  // an indexed header has a name: "[]" does not load
+    *begin = header.start + static_cast<size_t>(first);
+    *end = header.start + static_cast<size_t>(last);
+    return false;
+  });
+  free(map.spans);
 }
 
 // Where the logical line before the header of a section ends: the end of

@@ -2,6 +2,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <chrono>
+#include <new>
+#include <string>
+#include <thread>
+
 #include "document_internal.h"
 #include "initfile/initfile.h"
 #include "line_reader.h"
@@ -106,33 +111,53 @@ bool finish_last_section(Pending<InitSection>* sections, Pending<InitEntry>* ent
   return finish_array(entries, &last->entries, &last->count, &last->capacity);
 }
 
+// The one pass over the lines of the reader's source: calls
+// on_entry(line, length, parts) for each entry line and on_header(line,
+// length) for each section header, in order (reader->line_start tells where
+// each starts), until a line breaks the rules (its report in *report) or a
+// call returns false (no room: *room false). After the first line the entry
+// test comes first, so '[a=b]' there is an entry.
+template <typename OnEntry, typename OnHeader>
+void parse_lines(InitLineReader* reader, const InitByteSource& source, InitLoadError* report, bool* room,
+                 OnEntry on_entry, OnHeader on_header) {
+  // One buffer serves every line: what a caller keeps is copied out of it.
+  TextBuffer line;
+  start_text(&line);
+  bool headed = false;
+  while (*room && read_init_line_into(reader, source, &line)) {
+    size_t length = strlen(line.text);  // a zero byte ends the line's text
+    InitEntryParts parts;
+    if (headed && split_entry_line(line.text, length, &parts)) {
+      *room = on_entry(line.text, length, parts);
+      continue;
+    }
+    if (!is_header_line(line.text, length)) {
+      *report = {reported_line(reader->line_start), diagnose_line(line.text, length, !headed)};
+      break;
+    }
+    headed = true;
+    *room = on_header(line.text, length);
+  }
+  free_text(&line);
+}
+
 // Builds the document from the lines of the reader's source, or returns null
 // at the first line that breaks the rules, saying where and why in *error
-// (when not null). The document is built as the lines come: after the first
-// line the entry test comes first, so '[a=b]' there is an entry.
+// (when not null). The document is built as the lines come.
 InitFile* load_lines(InitLineReader* reader, const InitByteSource& source, InitLoadError* error) {
   Pending<InitSection> sections = {nullptr, 0, 0};
   Pending<InitEntry> entries = {nullptr, 0, 0};  // of the last section
   InitLoadError report = {0, nullptr};
-  // One buffer serves every line: what the document keeps is copied out of it.
-  TextBuffer line;
-  start_text(&line);
   bool room = true;  // every block needed so far could be had
-  while (room && read_init_line_into(reader, source, &line)) {
-    size_t length = strlen(line.text);  // a zero byte ends the line's text
-    InitEntryParts parts;
-    if (sections.count > 0 && split_entry_line(line.text, length, &parts)) {
-      room = take_entry(&entries, line.text, length, parts);
-      continue;
-    }
-    if (!is_header_line(line.text, length)) {
-      report = {reported_line(reader->line_start), diagnose_line(line.text, length, sections.count == 0)};
-      break;
-    }
-    room = finish_last_section(&sections, &entries) &&
-           add_pending(&sections, take_header_line(line.text, length), free_init_section);
-  }
-  free_text(&line);
+  parse_lines(
+      reader, source, &report, &room,
+      [&](const char* line, size_t length, const InitEntryParts& parts) {
+        return take_entry(&entries, line, length, parts);
+      },
+      [&](const char* line, size_t length) {
+        return finish_last_section(&sections, &entries) &&
+               add_pending(&sections, take_header_line(line, length), free_init_section);
+      });
   room = room && !reader->out_of_memory;
   // A read error ends the file: the lines before it make the document.
   if (!report.reason && reader->read_failed) report.reason = kInitReadError;
@@ -162,6 +187,7 @@ InitFile* load_lines(InitLineReader* reader, const InitByteSource& source, InitL
 const char vlx::kInitCannotOpen[] = "the file cannot be opened";
 const char vlx::kInitReadError[] = "a read error ended the file early";
 const char vlx::kInitOutOfMemory[] = "the file does not fit in the memory the program may use";
+const char vlx::kInitHeld[] = "another change held the file for 30 seconds";
 
 const char* vlx::diagnose_line(const char* line, size_t length, bool first) {
   if (first && strncmp(line, "\xEF\xBB\xBF", 3) == 0) return kInitByteOrderMark;
@@ -186,15 +212,126 @@ InitFile* vlx::load_init_handle(FileHandle file, InitLoadError* error) {
   return load_lines(&reader, read_from_reader_file(&reader), error);
 }
 
-InitFile* load_init_file_reporting(const wchar_t* path, InitLoadError* error) {
-  FileHandle handle = open_file_for_reading(path);
-  if (handle == kInvalidFile) {
-    if (error) *error = {0, kInitCannotOpen};
-    return nullptr;
+namespace {
+
+// Opens the file at path and calls read(handle, report) until a read runs
+// that no change held and that nothing changed while it ran (a change may
+// write a file in place), for up to 30 seconds; read's result, or false
+// with the report of a file that cannot be opened or stayed held.
+template <typename Read>
+bool read_settled(const wchar_t* path, InitLoadError* error, Read read) {
+  const auto started = std::chrono::steady_clock::now();
+  for (;;) {
+    FileHandle handle = open_file_for_reading(path);
+    if (handle == kInvalidFile) {
+      if (error) *error = {0, kInitCannotOpen};
+      return false;
+    }
+    bool held = is_held_for_change(handle);
+    std::string before = open_file_signature(handle);
+    InitLoadError report = {0, nullptr};
+    bool done = !held && read(handle, &report);
+    long code = last_error_code();
+    bool settled = !held && !is_held_for_change(handle) && open_file_signature(handle) == before;
+    close_file(handle);
+    if (settled) {
+      if (error) *error = report;
+      set_last_error_code(code);
+      return done;
+    }
+    if (std::chrono::steady_clock::now() - started >= std::chrono::seconds(30)) {
+      if (error) *error = {0, kInitHeld};
+      set_held_error();
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  InitFile* file = load_init_handle(handle, error);
-  close_file(handle);
+}
+
+}  // namespace
+
+bool vlx::read_all(FileHandle file, std::string* text) {
+  uint64_t size = 0;
+  if (!file_size(file, &size)) size = 0;
+  text->resize(static_cast<size_t>(size) + 1);  // a byte more tells the end from a file that grew
+  size_t used = 0;
+  bool read = true;
+  for (uint32_t count = 1; read && count > 0; used += count) {
+    if (used == text->size()) text->resize(2 * used);
+    size_t room = text->size() - used;
+    read = read_file(file, &(*text)[used], static_cast<uint32_t>(room < (1u << 30) ? room : 1u << 30), &count);
+    if (!read) count = 0;
+  }
+  text->resize(used);
+  return read;
+}
+
+InitFile* load_init_file_reporting(const wchar_t* path, InitLoadError* error) {
+  InitFile* file = nullptr;
+  bool loaded = read_settled(path, error, [&](FileHandle handle, InitLoadError* report) {
+    if (file) free_init_file(file);  // of a read that a change overtook
+    file = load_init_handle(handle, report);
+    return file != nullptr;
+  });
+  if (!loaded && file) {
+    free_init_file(file);
+    file = nullptr;
+  }
   return file;
+}
+
+int visit_init_text(const char* text, size_t length, InitVisitor visit, void* context, InitLoadError* error) {
+  try {
+    InitTextSource source = {text, length};
+    InitLineReader reader;
+    start_init_line_reader(&reader, kInvalidFile);
+    std::string section;  // of the lines being visited
+    bool stopped = false;
+    InitLoadError report = {0, nullptr};
+    bool room = true;
+    auto call = [&](const char* key, const char* value) {
+      stopped = visit(context, reported_line(reader.line_start), section.c_str(), key, value) != 0;
+      return !stopped;
+    };
+    parse_lines(
+        &reader, read_from_text(&source), &report, &room,
+        [&](const char* line, size_t, const InitEntryParts& parts) {
+          std::string key(line, parts.key_length);
+          return call(key.c_str(), line + parts.value_start);
+        },
+        [&](const char* line, size_t length) {
+          section.assign(line + 1, length - 2);
+          return call(nullptr, nullptr);
+        });
+    if (reader.out_of_memory) report = {0, kInitOutOfMemory};
+    if (error) *error = report;
+    if (report.reason) {
+      if (report.line > 0) set_invalid_data_error();
+      if (report.line == 0) set_out_of_memory_error();
+      return -1;
+    }
+    return stopped ? 1 : 0;
+  } catch (const std::bad_alloc&) {
+    if (error) *error = {0, kInitOutOfMemory};
+    set_out_of_memory_error();
+    return -1;
+  }
+}
+
+int visit_init_file(const wchar_t* path, InitVisitor visit, void* context, InitLoadError* error) {
+  try {
+    std::string text;
+    bool read = read_settled(path, error, [&](FileHandle handle, InitLoadError* report) {
+      if (read_all(handle, &text)) return true;
+      *report = {0, kInitReadError};
+      return false;
+    });
+    return read ? visit_init_text(text.data(), text.size(), visit, context, error) : -1;
+  } catch (const std::bad_alloc&) {
+    if (error) *error = {0, kInitOutOfMemory};
+    set_out_of_memory_error();
+    return -1;
+  }
 }
 
 InitFile* load_init_text_reporting(const char* text, size_t length, InitLoadError* error) {

@@ -7,6 +7,8 @@
 
 #include <string.h>
 
+#include <string>
+
 #include "initfile/initfile.h"
 #include "line_reader.h"
 #include "platform/files.h"
@@ -14,11 +16,16 @@
 namespace vlx {
 
 // What the reporting loaders say when a file cannot be opened, a read error
-// ended it early, or it does not fit in memory (no document then, and
-// ENOMEM).
+// ended it early, it does not fit in memory (no document then, and ENOMEM),
+// or a change held it for 30 seconds (no document, and the held error).
 extern const char kInitCannotOpen[];
 extern const char kInitReadError[];
 extern const char kInitOutOfMemory[];
+extern const char kInitHeld[];
+
+// Reads the open file from where it stands to its end into *text; false
+// when a read failed (*text then holds what came before it).
+bool read_all(FileHandle file, std::string* text);
 
 // Where an entry line's parts are: the key is its first key_length bytes
 // (spaces before the '=' dropped), the '=' is at equals, the value starts at

@@ -130,9 +130,16 @@ bool write_document(FileHandle handle, const void* document) {
 int store_init_file(InitFile* file, const wchar_t* path) { return store_init_bytes(path, write_document, file); }
 
 int vlx::store_init_bytes(const wchar_t* path, bool (*write)(FileHandle file, const void* context),
-                          const void* context) {
+                          const void* context, const std::string* signature) {
+  // Another program's change stands: looked for before a write in place,
+  // and again right before the rename, so that only the rename can pass it.
+  auto changed = [&] { return signature && file_signature(path) != *signature; };
   FileReplacement replacement;
   if (!begin_replacement(path, &replacement)) return -1;
+  if (replacement.temporary.empty() && changed()) {
+    discard_replacement(&replacement);
+    return -3;
+  }
   bool written = write(replacement.file, context);
   bool closed = close_replacement(&replacement);
   if (!written || !closed) {
@@ -140,6 +147,10 @@ int vlx::store_init_bytes(const wchar_t* path, bool (*write)(FileHandle file, co
     return -2;
   }
   bool renamed = !replacement.temporary.empty();
+  if (renamed && changed()) {
+    discard_replacement(&replacement);
+    return -3;
+  }
   if (!commit_replacement(&replacement)) {
     discard_replacement(&replacement);
     return -1;

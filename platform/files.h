@@ -59,6 +59,12 @@ void set_not_a_directory_error();
 // ERROR_NOT_ENOUGH_MEMORY): what a block that could not be had leaves.
 void set_out_of_memory_error();
 
+// Sets the error of the calling thread to what a file held by another
+// process for too long leaves (EWOULDBLOCK; ERROR_LOCK_VIOLATION), and tells
+// it: a failure that trying again later may mend.
+void set_held_error();
+bool last_error_means_held();
+
 // True when something exists at path; a directory counts.
 bool file_exists(const wchar_t* path);
 

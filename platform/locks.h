@@ -3,6 +3,8 @@
 #ifndef VLX_PLATFORM_LOCKS_H
 #define VLX_PLATFORM_LOCKS_H
 
+#include <string>
+
 #include "platform/files.h"
 
 namespace vlx {
@@ -33,6 +35,41 @@ void release_file_lock(const wchar_t* lock_path, FileHandle lock);
 
 // release_file_lock for a lock that lock_file_in took.
 void release_file_lock_in(const Place& directory, const wchar_t* name, FileHandle lock);
+
+// ---- A file held for a change ----
+
+// What holds a file for a read-change-store: the lock file ".NAME.lock"
+// beside it, the file itself write-locked, or both.
+struct FileHold {
+  FileHandle directory = kInvalidFile;  // the file's directory (POSIX)
+  FileHandle lock = kInvalidFile;       // the lock file, where one is held
+  std::wstring lock_name;               // its name in the directory (POSIX) or its path (Windows)
+  FileHandle file = kInvalidFile;       // the file itself, where it is locked
+};
+
+// Tries once, without waiting, to hold the file at path for a change. Links
+// on the way and at the name are followed under the link rule first, so
+// that every name of one file takes the same hold. The file itself is
+// locked wherever the caller may open it for writing (readers that see the
+// lock wait: is_held_for_change), and the lock file beside it is taken too,
+// unless it cannot be made (a directory the caller may not write, something
+// else at its name) or was made by a user who may not write the file, whose
+// lock holds no change up. kLockTaken (release it with release_file_hold),
+// kLockHeld (another process holds the file: try again), kLockUnavailable
+// (neither lock can be had: the system's error; the change must not go
+// ahead).
+LockResult hold_file_for_change(const wchar_t* path, FileHold* hold);
+
+// Lets go of a hold, removing the lock file it took.
+void release_file_hold(FileHold* hold);
+
+// True while a change holds the open file, so that it may be being written
+// in place; false where the file system cannot tell.
+bool is_held_for_change(FileHandle file);
+
+// What changes when the open file is written: its size and times. Empty
+// when it cannot be told.
+std::string open_file_signature(FileHandle file);
 
 }  // namespace vlx
 

@@ -73,68 +73,6 @@ bool file_exists(const wchar_t* path) {
   return retry_interrupted([&] { return stat(native.c_str(), &info); }) == 0;
 }
 
-namespace {
-
-// lock_file for the name path in the directory open as directory (or the
-// current one, AT_FDCWD).
-LockResult lock_at(int directory, const std::string& path, FileHandle* lock) {
-  // Only a user who may write the directory can open the lock file for
-  // writing, which a write lock needs: a reader holds up no one. It is never
-  // opened through a link, nor waited on as a FIFO.
-  const int kFlags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-  int fd = retry_interrupted([&] { return openat(directory, path.c_str(), kFlags | O_CREAT | O_EXCL, 0666); });
-  bool made = fd >= 0;  // a lock file this process made goes with it where it is not locked
-  if (!made && errno == EEXIST) fd = retry_interrupted([&] { return openat(directory, path.c_str(), kFlags); });
-  if (fd < 0) return kLockUnavailable;
-  struct stat mine, named;
-  struct flock whole = {};
-  whole.l_type = F_WRLCK;
-  whole.l_whence = SEEK_SET;
-  LockResult result = kLockUnavailable;
-  if (retry_interrupted([&] { return fstat(fd, &mine); }) == 0 && S_ISREG(mine.st_mode)) {
-    if (retry_interrupted([&] { return fcntl(fd, F_OFD_SETLK, &whole); }) == 0) {
-      // The holder before may have removed the name since it was opened: the
-      // lock counts only while the name is this file.
-      bool same = retry_interrupted([&] { return fstatat(directory, path.c_str(), &named, AT_SYMLINK_NOFOLLOW); }) == 0 &&
-                  named.st_dev == mine.st_dev && named.st_ino == mine.st_ino;
-      result = same ? kLockTaken : kLockHeld;
-    } else if (errno == EAGAIN || errno == EACCES) {
-      result = kLockHeld;
-    }
-  }
-  if (result == kLockTaken) {
-    if (lock) *lock = fd;  // otherwise held open, and so locked, to the end of the process
-    return result;
-  }
-  // A lock that could not be had leaves no file behind that this process
-  // made: the run goes on unlocked, and nothing of it stays in bin.
-  if (made && result == kLockUnavailable) retry_interrupted([&] { return unlinkat(directory, path.c_str(), 0); });
-  close(fd);
-  return result;
-}
-
-}  // namespace
-
-LockResult lock_file(const wchar_t* lock_path, FileHandle* lock) { return lock_at(AT_FDCWD, to_native(lock_path), lock); }
-
-LockResult lock_file_in(const Place& directory, const wchar_t* name, FileHandle* lock) {
-  return lock_at(static_cast<int>(directory.directory), to_native(name), lock);
-}
-
-void release_file_lock(const wchar_t* lock_path, FileHandle lock) {
-  // Removed while still locked, so that no one locks a file that is about
-  // to lose its name.
-  std::string path = to_native(lock_path);
-  retry_interrupted([&] { return unlink(path.c_str()); });
-  close(static_cast<int>(lock));
-}
-
-void release_file_lock_in(const Place& directory, const wchar_t* name, FileHandle lock) {
-  std::string path = to_native(name);
-  retry_interrupted([&] { return unlinkat(static_cast<int>(directory.directory), path.c_str(), 0); });
-  close(static_cast<int>(lock));
-}
-
 std::string file_signature(const wchar_t* path) {
   struct stat info;
   if (retry_interrupted([&] { return stat(to_native(path).c_str(), &info); }) != 0) return std::string();
@@ -153,6 +91,10 @@ void set_last_error_code(long code) { errno = static_cast<int>(code); }
 void set_not_a_directory_error() { errno = ENOTDIR; }
 
 void set_out_of_memory_error() { errno = ENOMEM; }
+
+void set_held_error() { errno = EWOULDBLOCK; }
+
+bool last_error_means_held() { return errno == EWOULDBLOCK; }
 
 bool last_error_means_no_file() { return errno == ENOENT || errno == ENOTDIR; }
 

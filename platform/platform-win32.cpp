@@ -47,6 +47,10 @@ void set_not_a_directory_error() { SetLastError(ERROR_DIRECTORY); }
 
 void set_out_of_memory_error() { SetLastError(ERROR_NOT_ENOUGH_MEMORY); }
 
+void set_held_error() { SetLastError(ERROR_LOCK_VIOLATION); }
+
+bool last_error_means_held() { return GetLastError() == ERROR_LOCK_VIOLATION; }
+
 bool last_error_means_no_file() {
   DWORD error = GetLastError();
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;

@@ -33,28 +33,40 @@ const char kSample[] =
 TEST_F(VlxiniTest, CommandsGiveTheirOutputAndStatus) {
   write_contents(scratch / "Install.ini", kSample);
   std::wstring ini = file(L"Install.ini");
+  const std::string checked = encode_utf8(ini.c_str()) + ": ok\n";
   const struct {
     std::vector<std::wstring> arguments;
     int status;
-    const char* out;
+    std::string out;
+    std::string err;
   } cases[] = {
-      {{L"get", ini, L"Install", L"VSN"}, 0, "2.4.1\n"},
-      {{L"get", ini, L"Paths", L"root"}, 0, "C:\\V;old\n"},
-      {{L"get", ini, L"Install", L"vsn"}, 1, ""},
-      {{L"get", ini, L"Other", L"VSN"}, 1, ""},
-      {{L"list", ini}, 0, "Install\nPaths\n"},
-      {{L"list", ini, L"Install"}, 0, "VSN=2.4.1\nSYSTEM_VSN=9\n"},
-      {{L"list", ini, L"Other"}, 1, ""},
-      {{L"delete", ini, L"Install", L"absent"}, 1, ""},
-      {{L"delete", ini, L"Other"}, 1, ""},
-      {{L"check", ini}, 0, ""},
+      {{L"get", ini, L"Install", L"VSN"}, 0, "2.4.1\n", ""},
+      {{L"get", ini, L"Paths", L"root"}, 0, "C:\\V;old\n", ""},
+      {{L"get", ini, L"Install", L"vsn"}, 1, "", "  [Install] has VSN; names are case-sensitive\n"},
+      {{L"get", ini, L"install", L"VSN"}, 1, "", "  the file has [Install]; names are case-sensitive\n"},
+      {{L"get", ini, L"Other", L"VSN"}, 1, "", ""},
+      {{L"get", ini, L"Other", L"VSN", L"--default", L"x y"}, 0, "x y\n", ""},
+      {{L"get", ini, L"Install", L"VSN", L"--default", L"x"}, 0, "2.4.1\n", ""},
+      {{L"get", file(L"absent.ini"), L"s", L"k", L"--default", L""}, 0, "\n", ""},
+      {{L"list", ini}, 0, "Install\nPaths\n", ""},
+      {{L"list", ini, L"Install"}, 0, "VSN=2.4.1\nSYSTEM_VSN=9\n", ""},
+      // Entries as the file writes them, so that they read back as they are.
+      {{L"list", ini, L"Paths"}, 0, "root=C:\\\\V\\;old\n", ""},
+      {{L"list", ini, L"Other"}, 1, "", ""},
+      {{L"delete", ini, L"Install", L"absent"}, 1, "", ""},
+      {{L"delete", ini, L"Other"}, 1, "", ""},
+      {{L"rename", ini, L"Other", L"New"}, 1, "", ""},
+      {{L"rename", ini, L"Install", L"vsn", L"V"}, 1, "", "  [Install] has VSN; names are case-sensitive\n"},
+      {{L"check", ini}, 0, checked, ""},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(encode_utf8(c.arguments[0].c_str()) + " " + encode_utf8(c.arguments.back().c_str()));
+    std::string trace;
+    for (const std::wstring& argument : c.arguments) trace += encode_utf8(argument.c_str()) + " ";
+    SCOPED_TRACE(trace);
     ProcessResult result = vlxini(c.arguments);
     EXPECT_EQ(result.status, c.status);
     EXPECT_EQ(result.out, console_text(c.out));
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.err, console_text(c.err));
   }
   EXPECT_EQ(read_contents(scratch / "Install.ini"), kSample);  // nothing was changed
   EXPECT_FALSE(fs::exists(scratch / "absent.ini"));
@@ -126,9 +138,6 @@ TEST_F(VlxiniTest, FailuresSayWhyAndChangeNothing) {
       {{L"set", to_wide(scratch / "missing" / "x.ini"), L"s", L"k", L"v"},
        "Could not store init file " + encode_utf8(to_wide(scratch / "missing" / "x.ini").c_str()) + "\n" +
            reason_line(kNoSuchDirectory)},
-      {{L"check", file(L"good.ini"), file(L"bad.ini"), file(L"absent.ini")},
-       shown(L"bad.ini") + ":3: a line that is neither a section header nor an entry\n" + shown(L"absent.ini") +
-           ": the file cannot be opened: " + reason_line(kNoSuchFile).substr(2)},
       // Only set makes a file: the reading commands, and delete, need it.
       {{L"get", file(L"absent.ini"), L"s", L"k"}, "Cannot open init file " + shown(L"absent.ini") + "\n" +
                                                      reason_line(kNoSuchFile)},
@@ -144,6 +153,14 @@ TEST_F(VlxiniTest, FailuresSayWhyAndChangeNothing) {
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, console_text(c.err));
   }
+  // check says it of each file, on standard output, one line each.
+  ProcessResult checked = vlxini({L"check", file(L"good.ini"), file(L"bad.ini"), file(L"absent.ini")});
+  EXPECT_EQ(checked.status, 2);
+  EXPECT_EQ(checked.out, console_text(shown(L"good.ini") + ": ok\n" + shown(L"bad.ini") +
+                                      ":3: a line that is neither a section header nor an entry\n" +
+                                      shown(L"absent.ini") + ": the file cannot be opened: " +
+                                      reason_line(kNoSuchFile).substr(2)));
+  EXPECT_EQ(checked.err, "");
   EXPECT_EQ(read_contents(scratch / "bad.ini"), "[s]\nk=v\norphan\n");
   EXPECT_EQ(read_contents(scratch / "good.ini"), "[s]\nk=v\n");
   EXPECT_FALSE(fs::exists(scratch / "missing"));
@@ -236,7 +253,7 @@ TEST_F(VlxiniTest, LinksPlantedByOthersAreNotFollowed) {
         {L"check", to_wide(sticky / "fifo.ini")}, {L"set", to_wide(sticky / "fifo.ini"), L"s", L"k", L"v"}}) {
     ProcessResult result = vlxini(arguments);
     EXPECT_EQ(result.status, 2) << result.err;
-    EXPECT_NE(result.err.find("not a regular file: a FIFO, a device or a socket stands in its place"),
+    EXPECT_NE((result.err + result.out).find("not a regular file: a FIFO, a device or a socket stands in its place"),
               std::string::npos)
         << result.err;
   }
@@ -328,7 +345,7 @@ TEST_F(VlxiniTest, DashReadsStandardInput) {
   EXPECT_EQ(result.out, console_text("a\nb\n"));
   result = run_process(locate_sibling_program(L"vlxini"), {L"check", L"-"}, to_wide(scratch), "[s]\norphan\n");
   EXPECT_EQ(result.status, 2);
-  EXPECT_EQ(result.err, console_text("-:2: a line that is neither a section header nor an entry\n"));
+  EXPECT_EQ(result.out, console_text("-:2: a line that is neither a section header nor an entry\n"));
 }
 
 TEST_F(VlxiniTest, ChangesMadeAtOnceAllLand) {

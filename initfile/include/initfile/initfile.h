@@ -159,7 +159,12 @@ typedef struct InitLoadError {
 
 // load_init_file, saying in *error (when error is not null) where and why
 // the file was rejected. The same loader: load_init_file is this with the
-// report ignored.
+// report ignored. Both read a file only while no change of this library
+// holds it (hold_init_file; a change may write the file in place), and
+// read again when it changed while it was read, so that no half-written
+// file is loaded; after 30 seconds of that, null with "another change held
+// the file for 30 seconds" and the held error (EWOULDBLOCK;
+// ERROR_LOCK_VIOLATION), which trying again later may mend.
 InitFile* load_init_file_reporting(const wchar_t* path, InitLoadError* error);
 
 // Writes the document to path: one "[name]" line per section and one
@@ -204,6 +209,28 @@ InitFile* load_init_text_reporting(const char* text, size_t length, InitLoadErro
 // *length, when length is not null, is the number of bytes without the
 // terminator. Null when no block could hold the text.
 char* store_init_text(InitFile* file, size_t* length);
+
+// ---- Visiting the lines of a text ----
+
+// What visit_init_text and visit_init_file call for each section header
+// (key and value null) and each entry, in file order: line is the physical
+// line (from 1) where its logical line starts, section the name of the
+// section it is in, key and value as the loader reads them. The texts are
+// valid during the call only. Non-zero stops the visit.
+typedef int (*InitVisitor)(void* context, int32_t line, const char* section, const char* key,
+                           const char* value);
+
+// Calls visit for every header and entry of the length bytes at text, by the
+// loader's rules: 0 when every line was visited, 1 when visit stopped it, -1
+// at the first line that breaks the rules or when no memory could be had
+// (*report, when report is not null, as load_init_text_reporting gives it;
+// the lines before it were visited).
+int visit_init_text(const char* text, size_t length, InitVisitor visit, void* context, InitLoadError* report);
+
+// visit_init_text for the file at path, read whole first as
+// load_init_file_reporting reads it: -1 also when it cannot be opened or
+// read, or stayed held (then nothing was visited).
+int visit_init_file(const wchar_t* path, InitVisitor visit, void* context, InitLoadError* report);
 
 // ---- Editing a file and keeping everything else ----
 
@@ -268,6 +295,20 @@ int delete_init_edit_entry(InitEdit* edit, const char* section, const char* key)
 // above its header (no empty line between) to those directly above the next
 // header, which stay with it. 0 when any was removed, 1 when there is none.
 int delete_init_edit_section(InitEdit* edit, const char* section);
+
+// Renames every section named section to new_name: only the bytes of the
+// names between the brackets change (new_name escaped as the writer escapes
+// names). 0 when renamed (or new_name is section), 1 when there is no such
+// section, -1 when new_name is empty or holds '=', CR or LF, -2 when a
+// section named new_name is there already, -3 when no memory could be had;
+// on any but 0 nothing changes.
+int rename_init_edit_section(InitEdit* edit, const char* section, const char* new_name);
+
+// Renames key to new_key in every section named section, every entry with
+// it: only the bytes of the keys change. 0, 1 (no such entry), -1 (new_key
+// empty, holding '=', CR or LF, or beginning or ending with a space), -2
+// (new_key is in one of those sections already) and -3 as for sections.
+int rename_init_edit_key(InitEdit* edit, const char* section, const char* key, const char* new_key);
 
 // The current text, terminated for convenience; *length (when length is not
 // null) is the number of bytes without the terminator.

@@ -292,6 +292,15 @@ enum class [[nodiscard]] SetResult {
   unrepresentable = -1  // the text cannot hold it so that it reads back: nothing changed
 };
 
+// What a rename of sections or keys did.
+enum class RenameResult {
+  renamed = 0,          // every one was renamed (or the new name is the old)
+  missing = 1,          // there was none of that name
+  unrepresentable = -1, // the text cannot hold the new name: nothing changed
+  taken = -2,           // the new name is there already: nothing changed
+  no_memory = -3        // nothing changed
+};
+
 // The text of an init file, changed where a change names and nowhere else
 // (InitEdit): comments, blank lines, spacing, escapes, order and line ends
 // stay. It owns its C edit and releases it; it moves but is not copied, and
@@ -335,6 +344,11 @@ class Edit {
   // Removes every section named section with the comments directly above
   // it, as delete_init_edit_section does: true when there was one.
   bool remove_section(std::string_view section);
+  // Renames every section named section, as rename_init_edit_section does.
+  RenameResult rename_section(std::string_view section, std::string_view new_name);
+  // Renames key in every section named section, as rename_init_edit_key
+  // does.
+  RenameResult rename_key(std::string_view section, std::string_view key, std::string_view new_key);
 
   // The text as it stands.
   std::string_view text() const VLX_INITFILE_LIFETIMEBOUND;
