@@ -97,7 +97,6 @@ int store_init_edit(const InitEdit* edit, const wchar_t* path) {
   }
   // Over the file it was read from, only as it was read: another's change stands.
   bool own = !edit->path.empty() && edit->path == path;
-  if (own && file_signature(path) != edit->signature) return -3;
   int stored = store_init_bytes(path, write_text, &edit->text, own ? &edit->signature : nullptr);
   if (own && stored == 0) edit->signature = file_signature(path);
   return stored;

@@ -131,15 +131,13 @@ int store_init_file(InitFile* file, const wchar_t* path) { return store_init_byt
 
 int vlx::store_init_bytes(const wchar_t* path, bool (*write)(FileHandle file, const void* context),
                           const void* context, const std::string* signature) {
-  // Another program's change stands: looked for before a write in place,
-  // and again right before the rename, so that only the rename can pass it.
+  // Another program's change stands: looked for before anything is written
+  // (a file written in place is cut as it is opened), and again right
+  // before the rename, so that only the rename can pass it.
   auto changed = [&] { return signature && file_signature(path) != *signature; };
+  if (changed()) return -3;
   FileReplacement replacement;
   if (!begin_replacement(path, &replacement)) return -1;
-  if (replacement.temporary.empty() && changed()) {
-    discard_replacement(&replacement);
-    return -3;
-  }
   bool written = write(replacement.file, context);
   bool closed = close_replacement(&replacement);
   if (!written || !closed) {

@@ -27,9 +27,9 @@ inline char* copy_escaped(char* to, const char* text, size_t length) {
 // Replaces the file at path by what write(file, context) writes into the
 // open new file (false when a write failed): the results and the guarantees
 // of store_init_file. With signature, the file at path must still have it
-// (file_signature) when the new file is flushed and about to be renamed into
-// place, and before a write in place: -3, and nothing stored, where it has
-// not.
+// (file_signature) before anything is written, and again when the new file
+// is flushed and about to be renamed into place: -3, and nothing stored,
+// where it has not.
 int store_init_bytes(const wchar_t* path, bool (*write)(FileHandle file, const void* context), const void* context,
                      const std::string* signature = nullptr);
 
