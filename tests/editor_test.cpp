@@ -252,4 +252,71 @@ TEST_F(EditorTest, CppEditChangesOneValueAndKeepsTheRest) {
   EXPECT_EQ(moved.text(), "[a]\nb=c\n");
 }
 
+TEST_F(EditorTest, RenamesTouchOnlyTheNames) {
+  const struct {
+    const char* before;
+    const char* key;  // null: rename the section
+    const char* new_name;
+    int result;
+    const char* after;
+  } cases[] = {
+      // Every section of the name; comments, spacing and escapes around stay.
+      {"; a\n[s] ; c\r\nk=1\n[t]\n[s]\n", nullptr, "u", 0, "; a\n[u] ; c\r\nk=1\n[t]\n[u]\n"},
+      {"[s]\n", nullptr, "a;b\\", 0, "[a\\;b\\\\]\n"},
+      // The key in every section of the name, wherever its line starts.
+      {"[s]\n  k = v ; c\n[t]\nk=2\n[s]\nk=3\nk=4\n", "k", "j", 0,
+       "[s]\n  j = v ; c\n[t]\nk=2\n[s]\nj=3\nj=4\n"},
+      {"[s]\nk\\;x=1\n", "k;x", "y", 0, "[s]\ny=1\n"},
+      // A name that is there, or that cannot read back, changes nothing.
+      {"[s]\n[t]\n", nullptr, "t", -2, "[s]\n[t]\n"},
+      {"[s]\nk=1\nj=2\n", "k", "j", -2, "[s]\nk=1\nj=2\n"},
+      {"[s]\nk=1\n", "k", " j", -1, "[s]\nk=1\n"},
+      {"[s]\n", nullptr, "a=b", -1, "[s]\n"},
+      {"[s]\nk=1\n", "x", "y", 1, "[s]\nk=1\n"},
+      {"[s]\n", nullptr, "s", 0, "[s]\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.before);
+    InitEdit* edit = open_init_edit_text(c.before, strlen(c.before), nullptr);
+    ASSERT_NE(edit, nullptr);
+    int result = c.key ? rename_init_edit_key(edit, "s", c.key, c.new_name)
+                       : rename_init_edit_section(edit, "s", c.new_name);
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(text_of(edit), c.after);
+    free_init_edit(edit);
+  }
+  std::optional<ini::Edit> edit = ini::edit_text("[s]\nk=1\n");
+  ASSERT_TRUE(edit);
+  EXPECT_EQ(edit->rename_key("s", "k", "j"), ini::RenameResult::renamed);
+  EXPECT_EQ(edit->rename_section("s", "t"), ini::RenameResult::renamed);
+  EXPECT_EQ(edit->rename_section("s", "t"), ini::RenameResult::missing);
+  EXPECT_EQ(edit->rename_key("t", "j", std::string_view("a\0b", 3)), ini::RenameResult::unrepresentable);
+  EXPECT_EQ(edit->text(), "[t]\nj=1\n");
+}
+
+TEST_F(EditorTest, VisitsGiveEachLineWhereItStarts) {
+  const char text[] = "; c\n[a]\nk=v \\\n  w\n\n[b] ; x\nj = 1\n";
+  std::string seen;
+  auto visit = [](void* context, int32_t line, const char* section, const char* key, const char* value) {
+    std::string* out = static_cast<std::string*>(context);
+    *out += std::to_string(line) + ":" + section + (key ? std::string(" ") + key + "=" + value : "") + "|";
+    return 0;
+  };
+  EXPECT_EQ(visit_init_text(text, strlen(text), visit, &seen, nullptr), 0);
+  EXPECT_EQ(seen, "2:a|3:a k=v   w|6:b|7:b j=1|");
+  seen.clear();
+  InitLoadError error;
+  EXPECT_EQ(visit_init_text("[a]\nk=1\nbad\n", 12, visit, &seen, &error), -1);
+  EXPECT_EQ(seen, "1:a|2:a k=1|");
+  EXPECT_EQ(error.line, 3);
+  auto stop = [](void*, int32_t, const char*, const char*, const char*) { return 1; };
+  EXPECT_EQ(visit_init_text(text, strlen(text), stop, nullptr, nullptr), 1);
+  write_contents(scratch / "v.ini", text);
+  seen.clear();
+  EXPECT_EQ(visit_init_file(to_wide(scratch / "v.ini").c_str(), visit, &seen, nullptr), 0);
+  EXPECT_EQ(seen, "2:a|3:a k=v   w|6:b|7:b j=1|");
+  EXPECT_EQ(visit_init_file(to_wide(scratch / "absent.ini").c_str(), visit, &seen, &error), -1);
+  EXPECT_STREQ(error.reason, "the file cannot be opened");
+}
+
 }  // namespace
