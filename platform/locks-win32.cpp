@@ -49,8 +49,12 @@ LockResult lock_file_itself(const std::wstring& target, HANDLE* file) {
 
 LockResult hold_file_for_change(const wchar_t* path, FileHold* hold) {
   *hold = FileHold();
-  std::wstring target;
-  if (examine_target(path, &target) == kRefuse) return kLockUnavailable;
+  // A link is followed to its file; a plain name is not opened, so that
+  // holds tried again and again are no holds on the file for a store.
+  std::wstring target = full_path(path);
+  DWORD attributes = GetFileAttributesW(path);
+  bool link = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  if (link && examine_target(path, &target) == kRefuse) return kLockUnavailable;
   // The lock file beside the file, where it can be made; where not (a
   // directory that refuses new files, something else at its name), the
   // file itself. A hold never keeps the file open beside a lock file: before

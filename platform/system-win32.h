@@ -201,14 +201,22 @@ bool is_held_elsewhere(const std::wstring& path);
 // Calls attempt until it succeeds, fails for another reason, or refusals have
 // used up wait, which the steps of one file share: a long copy before the
 // first refusal takes nothing from it. subject is the file whose hold would
-// explain an ERROR_ACCESS_DENIED: without one, that refusal is told at once.
+// explain an ERROR_ACCESS_DENIED: one that no hold explains twice in a row
+// is told at once.
 // GetLastError() after a failure is attempt's own.
 template <typename Attempt>
 bool retry_while_held(HeldFileWait* wait, const std::wstring& subject, Attempt attempt) {
+  // A hold may be gone by the time it is looked for: an ERROR_ACCESS_DENIED
+  // that no hold explains is tried once more at once, and is final when it
+  // comes again.
+  bool unexplained = false;
   for (;;) {
     if (attempt()) return true;
     DWORD error = GetLastError();
-    if (!is_hold_refusal(error) && !(error == ERROR_ACCESS_DENIED && is_held_elsewhere(subject))) return false;
+    bool held = is_hold_refusal(error) || (error == ERROR_ACCESS_DENIED && is_held_elsewhere(subject));
+    if (!held && (error != ERROR_ACCESS_DENIED || unexplained)) return false;
+    unexplained = !held;
+    if (!held) continue;
     long long pause = next_held_file_pause(wait, GetTickCount64());
     if (pause < 0) {
       SetLastError(error);

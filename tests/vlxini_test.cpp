@@ -350,30 +350,43 @@ TEST_F(VlxiniTest, DashReadsStandardInput) {
 
 TEST_F(VlxiniTest, ChangesMadeAtOnceAllLand) {
   // Two changes at a time, each of its own key: each holds the file for its
-  // whole read, change and store, so that no store replaces another's.
-  write_contents(scratch / "c.ini", "[s]\n");
-  const int rounds = kPathSeparator == L'/' ? 50 : 10;  // Wine starts a process in a tenth of a second
+  // whole read, change and store, so that no store replaces another's; also
+  // where something else stands at the lock file's name, and where the
+  // directory refuses new files (no lock file, every store in place): the
+  // file itself is held then.
+  const int rounds = kPathSeparator == L'/' ? 30 : 4;  // Wine starts a process in a tenth of a second
   std::wstring program = locate_sibling_program(L"vlxini");
-  for (int i = 0; i < rounds; ++i) {
-    std::wstring n = std::to_wstring(i);
-    ProcessHandle a = start_process(program, {L"set", file(L"c.ini"), L"s", L"a" + n, L"1"}, to_wide(scratch));
-    ProcessHandle b = start_process(program, {L"set", file(L"c.ini"), L"s", L"b" + n, L"2"}, to_wide(scratch));
-    ASSERT_NE(a, -1);
-    ASSERT_NE(b, -1);
-    wait_for_process(a);
-    wait_for_process(b);
+  for (const char* configuration : {"plain", "something at the lock's name", "no new files"}) {
+    SCOPED_TRACE(configuration);
+    fs::path directory = scratch / configuration;
+    fs::create_directories(directory);
+    write_contents(directory / "c.ini", "[s]\n");
+    if (std::string(configuration) == "something at the lock's name") fs::create_directory(directory / ".c.ini.lock");
+    bool refused = std::string(configuration) == "no new files" && refuse_new_files(to_wide(directory), true);
+    if (std::string(configuration) == "no new files" && !refused) continue;  // no such attribute here
+    std::wstring path = to_wide(directory / "c.ini");
+    for (int i = 0; i < rounds; ++i) {
+      std::wstring n = std::to_wstring(i);
+      ProcessHandle a = start_process(program, {L"set", path, L"s", L"a" + n, L"1"}, to_wide(scratch));
+      ProcessHandle b = start_process(program, {L"set", path, L"s", L"b" + n, L"2"}, to_wide(scratch));
+      ASSERT_NE(a, -1);
+      ASSERT_NE(b, -1);
+      wait_for_process(a);
+      wait_for_process(b);
+    }
+    if (refused) refuse_new_files(to_wide(directory), false);
+    InitFile* changed = load_init_file(path.c_str());
+    ASSERT_NE(changed, nullptr);
+    InitSection* section = lookup_init_section(changed, "s");
+    ASSERT_NE(section, nullptr);
+    for (int i = 0; i < rounds; ++i) {
+      EXPECT_STREQ(lookup_init_value(section, ("a" + std::to_string(i)).c_str()), "1") << i;
+      EXPECT_STREQ(lookup_init_value(section, ("b" + std::to_string(i)).c_str()), "2") << i;
+    }
+    EXPECT_EQ(section->count, 2 * rounds);
+    free_init_file(changed);
+    EXPECT_EQ(fs::is_directory(directory / ".c.ini.lock"), std::string(configuration) == "something at the lock's name");
   }
-  InitFile* changed = load_init_file(file(L"c.ini").c_str());
-  ASSERT_NE(changed, nullptr);
-  InitSection* section = lookup_init_section(changed, "s");
-  ASSERT_NE(section, nullptr);
-  for (int i = 0; i < rounds; ++i) {
-    EXPECT_STREQ(lookup_init_value(section, ("a" + std::to_string(i)).c_str()), "1") << i;
-    EXPECT_STREQ(lookup_init_value(section, ("b" + std::to_string(i)).c_str()), "2") << i;
-  }
-  EXPECT_EQ(section->count, 2 * rounds);
-  free_init_file(changed);
-  EXPECT_FALSE(fs::exists(scratch / ".c.ini.lock"));
 }
 
 TEST_F(VlxiniTest, AStoreKilledPartWayLeavesATemporaryFileNamedForItsTarget) {
