@@ -62,6 +62,7 @@ const char kReason[] = "  %S\n";
 const char kLeftIncomplete[] = "  %S is now incomplete: its directory allows no new file, so it was written in place\n";
 const char kLeftMovedAside[] = "  the running program %S was moved to %S and could not be moved back\n";
 const char kLeftNew[] = "  %S holds the new file: its old one could not be put back\n";
+const char kLeftNewUnremoved[] = "  %S holds the new file: it could not be removed\n";
 
 const char kFindingMissingSource[] = "missing source: %S\n";
 const char kFindingMissing[] = "missing: %S\n";

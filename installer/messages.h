@@ -61,6 +61,7 @@ extern const char kLeftMovedAside[];
 // Under a failure that ended the commit, for each file whose old one could
 // not be put back.
 extern const char kLeftNew[];
+extern const char kLeftNewUnremoved[];
 
 // ---- Standard output: the check of an installation ----
 // A finding names a path relative to the root; the kinds are listed in this

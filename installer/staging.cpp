@@ -104,6 +104,9 @@ void commit_installation() {
   for (const std::wstring& target : staged.not_put_back) {
     print_message(kStandardError, kLeftNew, target.c_str());
   }
+  for (const std::wstring& target : staged.not_removed) {
+    print_message(kStandardError, kLeftNewUnremoved, target.c_str());
+  }
   for (const std::wstring& target : staged.not_restored) {
     print_message(kStandardError, kLeftIncomplete, target.c_str());
   }

@@ -144,9 +144,11 @@ struct StagedFile {
 struct StagedFiles {
   std::vector<StagedFile> files;
   // After a commit that failed: the targets that hold their new file because
-  // the old one could not be put back, and those written in place whose old
+  // the old one could not be put back, those new where there was no old file
+  // and that could not be removed, and those written in place whose old
   // bytes could not be written back (now incomplete).
   std::vector<std::wstring> not_put_back;
+  std::vector<std::wstring> not_removed;
   std::vector<std::wstring> not_restored;
 };
 
@@ -181,8 +183,8 @@ using CommitFailure = bool (*)(std::size_t index, void* context);
 // failure, with its error and last_target_damage still to be read; a flush
 // that fails is the failure of the last file moved into that directory and
 // always puts back. True when every file not skipped stands; false when the
-// commit was ended: every moved file was put back but those in not_put_back,
-// every file written in place has its old bytes but those in not_restored,
+// commit was ended: every moved file was put back but those in not_put_back
+// (and new files removed but those in not_removed), every file written in place has its old bytes but those in not_restored,
 // and no staged file remains.
 bool commit_staged_files(StagedFiles* staged, CommitFailure failed, void* context);
 

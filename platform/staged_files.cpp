@@ -203,7 +203,7 @@ void put_back_moved(StagedFiles* staged) {
   for (auto file = staged->files.rbegin(); file != staged->files.rend(); ++file) {
     if (!file->moved) continue;
     if (!put_back_replaced_file(file->replacement, file->kept)) {
-      staged->not_put_back.push_back(file->replacement.target);
+      (file->kept.empty() ? staged->not_removed : staged->not_put_back).push_back(file->replacement.target);
     }
     file->moved = false;
     file->kept.clear();
@@ -243,6 +243,7 @@ void release_staged(StagedFile* file) {
 
 bool commit_staged_files(StagedFiles* staged, CommitFailure failed, void* context) {
   staged->not_put_back.clear();
+  staged->not_removed.clear();
   staged->not_restored.clear();
   // What is written in place goes first: a failure there ends the commit
   // before anything has moved.

@@ -221,6 +221,22 @@ TEST_F(DeployTest, FailedCommitPutsBackWhatItMoved) {
   ASSERT_EQ(run_silent().status, 0);
   expect_installed(false);
   EXPECT_EQ(count_entries_without_temporaries(bin_dir), 7 + 3 + 2);
+
+  // In a fresh root there is no old file: putting back removes the new one,
+  // and where that fails too, the line says so.
+  fs::remove_all(bin_dir);
+  ProcessResult fresh = run_process(L"/usr/bin/strace",
+                                    {L"-f", L"-qq", L"-o", L"/dev/null", L"-E", L"ASAN_OPTIONS=detect_leaks=0", L"-e",
+                                     L"trace=renameat,unlinkat", L"-e", L"inject=renameat:error=EIO:when=9", L"-e",
+                                     L"inject=unlinkat:error=EIO", locate_sibling_program(L"vlxinstall"), L"-s",
+                                     to_wide(root)},
+                                    to_wide(scratch), "");
+  std::string unremoved;
+  for (const wchar_t* name : {L"start_minimal.boot", L"testdrv.exe", L"vlxrun.exe", L"sigscan.exe", L"lintvet.exe",
+                              L"vlxcomp.exe", L"vlxwin.exe", L"vlx.exe"}) {
+    unremoved += message(kLeftNewUnremoved, source(bin_dir, name));
+  }
+  expect_failure(fresh, failed + unremoved + kBailingOut);
 }
 
 TEST_F(DeployTest, SweepThatCannotTellKeepsTheKeptFile) {

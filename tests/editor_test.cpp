@@ -72,6 +72,11 @@ TEST_F(EditorTest, ChangesTouchOnlyTheBytesTheyName) {
       {"[a]\nx=1\n\n; about b\n[b]\ny=2\n\n; about c\n[c]\nz=3\n", kDeleteSection, "b", "", "", 0,
        "[a]\nx=1\n\n; about c\n[c]\nz=3\n"},
       {"[a]\r\nx=1\r\n  ; about b\r\n\r; more\r\n[b]\r\ny=2\r\n", kDeleteSection, "b", "", "", 0, "[a]\r\nx=1\r\n"},
+      // The walk back over the comments above a header stops at the end of
+      // the line above: a comment line that a backslash continues into is
+      // that entry's, and stays.
+      {"[a]\nx=1 \\\n; about x\n; about b\n[b]\ny=2\n", kDeleteSection, "b", "", "", 0,
+       "[a]\nx=1 \\\n; about x\n"},
       {"; about a\n[a]\nx=1\n[b]\n", kDeleteSection, "a", "", "", 0, "[b]\n"},
       {"; the file\n\n[a]\nx=1\n[b]\n", kDeleteSection, "a", "", "", 0, "; the file\n\n[b]\n"},
       {"; s\n[s]\na=1\n; t\n[t]\n; s again\n[s]\nb=2\n", kDeleteSection, "s", "", "", 0, "; t\n[t]\n"},

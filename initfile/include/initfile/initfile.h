@@ -293,7 +293,10 @@ int delete_init_edit_entry(InitEdit* edit, const char* section, const char* key)
 
 // Removes every section named section: each from the comment lines directly
 // above its header (no empty line between) to those directly above the next
-// header, which stay with it. 0 when any was removed, 1 when there is none.
+// header, which stay with it. The walk back over comment lines stops at the
+// end of the line above: a comment line that a backslash continues into
+// belongs to that entry, and stays. 0 when any was removed, 1 when there is
+// none.
 int delete_init_edit_section(InitEdit* edit, const char* section);
 
 // Renames every section named section to new_name: only the bytes of the
