@@ -239,6 +239,28 @@ TEST_F(DeployTest, FailedCommitPutsBackWhatItMoved) {
   expect_failure(fresh, failed + unremoved + kBailingOut);
 }
 
+TEST_F(DeployTest, AFailedFcntlNeverMisreadsTheDescriptor) {
+  if (kPathSeparator != L'/' || !fs::exists("/usr/bin/strace")) GTEST_SKIP() << "needs Linux and strace";
+  // Each fcntl of a run fails in turn (a file's flags, a lock, a duplicate
+  // descriptor): the run ends 0 with the installation whole, or 1 with the
+  // failure's own message; never with a good Install.ini misread.
+  ASSERT_EQ(run_silent().status, 0);
+  fs::path trace = scratch / "trace";
+  ASSERT_EQ(run_traced({L"-s", to_wide(root)}, L"fcntl", L"", trace, scratch).status, 0);
+  std::istringstream lines(read_contents(trace));
+  int calls = 0;
+  for (std::string line; std::getline(lines, line);) calls += line.find("fcntl(") != std::string::npos;
+  ASSERT_GT(calls, 0);
+  for (int when = 1; when <= calls; ++when) {
+    SCOPED_TRACE(when);
+    ProcessResult result = run_traced({L"-s", to_wide(root)}, L"fcntl", L"error=EIO:when=" + std::to_wstring(when),
+                                      "/dev/null", scratch);
+    EXPECT_TRUE(result.status == 0 || result.status == 1) << result.status;
+    EXPECT_EQ(result.err.find("No [Install] section"), std::string::npos) << result.err;
+    if (result.status == 0) expect_installed(false);
+  }
+}
+
 TEST_F(DeployTest, SweepThatCannotTellKeepsTheKeptFile) {
   if (kPathSeparator != L'/' || !fs::exists("/usr/bin/strace")) GTEST_SKIP() << "needs Linux and strace";
   // A commit killed after it moved vlx.exe aside: the kept file is the only
