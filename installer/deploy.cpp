@@ -1,5 +1,9 @@
 #include "installer/deploy.h"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "installer/directories.h"
 #include "installer/file_tables.h"
 #include "installer/messages.h"
@@ -10,6 +14,28 @@
 using namespace vlx;
 
 namespace {
+
+// Ends the run for a source that is not there; where its whole runtime
+// directory is missing, VSN most likely names another release than the
+// root holds: the line under the message names those it has.
+[[noreturn]] void fail_missing_source(const RunState* state, const InstallDirectory& source_dir,
+                                      const wchar_t* source) {
+  print_message(kStandardError, kMissingFile, source);
+  if (&source_dir == &state->runtime_bin && source_dir.missing && state->root.place.directory != kInvalidFile) {
+    const std::string& version = state->runtime_version;
+    std::wstring named = L"vlxcore-" + decode_utf8(version.data(), version.size()), found;
+    std::vector<std::wstring> names;
+    for (const DirectoryEntry& entry : list_directory_entries(state->root.place)) {
+      if (entry.directory && entry.name.compare(0, 8, L"vlxcore-") == 0) names.push_back(entry.name);
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::wstring& name : names) found += (found.empty() ? L"" : L", ") + name;
+    bool there = std::find(names.begin(), names.end(), named) != names.end();  // only its bin is missing
+    if (!there && found.empty()) print_message(kStandardError, kNoRuntimeDirectoryHint);
+    if (!there && !found.empty()) print_message(kStandardError, kRuntimeDirectoriesHint, found.c_str());
+  }
+  exit_process(get_failure_status());
+}
 
 // Stages the copy of name from the directory source_dir (at source_path)
 // into bin. False when it could not be staged (reported); a missing source
@@ -24,7 +50,7 @@ bool stage_into_bin(const RunState* state, const InstallDirectory& source_dir, c
   // What another user may have put in a source's place is not copied: it is
   // judged by the handle opened.
   FileHandle in = open_install_file(state, source_dir, name, &missing, &reason);
-  if (in == kInvalidFile && missing) fail(kMissingFile, source);
+  if (in == kInvalidFile && missing) fail_missing_source(state, source_dir, source);
   if (in != kInvalidFile && stage_install_copy(kind, in, source, state->bin, name, target)) return true;
   if (in == kInvalidFile) {
     print_message(kStandardError, kCopyFailed, source, target);

@@ -53,6 +53,14 @@ const char* find_other_case(int32_t count, Name name_at, const char* name) {
   print_message(kStandardError, kCannotOpenDescriptor, path);
   print_reason(reason);
   if (missing && state->root_from_location) print_message(kStandardError, kNotBesideDescriptorHint);
+  if (missing && state->root.place.directory != kInvalidFile) {
+    for (const DirectoryEntry& entry : list_directory_entries(state->root.place)) {
+      if (entry.name != L"Install.ini" && compare_ignoring_case(encode_utf8(entry.name.c_str()).c_str(), "Install.ini") == 0) {
+        print_message(kStandardError, kFileCaseHint, entry.name.c_str());
+        break;
+      }
+    }
+  }
   exit_process(get_failure_status());
 }
 

@@ -48,6 +48,9 @@ const char kNoVsn[] = "No key VSN in init file %S\n";
 const char kNoSystemVsn[] = "No key SYSTEM_VSN in init file %S\n";
 const char kSectionCaseHint[] = "  section names are case-sensitive: the file has [%S]\n";
 const char kKeyCaseHint[] = "  keys are case-sensitive: the file has %S\n";
+const char kFileCaseHint[] = "  file names are case-sensitive: the root has %S\n";
+const char kRuntimeDirectoriesHint[] = "  VSN names no runtime directory of the root; it has %S\n";
+const char kNoRuntimeDirectoryHint[] = "  VSN names no runtime directory of the root; it has no vlxcore-* directory\n";
 const char kBadVersionValue[] = "Bad value of key %S in init file %S\n";
 
 const char kWaitingForOtherRun[] = "Waiting for the lock of %S to be released...\n";

@@ -38,6 +38,9 @@ extern const char kNoSystemVsn[];
 // kNoSystemVsn (the file's key) when the file has the name in another case.
 extern const char kSectionCaseHint[];
 extern const char kKeyCaseHint[];
+extern const char kFileCaseHint[];
+extern const char kRuntimeDirectoriesHint[];
+extern const char kNoRuntimeDirectoryHint[];
 // A VSN or SYSTEM_VSN that cannot name a directory (the key, the path), with
 // the rule it breaks as the reason.
 extern const char kBadVersionValue[];

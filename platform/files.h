@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vlx {
 
@@ -123,6 +124,14 @@ bool is_link_beneath(const Place& directory, const wchar_t* name);
 // True when the names in directory can be listed; false with the system's
 // error (no permission to read it) otherwise.
 bool can_list_directory(const Place& directory);
+
+// The names in directory (without "." and ".."), each with whether it is a
+// directory; empty where it cannot be listed.
+struct DirectoryEntry {
+  std::wstring name;
+  bool directory;
+};
+std::vector<DirectoryEntry> list_directory_entries(const Place& directory);
 
 // What tells the file at path from any other version of it (its identity,
 // size and modification time); empty when there is no file.

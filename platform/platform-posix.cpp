@@ -73,6 +73,23 @@ bool file_exists(const wchar_t* path) {
   return retry_interrupted([&] { return stat(native.c_str(), &info); }) == 0;
 }
 
+std::vector<DirectoryEntry> list_directory_entries(const Place& directory) {
+  std::vector<DirectoryEntry> entries;
+  int fd = retry_interrupted(
+      [&] { return openat(static_cast<int>(directory.directory), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  DIR* listing = fd < 0 ? nullptr : fdopendir(fd);
+  if (!listing) {
+    if (fd >= 0) close(fd);
+    return entries;
+  }
+  while (struct dirent* entry = readdir(listing)) {
+    if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
+    entries.push_back({from_native(entry->d_name), entry->d_type == DT_DIR});
+  }
+  closedir(listing);
+  return entries;
+}
+
 std::string file_signature(const wchar_t* path) {
   struct stat info;
   if (retry_interrupted([&] { return stat(to_native(path).c_str(), &info); }) != 0) return std::string();

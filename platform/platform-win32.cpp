@@ -87,6 +87,21 @@ LockResult lock_file_in(const Place& directory, const wchar_t* name, FileHandle*
 
 void release_file_lock_in(const Place&, const wchar_t*, FileHandle lock) { close_file(lock); }
 
+std::vector<DirectoryEntry> list_directory_entries(const Place& directory) {
+  std::vector<DirectoryEntry> entries;
+  std::wstring pattern = extended_path(directory.path);
+  if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((pattern + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return entries;
+  do {
+    std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") entries.push_back({name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return entries;
+}
+
 bool FileIdentity::operator==(const FileIdentity& other) const {
   return volume == other.volume && memcmp(id, other.id, sizeof id) == 0;
 }

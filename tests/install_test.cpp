@@ -434,8 +434,20 @@ TEST_F(InstallTest, DescriptorProblemsEndTheRun) {
     EXPECT_EQ(check.err, console_text(expected));
     EXPECT_FALSE(fs::exists(bin_dir));
   }
+  // A version that names no runtime directory of the root: those there are named.
+  write_contents(root / "Install.ini", "[Install]\nVSN=2.4.2\nSYSTEM_VSN=9\n");
+  fs::create_directories(root / "vlxcore-2.5.0");
+  expect_failure(run_silent(), message(kMissingFile, encode_utf8(native_path(root, {L"vlxcore-2.4.2", L"bin",
+                                                                                     L"vlx.exe"}).c_str())) +
+                                   message(kRuntimeDirectoriesHint, "vlxcore-2.4.1, vlxcore-2.5.0"));
   fs::remove(root / "Install.ini");
   expect_failure(run_silent(), message(kCannotOpenDescriptor, path) + reason_line(kNoSuchFile));
+  if (kPathSeparator == L'/') {  // file names are case-sensitive here
+    write_contents(root / "install.ini", "[Install]\n");
+    expect_failure(run_silent(), message(kCannotOpenDescriptor, path) + reason_line(kNoSuchFile) +
+                                     message(kFileCaseHint, "install.ini"));
+    fs::remove(root / "install.ini");
+  }
   fs::create_directory(root / "Install.ini");
   expect_failure(run_silent(), message(kCannotOpenDescriptor, path) + reason_line(kIsADirectory));
 }
