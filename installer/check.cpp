@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "initfile/initfile.h"
+#include "installer/check_report.h"
 #include "installer/directories.h"
 #include "installer/file_tables.h"
 #include "installer/launcher_config.h"
@@ -16,21 +18,10 @@ using namespace vlx;
 
 namespace {
 
-// A finding, printed with format and its arguments (paths relative to the
-// root); reason, when not empty, goes on the line under it.
-struct Finding {
-  int order;  // the kinds are listed in this order
-  const char* format;
-  std::wstring first;
-  std::wstring second;
-  std::wstring reason;
-};
-
 struct Check {
   const RunState* state;
-  std::vector<Finding> findings;
-  std::vector<Finding> in_use;  // programs moved aside that still run: no findings
-  bool bin_usable;              // bin is missing or a directory the check can look into
+  CheckResult result;
+  bool bin_usable;  // bin is missing or a directory the check can look into
 };
 
 // path without the root and the separator that follows it: every path the
@@ -45,13 +36,14 @@ void note(Check* check, const char* format, const wchar_t* first, const wchar_t*
   // The kinds in the order they are listed; the differences are one kind.
   static const char* const kOrder[] = {kFindingMissingSource, kFindingMissing, kFindingUnreadable,
                                        kFindingDiffers, kFindingLeftOver};
-  const char* kind = format == kFindingDiffersFrom || format == kFindingDiffersFromNeither || format == kFindingLink
+  const char* kind = format == kFindingDiffersFrom || format == kFindingDiffersFromNeither ||
+                             format == kFindingLink || format == kFindingDiffersValue
                          ? kFindingDiffers
                      : format == kFindingLeftOverOfUser ? kFindingLeftOver
                                                         : format;
   int order = static_cast<int>(std::find(std::begin(kOrder), std::end(kOrder), kind) - std::begin(kOrder));
-  bool path = format != kFindingLeftOverOfUser;  // its second argument is a user, not a path
-  check->findings.push_back({order, format, relative(*check, first),
+  bool path = format == kFindingDiffersFrom;  // other second arguments are no paths
+  check->result.findings.push_back({order, format, relative(*check, first),
                              second ? (path ? relative(*check, second) : std::wstring(second)) : std::wstring(),
                              reason});
 }
@@ -219,6 +211,30 @@ const wchar_t* check_start_boot(Check* check) {
   return nullptr;
 }
 
+// How a vlx.ini (actual) differs from the text a run writes (expected): the
+// first key whose value is not the one a run writes, with both values;
+// empty where its values are those (it differs in its layout only) or it
+// does not load.
+std::wstring describe_config_difference(const std::string& actual, const std::string& expected) {
+  InitFile* found = load_init_text(actual.data(), actual.size());
+  InitFile* wanted = load_init_text(expected.data(), expected.size());
+  std::wstring detail;
+  InitSection* have = found ? lookup_init_section(found, "vorlax") : nullptr;
+  InitSection* want = wanted ? lookup_init_section(wanted, "vorlax") : nullptr;
+  for (int32_t i = 0; found && want && detail.empty() && i < want->count; ++i) {
+    const InitEntry* entry = want->entries[i];
+    const char* value = have ? lookup_init_value(have, entry->key) : nullptr;
+    if (value && strcmp(value, entry->value) == 0) continue;
+    std::wstring key = decode_utf8(entry->key, strlen(entry->key));
+    std::wstring written = L"\"" + decode_utf8(entry->value, strlen(entry->value)) + L"\"";
+    detail = key + (value ? L" is \"" + decode_utf8(value, strlen(value)) + L"\"" : std::wstring(L" is not there")) +
+             L", a run would write " + written;
+  }
+  if (found) free_init_file(found);
+  if (wanted) free_init_file(wanted);
+  return detail;
+}
+
 // Compares a vlx.ini in directory (at path_dir) with the text a run writes.
 void check_config(Check* check, const InstallDirectory& directory, const wchar_t* path_dir,
                   const std::string& expected) {
@@ -235,7 +251,17 @@ void check_config(Check* check, const InstallDirectory& directory, const wchar_t
   if (!read_block(&file, 0, &bytes[0], bytes.size(), &got)) {
     note(check, kFindingUnreadable, path, nullptr, file.reason);
   } else if (got != expected.size() || bytes.compare(0, got, expected) != 0) {
-    note(check, kFindingDiffers, path);
+    // What it holds, for the key that differs: a vlx.ini is a few lines, and
+    // what is read of a larger file is cut at 64 KiB.
+    size_t more = 0;
+    if (got == bytes.size()) {
+      bytes.resize(std::max<size_t>(got + 1, 1 << 16));
+      if (!read_block(&file, got, &bytes[got], bytes.size() - got, &more)) more = 0;
+    }
+    bytes.resize(got + more);
+    std::wstring detail = describe_config_difference(bytes, expected);
+    if (detail.empty()) note(check, kFindingDiffers, path);
+    if (!detail.empty()) note(check, kFindingDiffersValue, path, detail.c_str());
   }
   close_read(&file);
 }
@@ -268,27 +294,15 @@ void check_leftovers(Check* check, const InstallDirectory& directory, const wcha
         note(check, kFindingLeftOverOfUser, path.c_str(), owner.c_str());
       }
     } else {
-      check->in_use.push_back({0, kProgramInUse, relative(*check, path.c_str()), replaced, std::wstring()});
+      check->result.in_use.push_back({0, kProgramInUse, relative(*check, path.c_str()), replaced, std::wstring()});
     }
-  }
-}
-
-void print_findings(Check* check) {
-  std::stable_sort(check->findings.begin(), check->findings.end(),
-                   [](const Finding& a, const Finding& b) { return a.order < b.order; });
-  for (const Finding& finding : check->findings) {
-    print_message(kStandardOutput, finding.format, finding.first.c_str(), finding.second.c_str());
-    if (!finding.reason.empty()) print_message(kStandardOutput, kReason, finding.reason.c_str());
-  }
-  for (const Finding& program : check->in_use) {
-    print_message(kStandardOutput, program.format, program.first.c_str(), program.second.c_str());
   }
 }
 
 }  // namespace
 
 int check_installation(const RunState* state) {
-  Check check = {state, {}, {}, true};
+  Check check = {state, {{}, {}, nullptr}, true};
   check.bin_usable = check_bin(&check);
   for (const wchar_t* const* name = kExecutables; *name; ++name) {
     check_copy(&check, state->runtime_bin, state->runtime_bin_dir, *name);
@@ -296,7 +310,7 @@ int check_installation(const RunState* state) {
   for (const wchar_t* const* name = kBootFiles; *name; ++name) {
     check_copy(&check, state->release, state->release_dir, *name);
   }
-  const wchar_t* start_up = check.bin_usable ? check_start_boot(&check) : nullptr;
+  check.result.start_up = check.bin_usable ? check_start_boot(&check) : nullptr;
   std::string config = launcher_config_text(state);
   check_config(&check, state->runtime_bin, state->runtime_bin_dir, config);
   if (check.bin_usable) {
@@ -304,17 +318,5 @@ int check_installation(const RunState* state) {
     check_leftovers(&check, state->bin, state->bin_dir);
   }
   check_leftovers(&check, state->runtime_bin, state->runtime_bin_dir);
-
-  print_findings(&check);
-  const std::string& version = state->runtime_version;
-  std::wstring shown = decode_utf8(version.data(), version.size());
-  std::wstring count = std::to_wstring(check.findings.size());
-  if (check.findings.empty()) {
-    bool minimal = wcscmp(start_up, L"start_minimal.boot") == 0;
-    print_message(kStandardOutput, minimal ? kCheckedMinimal : kCheckedTavrel, shown.c_str());
-  } else {
-    print_message(kStandardOutput, check.findings.size() == 1 ? kCheckedOneFinding : kCheckedFindings,
-                  shown.c_str(), count.c_str());
-  }
-  return check.findings.empty() ? 0 : 1;
+  return state->json ? print_check_json(state, &check.result) : print_check_lines(state, &check.result);
 }

@@ -29,8 +29,8 @@ bool is_help_switch(const wchar_t* argument) {
 void read_switch(const wchar_t* argument, RunState* state) {
   if (is_help_switch(argument)) show_and_exit(kUsage);
   if (wcscmp(argument, L"--version") == 0) show_and_exit(kVersion);
-  if (wcscmp(argument, L"--check") == 0) {
-    state->check = true;
+  if (wcscmp(argument, L"--check") == 0 || wcscmp(argument, L"--json") == 0) {
+    (argument[2] == L'c' ? state->check : state->json) = true;
     return;
   }
   if (argument[0] != L'-' || argument[1] != L's') {
@@ -72,6 +72,10 @@ void parse_command_line(int argc, wchar_t* argv[], RunState* state) {
     } else {
       state->root_dir = argument;
     }
+  }
+  if (state->json && !state->check) {
+    print_message(kStandardError, kJsonWithoutCheck);
+    fail(kTryHelp);
   }
   if (!state->root_dir) {
     resolve_root_from_location(module, state);

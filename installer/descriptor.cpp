@@ -138,6 +138,7 @@ void read_release_descriptor(RunState* state) {
   const char* release = lookup_init_value(install, "SYSTEM_VSN");
   if (!release) reject_key(descriptor, install, kNoSystemVsn, "SYSTEM_VSN", path);
   check_name(descriptor, L"SYSTEM_VSN", release, path);
+  state->system_version = release;
   format_path(state->release_dir, kPathCapacity, L"%s" PATH_SEP L"releases" PATH_SEP L"%S",
               state->root_dir, release);
   format_path(state->bin_dir, kPathCapacity, L"%s" PATH_SEP L"bin", state->root_dir);

@@ -7,7 +7,7 @@ const char kInstalled[] = "Vorlax %S installed successfully\n";
 const char kPressEnterToClose[] = "Press Enter to close this window.\n";
 const char kUsage[] =
     "Usage: vlxinstall [-s] [ROOT]\n"
-    "       vlxinstall --check [ROOT]\n"
+    "       vlxinstall --check [--json] [ROOT]\n"
     "Completes the installation of the Vorlax runtime distribution unpacked in\n"
     "ROOT: copies the launcher programs and boot files into its bin directory,\n"
     "installs start.boot and writes the launcher configuration vlx.ini. Without\n"
@@ -18,8 +18,14 @@ const char kUsage[] =
     "  --check     check that the installation is complete, changing nothing:\n"
     "              a line per finding, then a summary; status 0 when complete,\n"
     "              1 with findings, 2 when it cannot be checked\n"
+    "  --json      with --check: one JSON document on standard output instead\n"
+    "              (the root, the release, the start-up, each finding with its\n"
+    "              kind and path, the verdict); the same statuses\n"
     "  -h, --help  show this help and exit\n"
     "  --version   show the version and exit\n"
+    "\n"
+    "A run takes the lock of ROOT once its question is answered and holds it to\n"
+    "its end; another run that gets that far waits for it. A check takes none.\n"
     "\n"
     "Exit status: 0 when the run reached its end, 1 after an error (which leaves\n"
     "the installation as it was). A launcher program that could not be copied\n"
@@ -29,6 +35,7 @@ const char kUsage[] =
     "(beside bin in the Windows archive); on Linux also man vlxinstall.\n";
 const char kVersion[] = "vlxinstall " VLX_VERSION "\n";
 
+const char kJsonWithoutCheck[] = "--json goes with --check only\n";
 const char kUnknownSwitch[] = "Unknown command switch %S\n";
 const char kTryHelp[] = "Try 'vlxinstall --help' for more information.\n";
 const char kSecondRoot[] = "Only one root directory can be specified, parameter %S is illegal\n";
@@ -74,6 +81,7 @@ const char kFindingDiffers[] = "differs: %S\n";
 const char kFindingDiffersFrom[] = "differs: %S (from %S)\n";
 const char kFindingDiffersFromNeither[] = "differs: %S (from neither start-up file)\n";
 const char kFindingLink[] = "differs: %S (a link)\n";
+const char kFindingDiffersValue[] = "differs: %S (%S)\n";
 const char kFindingLeftOver[] = "left over: %S\n";
 const char kFindingLeftOverOfUser[] = "left over: %S (created by %S; remove it as that user or an administrator)\n";
 const char kProgramInUse[] = "in use: %S (the replaced %S, still running)\n";

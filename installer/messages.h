@@ -14,6 +14,7 @@ extern const char kUsage[];             // what -h, -?, --help show
 extern const char kVersion[];           // what --version shows
 
 // ---- Standard error: the command line and the tool's location ----
+extern const char kJsonWithoutCheck[];
 extern const char kUnknownSwitch[];
 extern const char kTryHelp[];  // the line after kUnknownSwitch
 extern const char kSecondRoot[];
@@ -76,6 +77,7 @@ extern const char kFindingDiffers[];             // vlx.ini: not the text a run 
 extern const char kFindingDiffersFrom[];         // a copy, and the file it is a copy of
 extern const char kFindingDiffersFromNeither[];  // start.boot
 extern const char kFindingLink[];                // a link where a run puts a file
+extern const char kFindingDiffersValue[];        // a vlx.ini key with another value: the key and both values
 extern const char kFindingLeftOver[];
 extern const char kFindingLeftOverOfUser[];  // with the user who made it
 // Not a finding: a program that a run moved aside on Windows and that still

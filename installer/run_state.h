@@ -23,8 +23,10 @@ struct RunState {
   // No root was named: root_dir is the tool's own directory.
   bool root_from_location = false;
   bool silent = false;
-  // --check: say whether the installation is complete, changing nothing.
+  // --check: say whether the installation is complete, changing nothing;
+  // --json: say it as one JSON document.
   bool check = false;
+  bool json = false;
   // True selects the standard start-up boot file, false the minimal one.
   bool tavrel_start = false;
   wchar_t module_path[vlx::kPathCapacity] = {};
@@ -37,8 +39,10 @@ struct RunState {
   InstallDirectory runtime_bin;
   InstallDirectory release;
   InstallDirectory bin;
-  // The descriptor's "VSN" value, kept after the descriptor is released.
+  // The descriptor's "VSN" and "SYSTEM_VSN" values, kept after the
+  // descriptor is released.
   std::string runtime_version;
+  std::string system_version;
 };
 
 #endif  // VLX_INSTALLER_RUN_STATE_H

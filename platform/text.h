@@ -30,6 +30,11 @@ std::string convert_path_to_utf8(const wchar_t* path);
 // backslash too, stays as it is, so that a name reads as it is named.
 std::wstring escape_for_terminal(const wchar_t* text);
 
+// The bytes of text as a JSON string, quotes included: valid UTF-8 as it
+// is, '"', '\' and control characters escaped, and each byte that is not
+// part of valid UTF-8 as the \u00XX of its Latin-1 reading.
+std::string quote_json(const std::string& text);
+
 // Compares two 8-bit strings ignoring ASCII letter case; 0 means equal.
 int compare_ignoring_case(const char* a, const char* b);
 

@@ -103,6 +103,30 @@ TEST_F(CheckTest, EachFindingAloneAndAllTogether) {
   expect_check(check(), 1, all + summary(8));
 }
 
+TEST_F(CheckTest, ADifferentVlxIniSaysWhichKeyAndBothValues) {
+  // Installed as "root/" (a trailing separator, as completion adds), checked
+  // as "root": the first key whose value differs is named with both values.
+  ASSERT_EQ(run_tool({L"-s", to_wide(root) + kPathSeparator}).status, 0);
+  ProcessResult result = check();
+  std::string typed = encode_utf8(to_wide(root).c_str()) + encode_utf8(std::wstring(1, kPathSeparator).c_str());
+  std::string detail = "Bindir is \"" + typed + encode_utf8(std::wstring(1, kPathSeparator).c_str()) +
+                       relative({L"vlxcore-2.4.1", L"bin"}) + "\", a run would write \"" +
+                       encode_utf8(to_wide(runtime_bin_dir).c_str()) + "\"";
+  expect_check(result, 1,
+               message(kFindingDiffersValue, relative({L"vlxcore-2.4.1", L"bin", L"vlx.ini"}), detail) +
+                   message(kFindingDiffersValue, relative({L"bin", L"vlx.ini"}), detail) + summary(2));
+  // A key that is not there, and a file that differs in its layout only.
+  write_contents(bin_dir / "vlx.ini", "[vorlax]\nProgname=vlx\n");
+  ASSERT_EQ(run_silent().status, 0);
+  write_contents(runtime_bin_dir / "vlx.ini", "[vorlax]\nProgname=vlx\n");
+  write_contents(bin_dir / "vlx.ini", "; kept\n" + expected_config(to_wide(root)));
+  expect_check(check(), 1,
+               message(kFindingDiffersValue, relative({L"vlxcore-2.4.1", L"bin", L"vlx.ini"}),
+                       "Bindir is not there, a run would write \"" + encode_utf8(to_wide(runtime_bin_dir).c_str()) +
+                           "\"") +
+                   message(kFindingDiffers, relative({L"bin", L"vlx.ini"})) + summary(2));
+}
+
 TEST_F(CheckTest, LeftOversOfAnotherUserSayWhoseTheyAre) {
   if (!can_run_as_other_users()) GTEST_SKIP() << "needs root";
   // A member's killed run left a temporary file that the member may remove

@@ -35,8 +35,8 @@ TEST_F(CommandLineTest, HelpAndVersionAskNothingAndTouchNoRoot) {
     EXPECT_EQ(result.out, console_text(c.out));
     EXPECT_EQ(result.err, "");
   }
-  EXPECT_EQ(std::string(kUsage).substr(0, 63),
-            "Usage: vlxinstall [-s] [ROOT]\n       vlxinstall --check [ROOT]\n");
+  EXPECT_EQ(std::string(kUsage).substr(0, 72),
+            "Usage: vlxinstall [-s] [ROOT]\n       vlxinstall --check [--json] [ROOT]\n");
   EXPECT_EQ(std::string(kVersion), "vlxinstall 1.2.0\n");
   // Windows programs also answer "/?"; elsewhere it names a root.
   ProcessResult result = run_tool({L"-s", L"/?"});
@@ -65,6 +65,8 @@ TEST_F(CommandLineTest, ReportsTheFirstOffendingArgumentOnly) {
   expect_failure(run_tool({L"-x", L"r1", L"r2", L"--help"}), unknown_switch("-x"));
   expect_failure(run_tool({L"-s", L"r1", L"-q", L"r2"}), unknown_switch("-q"));
   expect_failure(run_tool({L"", L""}), message(kSecondRoot, ""));
+  // --json goes with --check only.
+  expect_failure(run_tool({L"--json", L"r1"}), std::string(kJsonWithoutCheck) + kTryHelp);
 }
 
 TEST_F(CommandLineTest, ShowsArgumentsBeyondAsciiAsUtf8) {

@@ -28,11 +28,6 @@ std::string quote_for_shell(const std::string& text);
 // digits and '_'.
 bool is_shell_name(const std::string& name);
 
-// text as a JSON string: UTF-8 as it is, '"', '\' and control characters
-// escaped, and each byte that is not part of valid UTF-8 as the \u00XX of
-// its Latin-1 reading.
-std::string json_string(const std::string& text);
-
 // Writes bytes to standard output: UTF-8 text (rendered for a Windows
 // console), or with raw the bytes as they are (JSON and shell lines, which
 // other programs read).

@@ -27,7 +27,7 @@ bool print_for_shell(const std::string& key, const std::string& value) {
 }
 
 std::string json_entry(const std::string& key, const std::string& value, int32_t line) {
-  return "{\"key\": " + json_string(key) + ", \"value\": " + json_string(value) +
+  return "{\"key\": " + quote_json(key) + ", \"value\": " + quote_json(value) +
          ", \"line\": " + (line > 0 ? std::to_string(line) : std::string("null")) + "}";
 }
 
@@ -38,7 +38,7 @@ int print_value(const wchar_t* path, const std::string& section, const std::stri
     print_out(value + "\n");
     return kDone;
   }
-  print_out("{\"file\": " + json_string(file_name(path)) + ", \"section\": " + json_string(section) + ", " +
+  print_out("{\"file\": " + quote_json(file_name(path)) + ", \"section\": " + quote_json(section) + ", " +
                 json_entry(key, value, line).substr(1) + "\n",
             true);
   return kDone;
@@ -49,9 +49,9 @@ int list_sections(const wchar_t* path, const Model& model, Format format) {
     for (const ModelSection& section : model.sections) print_out(section.name + "\n");
     return kDone;
   }
-  std::string json = "{\"file\": " + json_string(file_name(path)) + ", \"sections\": [";
+  std::string json = "{\"file\": " + quote_json(file_name(path)) + ", \"sections\": [";
   for (size_t i = 0; i < model.sections.size(); ++i) {
-    json += (i ? ", " : "") + std::string("{\"name\": ") + json_string(model.sections[i].name) +
+    json += (i ? ", " : "") + std::string("{\"name\": ") + quote_json(model.sections[i].name) +
             ", \"line\": " + std::to_string(model.sections[i].line) + "}";
   }
   print_out(json + "]}\n", true);
@@ -60,7 +60,7 @@ int list_sections(const wchar_t* path, const Model& model, Format format) {
 
 int list_entries(const wchar_t* path, const ModelSection& section, Format format) {
   int status = kDone;
-  std::string json = "{\"file\": " + json_string(file_name(path)) + ", \"section\": " + json_string(section.name) +
+  std::string json = "{\"file\": " + quote_json(file_name(path)) + ", \"section\": " + quote_json(section.name) +
                      ", \"line\": " + std::to_string(section.line) + ", \"entries\": [";
   for (size_t i = 0; i < section.entries.size(); ++i) {
     const ModelEntry& entry = section.entries[i];
@@ -99,13 +99,13 @@ bool check_file(const wchar_t* path, Format format, std::string* json) {
     print_message(kStandardError, kCheckWarning, wide_name.c_str(), where.c_str());
   }
   if (format == kJsonFormat) {
-    *json += "{\"file\": " + json_string(name) + ", \"loads\": " + (loads ? "true" : "false");
+    *json += "{\"file\": " + quote_json(name) + ", \"loads\": " + (loads ? "true" : "false");
     if (!loads) *json += ", \"line\": " + (line > 0 ? std::to_string(line) : std::string("null"));
-    if (!loads) *json += ", \"reason\": " + json_string(encode_utf8(reason.c_str()));
+    if (!loads) *json += ", \"reason\": " + quote_json(encode_utf8(reason.c_str()));
     *json += ", \"warnings\": [";
     for (size_t i = 0; i < duplicates.size(); ++i) {
       *json += (i ? ", " : "") + std::string("{\"line\": ") + std::to_string(duplicates[i].first) +
-               ", \"text\": " + json_string(duplicates[i].second) + "}";
+               ", \"text\": " + quote_json(duplicates[i].second) + "}";
     }
     *json += "]}";
     return loads;
