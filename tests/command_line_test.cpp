@@ -37,7 +37,7 @@ TEST_F(CommandLineTest, HelpAndVersionAskNothingAndTouchNoRoot) {
   }
   EXPECT_EQ(std::string(kUsage).substr(0, 72),
             "Usage: vlxinstall [-s] [ROOT]\n       vlxinstall --check [--json] [ROOT]\n");
-  EXPECT_EQ(std::string(kVersion), "vlxinstall 1.2.0\n");
+  EXPECT_EQ(std::string(kVersion), "vlxinstall 1.3.0\n");
   // Windows programs also answer "/?"; elsewhere it names a root.
   ProcessResult result = run_tool({L"-s", L"/?"});
   if (kSlashQuestionIsHelp) {
