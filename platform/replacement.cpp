@@ -113,4 +113,16 @@ TargetDamage last_target_damage(std::wstring* moved_to) {
   return last_damage;
 }
 
+std::vector<std::wstring> list_replacement_leftovers(const Place& directory) {
+  std::vector<std::wstring> names;
+  for (const DirectoryEntry& entry : list_directory_entries(directory)) {
+    // A directory of such a name is no file a run made, and no sweep removes it.
+    if (!entry.directory &&
+        (is_temporary_name(encode_utf8(entry.name.c_str())) || !original_of_aside_name(entry.name).empty())) {
+      names.push_back(entry.name);
+    }
+  }
+  return names;
+}
+
 }  // namespace vlx

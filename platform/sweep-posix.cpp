@@ -1,7 +1,6 @@
 // POSIX (Linux) implementation of what killed replacements leave: listing
 // their temporary files and kept old files, and the sweep that clears them.
 // Only code specific to POSIX systems belongs here.
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,26 +9,6 @@
 #include "platform/system-posix.h"
 
 namespace vlx {
-
-std::vector<std::wstring> list_replacement_leftovers(const Place& directory) {
-  std::vector<std::wstring> names;
-  int fd = retry_interrupted(
-      [&] { return openat(static_cast<int>(directory.directory), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-  DIR* listing = fd < 0 ? nullptr : fdopendir(fd);
-  if (!listing) {
-    if (fd >= 0) close(fd);
-    return names;
-  }
-  while (struct dirent* entry = readdir(listing)) {
-    std::wstring name = from_native(entry->d_name);
-    // A directory of such a name is no file a run made, and no sweep removes it.
-    if (entry->d_type != DT_DIR && (is_temporary_name(entry->d_name) || !original_of_aside_name(name).empty())) {
-      names.push_back(name);
-    }
-  }
-  closedir(listing);
-  return names;
-}
 
 // Linux replaces a running program like any other file: none goes aside.
 std::wstring running_program_moved_aside(const Place&, const std::wstring&) { return std::wstring(); }

@@ -109,24 +109,6 @@ void clear_leftover(const std::wstring& directory, const std::wstring& name) {
 
 }  // namespace
 
-std::vector<std::wstring> list_replacement_leftovers(const Place& directory) {
-  std::vector<std::wstring> names;
-  std::wstring folder = extended_path(directory.path);
-  if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L".vlxinstall-*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    std::wstring name = found.cFileName;
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-        (is_temporary_name(encode_utf8(name.c_str())) || !original_of_aside_name(name).empty())) {
-      names.push_back(name);
-    }
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-  return names;
-}
-
 std::wstring running_program_moved_aside(const Place& directory, const std::wstring& name) {
   std::wstring original = original_of_aside_name(name), folder = extended_path(directory.path);
   if (!folder.empty() && folder.back() != L'\\') folder += L'\\';

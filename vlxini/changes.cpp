@@ -18,11 +18,8 @@ using namespace vlx;
 
 namespace {
 
-const char kCannotOpen[] = "Cannot open init file %S\n";
-const char kCannotLoad[] = "Cannot load init file %S\n";
 const char kCannotChangeInput[] = "Cannot change standard input: name the file to change\n";
 const char kWaiting[] = "Waiting for another change of %S to finish...\n";
-const char kHeldTooLong[] = "Another change of %S has not finished after 30 seconds, giving up.\n";
 const char kCannotHoldFile[] = "Cannot hold init file %S for a change\n";
 const char kChangedMeanwhile[] = "  it was changed by another program since it was read\n";
 const char kCannotHold[] = "Cannot write this change to init file %S\n";

@@ -15,9 +15,6 @@ using namespace vlx;
 
 namespace {
 
-const char kCannotOpen[] = "Cannot open init file %S\n";
-const char kCannotLoad[] = "Cannot load init file %S\n";
-const char kHeldTooLong[] = "Another change of %S has not finished after 30 seconds, giving up.\n";
 const char kCaseOfSection[] = "  the file has [%S]; names are case-sensitive\n";
 const char kCaseOfKey[] = "  [%S] has %S; names are case-sensitive\n";
 const char kHashComment[] = "  only ';' starts a comment in this format\n";

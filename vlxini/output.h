@@ -6,6 +6,11 @@
 
 #include <string>
 
+// The messages that reading and changing commands share.
+inline constexpr char kCannotOpen[] = "Cannot open init file %S\n";
+inline constexpr char kCannotLoad[] = "Cannot load init file %S\n";
+inline constexpr char kHeldTooLong[] = "Another change of %S has not finished after 30 seconds, giving up.\n";
+
 // UTF-8 text as a wide string, for messages.
 std::wstring widen(const char* text);
 
