@@ -311,6 +311,57 @@ void exercise_editor(const char* bytes, size_t size, const InitFile* loaded, con
 
 }  // namespace
 
+// A visit of the text gives what the load gives, header by header and entry
+// by entry, or stops at the line the load names.
+void check_visit(const char* data, size_t size, const InitFile* loaded, const InitLoadError& error) {
+  struct Seen {
+    const InitFile* file;
+    int32_t section = -1, entry = 0;
+    bool agrees = true;
+  } seen{loaded};
+  auto visit = [](void* context, int32_t, const char* section, const char* key, const char* value) {
+    Seen* at = static_cast<Seen*>(context);
+    if (!key) {
+      ++at->section;
+      at->entry = 0;
+      bool named = at->file && at->section < at->file->count;
+      at->agrees = at->agrees && (!at->file || (named && strcmp(at->file->sections[at->section]->name, section) == 0));
+      return 0;
+    }
+    const InitSection* in = at->file ? at->file->sections[at->section] : nullptr;
+    bool same = !in || (at->entry < in->count && strcmp(in->entries[at->entry]->key, key) == 0 &&
+                        strcmp(in->entries[at->entry]->value, value) == 0);
+    at->agrees = at->agrees && same;
+    ++at->entry;
+    return 0;
+  };
+  InitLoadError report;
+  int visited = visit_init_text(data, size, visit, &seen, &report);
+  if (!seen.agrees || (visited == 0) != (loaded != nullptr) || report.line != error.line) abort();
+  if (loaded && seen.section + 1 != loaded->count) abort();
+}
+
+// Renaming every section of the first name keeps every other byte's meaning:
+// the text loads as the same document with that name changed.
+void check_rename(const char* data, size_t size, const InitFile* loaded) {
+  if (!loaded || loaded->count == 0) return;
+  InitEdit* edit = open_init_edit_text(data, size, nullptr);
+  if (!edit) abort();
+  std::string old_name = loaded->sections[0]->name;
+  int renamed = rename_init_edit_section(edit, old_name.c_str(), "fuzz;renamed");
+  size_t length = 0;
+  const char* text = init_edit_text(edit, &length);
+  InitFile* after = load_init_text(text, length);
+  if (!after || after->count != loaded->count) abort();
+  for (int32_t i = 0; i < loaded->count; ++i) {
+    bool was = old_name == loaded->sections[i]->name;
+    const char* want = renamed == 0 && was ? "fuzz;renamed" : loaded->sections[i]->name;
+    if (strcmp(after->sections[i]->name, want) != 0 || after->sections[i]->count != loaded->sections[i]->count) abort();
+  }
+  free_init_file(after);
+  free_init_edit(edit);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* bytes = reinterpret_cast<const char*>(data);
   InitLoadError error;
@@ -320,6 +371,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::optional<ini::Document> document = ini::load_text(std::string_view(bytes, size), cpp_error);
   if (!document != !loaded || cpp_error.line != error.line) abort();
   exercise_editor(bytes, size, loaded, error);
+  check_visit(bytes, size, loaded, error);
+  check_rename(bytes, size, loaded);
   if (!loaded) {
     int lines = 1 + static_cast<int>(std::count(bytes, bytes + size, '\n'));
     if (!error.reason || error.line < 1 || error.line > lines) abort();
