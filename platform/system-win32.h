@@ -191,6 +191,9 @@ inline bool is_hold_refusal(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_USER_MAPPED_FILE;
 }
 
+// How many ERROR_ACCESS_DENIED in a row that no hold explains make a refusal.
+constexpr DWORD kUnexplainedRefusals = 5;
+
 // True when another program's hold explains an ERROR_ACCESS_DENIED of a
 // step on the file at path: a handle holds it (an open that shares nothing
 // is refused), or its deletion is pending (every open is refused until its
@@ -201,22 +204,26 @@ bool is_held_elsewhere(const std::wstring& path);
 // Calls attempt until it succeeds, fails for another reason, or refusals have
 // used up wait, which the steps of one file share: a long copy before the
 // first refusal takes nothing from it. subject is the file whose hold would
-// explain an ERROR_ACCESS_DENIED: one that no hold explains twice in a row
-// is told at once.
+// explain an ERROR_ACCESS_DENIED: kUnexplainedRefusals in a row that no
+// hold explains are told within some 15 ms.
 // GetLastError() after a failure is attempt's own.
 template <typename Attempt>
 bool retry_while_held(HeldFileWait* wait, const std::wstring& subject, Attempt attempt) {
-  // A hold may be gone by the time it is looked for: an ERROR_ACCESS_DENIED
-  // that no hold explains is tried once more at once, and is final when it
-  // comes again.
-  bool unexplained = false;
+  // A hold may be gone by the time it is looked for (a scanner opens a file
+  // again and again): an ERROR_ACCESS_DENIED that no hold explains is tried
+  // again after 1, 2, 4 and 8 ms, and is final when five come in a row, some
+  // 15 ms instead of the hold's 2 seconds.
+  DWORD unexplained = 0;
   for (;;) {
     if (attempt()) return true;
     DWORD error = GetLastError();
     bool held = is_hold_refusal(error) || (error == ERROR_ACCESS_DENIED && is_held_elsewhere(subject));
-    if (!held && (error != ERROR_ACCESS_DENIED || unexplained)) return false;
-    unexplained = !held;
-    if (!held) continue;
+    unexplained = held ? 0 : unexplained + 1;
+    if (!held && (error != ERROR_ACCESS_DENIED || unexplained == kUnexplainedRefusals)) return false;
+    if (!held) {
+      Sleep(1u << (unexplained - 1));
+      continue;
+    }
     long long pause = next_held_file_pause(wait, GetTickCount64());
     if (pause < 0) {
       SetLastError(error);

@@ -671,8 +671,8 @@ TEST_F(DeployTest, ReadOnlyFilesOfAnEarlierInstallationAreReplaced) {
 TEST_F(DeployTest, AFailedUpgradeOverReadOnlyFilesPutsEverythingBackWithItsAttributes) {
   // Read-only sources and read-only targets; the last boot file held for the
   // whole run, so that the commit fails after the launchers and the first
-  // boot file stand, and puts them back. A scanner opens the new vlx.exe
-  // again and again meanwhile, so that the put-back meets its brief holds.
+  // boot file stand, and puts them back. A scanner holds the new vlx.exe
+  // until the put-back is about to reach it.
   // Windows refuses to replace read-only files and, without POSIX-semantics
   // renames, files with open handles: every old file must come back with
   // its bytes, attributes, time and identity.
@@ -693,24 +693,33 @@ TEST_F(DeployTest, AFailedUpgradeOverReadOnlyFilesPutsEverythingBackWithItsAttri
   std::map<std::string, FileState> before = snapshot({bin_dir, runtime_bin_dir});
   FileHandle held = hold_file_unshared(to_wide(bin_dir / "start_tavrel.boot"));
   if (held == kInvalidFile) GTEST_SKIP() << "files cannot be held unshared here";
-  // The scanner looks only while vlx.exe's old file is kept aside, by a
-  // listing, which holds no file.
-  auto launcher_kept_aside = [&] {
+  // The scanner holds the new vlx.exe (sharing delete) from when its old
+  // file is kept aside until vlxwin.exe, put back just before it, is back:
+  // the put-back of vlx.exe meets the hold and waits it out. It looks by
+  // listing bin, which holds no file.
+  auto kept_aside = [&](const wchar_t* original) {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(bin_dir, error)) {
-      if (original_of_aside_name(to_wide(entry.path().filename())) == L"vlx.exe") return true;
+      if (original_of_aside_name(to_wide(entry.path().filename())) == original) return true;
     }
     return false;
   };
   std::atomic<bool> ended{false};
   std::thread scanner([&] {
+    FileHandle scan = kInvalidFile;
+    bool seen = false;
     while (!ended) {
-      if (launcher_kept_aside()) {
-        FileHandle scan = hold_file_sharing_delete(to_wide(bin_dir / "vlx.exe"));
-        if (scan != kInvalidFile) close_file(scan);
+      if (scan == kInvalidFile && !seen && kept_aside(L"vlx.exe")) {
+        scan = hold_file_sharing_delete(to_wide(bin_dir / "vlx.exe"));
+        seen = scan != kInvalidFile;
+      }
+      if (scan != kInvalidFile && !kept_aside(L"vlxwin.exe")) {
+        close_file(scan);
+        scan = kInvalidFile;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    if (scan != kInvalidFile) close_file(scan);
   });
   ProcessResult result = run_silent();
   ended = true;
