@@ -186,9 +186,12 @@ int set_in_edit(InitEdit* edit, const wchar_t* path, const std::string& section,
 
 int set_value(const wchar_t* path, const std::string& section, const std::string& key, const std::string& value) {
   return change_held(path, true, [&](InitEdit* edit) -> int {
-    Model model = model_of(edit);
+    // Only a set that adds its entry may need a hint: the model before it is
+    // read then alone.
+    bool there = init_edit_value(edit, section.c_str(), key.c_str()) != nullptr;
+    Model model = there ? Model() : model_of(edit);
     int status = set_in_edit(edit, path, section, key, value, std::string());
-    if (status == kDone) hint_case(model, section, &key);
+    if (status == kDone && !there) hint_case(model, section, &key);
     return status;
   });
 }
@@ -226,10 +229,9 @@ int merge_file(const wchar_t* path, const wchar_t* snippet_path) {
 
 int rename_names(const wchar_t* path, const std::string& section, const std::string* key, const std::string& new_name) {
   return change_held(path, false, [&](InitEdit* edit) -> int {
-    Model model = model_of(edit);
     int renamed = key ? rename_init_edit_key(edit, section.c_str(), key->c_str(), new_name.c_str())
                       : rename_init_edit_section(edit, section.c_str(), new_name.c_str());
-    if (renamed == 1) hint_case(model, section, key);
+    if (renamed == 1) hint_case(model_of(edit), section, key);  // nothing changed
     if (renamed >= 0) return renamed == 0 ? kDone : kNotThere;
     std::wstring reason = describe_last_error();
     print_message(kStandardError, renamed == -1 ? kCannotHold : kCannotRename, path);
