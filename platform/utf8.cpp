@@ -136,35 +136,14 @@ std::wstring escape_for_terminal(const wchar_t* text) {
   return shown;
 }
 
-namespace {
-
-// The length of the valid UTF-8 sequence at text[at] (no overlong form, no
-// surrogate, nothing past U+10FFFF), or 0.
-size_t utf8_length(const std::string& text, size_t at) {
-  auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  unsigned char lead = byte(at);
-  size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                                   : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-  if (length == 0 || at + length > text.size()) return 0;
-  for (size_t i = 1; i < length; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-  }
-  unsigned char second = length > 1 ? byte(at + 1) : 0;
-  if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) || (lead == 0xF0 && second < 0x90) ||
-      (lead == 0xF4 && second >= 0x90)) {
-    return 0;
-  }
-  return length;
-}
-
-}  // namespace
-
 std::string quote_json(const std::string& text) {
   static const char kDigits[] = "0123456789abcdef";
   std::string out = "\"";
   for (size_t at = 0; at < text.size();) {
     unsigned char c = static_cast<unsigned char>(text[at]);
-    size_t length = utf8_length(text, at);
+    char32_t code_point;
+    size_t length = measure_sequence(reinterpret_cast<const unsigned char*>(text.data()) + at, text.size() - at,
+                                     &code_point);
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
